@@ -1,0 +1,4 @@
+// Placeholder until the About box lands.
+#include "about/about.h"
+
+void ShowAboutBox() {}

@@ -1,0 +1,24 @@
+// The entry point: start-up, the message loop and shut-down.
+#include "app/app.h"
+#include "voice/voice.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int show)
+{
+    if (!previous && !RegisterMainClass(instance))
+        return 0;
+    if (VoiceConnect())
+        VoiceSetUp();
+    if (!CreateMainWindow(instance, show))
+        return 0;
+
+    MSG message = {};
+    BOOL result;
+    while ((result = GetMessageA(&message, nullptr, 0, 0)) != 0) {
+        if (result == -1) // a broken queue ends the loop instead of spinning on it
+            break;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    VoiceDisconnect();
+    return result == -1 ? 0 : static_cast<int>(message.wParam);
+}

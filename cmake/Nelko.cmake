@@ -1,0 +1,54 @@
+# Shared build helpers.
+
+function(nelko_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()
+
+# Host code runs under AddressSanitizer and UBSan.
+function(nelko_sanitize target)
+  if(NOT WIN32)
+    target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                             -fno-sanitize-recover=undefined)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  endif()
+endfunction()
+
+# A module lists its sources once: CORE files build on both trees, WIN32 files
+# only into the Windows program.
+function(nelko_sources)
+  cmake_parse_arguments(S "" "" "CORE;WIN32" ${ARGN})
+  list(TRANSFORM S_CORE PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+  list(TRANSFORM S_WIN32 PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+  if(WIN32)
+    target_sources(nelkolib PRIVATE ${S_CORE} ${S_WIN32})
+  else()
+    target_sources(nelkocore PRIVATE ${S_CORE})
+  endif()
+endfunction()
+
+# GoogleTest from Debian's source package, built in each tree.
+macro(nelko_add_googletest)
+  if(NOT TARGET gtest)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  endif()
+endmacro()
+
+# Static i686 executables: nothing but system DLLs at run time.
+function(nelko_win32_executable target)
+  target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+  nelko_warnings(${target})
+endfunction()
+
+# The character program built from a resource script: nelko.exe from
+# resources/nelko.rc, and the test variants from scripts with altered strings.
+function(nelko_program target rcfile)
+  add_executable(${target} WIN32 ${PROJECT_SOURCE_DIR}/app/main.cpp ${rcfile})
+  target_link_libraries(${target} PRIVATE nelkolib user32 gdi32 winmm advapi32 ole32 uuid)
+  nelko_win32_executable(${target})
+  if(TARGET nelko_assets)
+    add_dependencies(${target} nelko_assets)
+  endif()
+endfunction()
