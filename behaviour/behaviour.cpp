@@ -1,5 +1,10 @@
-// Placeholder until the behaviour engine lands.
+// The behaviour state machine: each timer tick takes one step of the current
+// action from the action table, and the idle character in random mode picks
+// its next action itself.
 #include "behaviour/behaviour.h"
+#include "app/app.h"
+#include "resources/ids.h"
+#include "sprite/sprite.h"
 
 uint8_t BehaviourState = ReturningToRest;
 uint16_t CurrentFrame;
@@ -8,14 +13,160 @@ RECT CharacterRect;
 uint32_t RandomMode;
 uint32_t PickNow;
 
-void SeedRandom() {}
-void CALLBACK BehaviourTick(HWND, UINT, UINT_PTR, DWORD) {}
-void ReturnToRest() {}
-void StartGoLeft() {}
-void StartGoRight() {}
-void StartRunLeft() {}
-void StartRunRight() {}
-void StartGoUp() {}
-void StartGoDown() {}
-void StartWave() {}
-void StartDance() {}
+namespace {
+// The screen edge an action heads for; its test stops the action before the
+// window would reach that edge.
+enum Edge : uint8_t { NoEdge, LeftEdge, RightEdge, TopEdge, BottomEdge };
+
+struct Action {
+    uint8_t state;
+    uint16_t startFrame; // set by the starter, never shown: the first tick steps past it
+    uint16_t step;       // frames per tick
+    uint16_t lastFrame;  // a pass ends when the frame goes beyond it
+    uint16_t loopFrame;  // where the next pass begins
+    uint16_t passes;
+    int32_t dx, dy; // pixels per tick
+    Edge edge;
+    uint16_t soundFrame; // the sound starts on the tick that shows this frame
+    uint16_t soundId;    // 0: none
+};
+
+// One row per action state, in state order; command n starts the row of state n + 1.
+// clang-format off
+constexpr Action Actions[] = {
+    // state        start step last loop passes dx   dy  edge        sound frame, id
+    {GoingLeft,     12,   1,   24,  13,  2,     -4,   0, LeftEdge,   0, 0},
+    {GoingRight,    0,    1,   12,  1,   2,     +4,   0, RightEdge,  0, 0},
+    {RunningLeft,   12,   2,   24,  13,  2,     -12,  0, LeftEdge,   0, 0},
+    {RunningRight,  0,    2,   12,  1,   2,     +12,  0, RightEdge,  0, 0},
+    {GoingUp,       36,   1,   48,  37,  2,     0,   -4, TopEdge,    0, 0},
+    {GoingDown,     24,   1,   36,  25,  2,     0,   +4, BottomEdge, 0, 0},
+    {Waving,        48,   1,   66,  0,   1,     0,    0, NoEdge,     56, IDW_WAVING},
+    {Dancing,       66,   1,   86,  0,   1,     0,    0, NoEdge,     69, IDW_DANCING},
+};
+// clang-format on
+constexpr uint8_t ActionCount = sizeof Actions / sizeof Actions[0];
+
+constexpr bool RowsInStateOrder()
+{
+    for (uint8_t i = 0; i < ActionCount; ++i)
+        if (Actions[i].state != GoingLeft + i)
+            return false;
+    return true;
+}
+static_assert(RowsInStateOrder(), "the action table is indexed by state");
+
+const uint16_t PickOneIn = 50;     // the idle character acts on about one tick in this many
+const uint16_t CommandChoices = 9; // command numbers drawn by the idle choice; 0 is redrawn
+
+const Action *RowOf(uint8_t state)
+{
+    return state >= GoingLeft && state < GoingLeft + ActionCount ? &Actions[state - GoingLeft]
+                                                                 : nullptr;
+}
+
+// The room left between the window's leading edge, once moved one step, and
+// the screen's edge it heads for; negative when the step would cross it.
+int32_t Room(const Action &action, const RECT &rect)
+{
+    int32_t frameWidth = FrameWidth, frameHeight = FrameHeight;
+    int32_t screenWidth = ScreenWidth, screenHeight = ScreenHeight;
+    switch (action.edge) {
+    case LeftEdge: return rect.left + action.dx;
+    case RightEdge: return screenWidth - (rect.left + frameWidth + action.dx);
+    case TopEdge: return rect.top + action.dy;
+    case BottomEdge: return screenHeight - (rect.top + frameHeight + action.dy);
+    case NoEdge: break;
+    }
+    return 0;
+}
+
+void StartAction(uint8_t state)
+{
+    BehaviourWindowRect(MainWindow, &CharacterRect);
+    CurrentFrame = RowOf(state)->startFrame;
+    CycleCount = 0;
+    BehaviourState = state;
+}
+
+// One tick of a running action: advance the frame, end the pass or the
+// action, stop short of the screen edge, move, sound, show.
+void ActionStep(HWND window, const Action &action)
+{
+    CurrentFrame = static_cast<uint16_t>(CurrentFrame + action.step);
+    if (CurrentFrame > action.lastFrame) {
+        CycleCount = static_cast<uint16_t>(CycleCount + 1);
+        if (CycleCount >= action.passes) {
+            BehaviourState = ReturningToRest;
+            return;
+        }
+        CurrentFrame = action.loopFrame;
+    }
+    if (action.edge != NoEdge && Room(action, CharacterRect) <= 0) {
+        BehaviourState = ReturningToRest;
+        return;
+    }
+    CharacterRect.left += action.dx;
+    CharacterRect.top += action.dy;
+    if (action.soundId && CurrentFrame == action.soundFrame)
+        BehaviourPlaySound(action.soundId);
+    BehaviourPresent(window);
+}
+
+void ShowRest(HWND window)
+{
+    BehaviourState = Idle;
+    CurrentFrame = RestFrame;
+    CycleCount = 0;
+    BehaviourPresent(window);
+}
+
+// In random mode and not under a drag: on about one tick in fifty, or at once
+// after the "Random" command, start an action that has room for a step.
+void IdleChoice(HWND window)
+{
+    if (!RandomMode || Dragging)
+        return;
+    if (!PickNow && NextRandom() % PickOneIn != 1)
+        return;
+    PickNow = 0;
+    RECT rect;
+    BehaviourWindowRect(window, &rect);
+    for (;;) {
+        uint16_t command = NextRandom() % CommandChoices;
+        if (command == 0) // "Random" itself
+            continue;
+        const Action &action = *RowOf(static_cast<uint8_t>(command + 1));
+        if (action.edge == NoEdge || Room(action, rect) >= 0) {
+            StartAction(action.state);
+            return;
+        }
+    }
+}
+} // namespace
+
+void CALLBACK BehaviourTick(HWND window, UINT, UINT_PTR, DWORD)
+{
+    if (BehaviourState == Idle)
+        IdleChoice(window);
+    else if (BehaviourState == ReturningToRest)
+        ShowRest(window);
+    else if (const Action *action = RowOf(BehaviourState))
+        ActionStep(window, *action);
+}
+
+void ReturnToRest()
+{
+    CurrentFrame = RestFrame;
+    CycleCount = 0;
+    BehaviourState = ReturningToRest;
+}
+
+void StartGoLeft() { StartAction(GoingLeft); }
+void StartGoRight() { StartAction(GoingRight); }
+void StartRunLeft() { StartAction(RunningLeft); }
+void StartRunRight() { StartAction(RunningRight); }
+void StartGoUp() { StartAction(GoingUp); }
+void StartGoDown() { StartAction(GoingDown); }
+void StartWave() { StartAction(Waving); }
+void StartDance() { StartAction(Dancing); }
