@@ -3,7 +3,8 @@
 #include "sprite/sprite.h"
 #include <cstring>
 
-static const uint32_t InfoHeaderSize = 40; // BITMAPINFOHEADER; anything else is a core header
+static const uint32_t InfoHeaderSize = 40;       // BITMAPINFOHEADER; anything else is a core header
+static const uint32_t PaletteReadSize = 256 * 4; // the palette is always read from offset 40
 
 static uint32_t Read32(const void *dib, size_t offset)
 {
@@ -47,4 +48,25 @@ uint16_t DibColorTableSize(const void *dib)
 const BYTE *DibBitsPointer(const void *dib)
 {
     return static_cast<const BYTE *>(dib) + Read32(dib, 0) + DibColorTableSize(dib);
+}
+
+int DibFits(const void *dib, size_t size)
+{
+    if (size < InfoHeaderSize + PaletteReadSize)
+        return 0;
+    uint32_t headerSize = Read32(dib, 0);
+    uint64_t bitsOffset = static_cast<uint64_t>(headerSize) + DibColorTableSize(dib);
+    uint64_t bitsSize;
+    if (headerSize == InfoHeaderSize && (Read32(dib, 16) == 1 || Read32(dib, 16) == 2)) {
+        bitsSize = Read32(dib, 20); // biSizeImage of BI_RLE8 or BI_RLE4 bits
+    } else {
+        bool info = headerSize == InfoHeaderSize;
+        int64_t width = info ? static_cast<int32_t>(Read32(dib, 4)) : Read16(dib, 4);
+        int64_t height = info ? static_cast<int32_t>(Read32(dib, 8)) : Read16(dib, 6);
+        uint64_t bitCount = Read16(dib, info ? 14 : 10);
+        uint64_t stride =
+            ((static_cast<uint64_t>(width < 0 ? -width : width) * bitCount + 31) / 32) * 4;
+        bitsSize = stride * static_cast<uint64_t>(height < 0 ? -height : height);
+    }
+    return bitsOffset <= size && bitsSize <= size - bitsOffset;
 }

@@ -16,6 +16,10 @@ struct FrameRegionEntry {
 uint16_t DibColorCount(const void *dib);
 uint16_t DibColorTableSize(const void *dib);
 const BYTE *DibBitsPointer(const void *dib);
+// 1 when a DIB of size bytes holds all the palette loader reads: 256 colour
+// table entries from offset 40, and the bits (biSizeImage of them when
+// run-length encoded, every row otherwise).
+int DibFits(const void *dib, size_t size);
 
 // Indexes count records of the table (size bytes) into entries. Stops at the
 // end of the table or at a record whose header is not well formed; the

@@ -59,3 +59,36 @@ TEST(Dib, ColourTableAndBits)
         EXPECT_EQ(DibBitsPointer(dib) - dib, static_cast<ptrdiff_t>(c.bitsOffset));
     }
 }
+
+// What the palette loader reads must lie inside the resource.
+TEST(Dib, FitsInItsResource)
+{
+    struct Case {
+        const char *what;
+        uint32_t headerSize;
+        int32_t width, height;
+        uint32_t compression, sizeImage;
+        size_t size;
+        int fits;
+    } cases[] = {
+        {"run-length bits of biSizeImage", 40, 5504, 128, 1, 100, 1064 + 100, 1},
+        {"run-length bits cut short", 40, 5504, 128, 1, 100, 1064 + 99, 0},
+        {"biSizeImage beyond any size", 40, 5504, 128, 1, 0xFFFFFFFF, 1064 + 100, 0},
+        {"plain rows padded to 4 bytes", 40, 5, 3, 0, 0, 1064 + 24, 1},
+        {"plain rows cut short", 40, 5, 3, 0, 0, 1064 + 23, 0},
+        {"top-down plain rows", 40, 5, -3, 0, 0, 1064 + 23, 0},
+        {"shorter than the colour table the palette reads", 40, 1, 1, 1, 0, 1063, 0},
+        {"header size beyond the resource", 0xFFFFFFF0, 1, 1, 1, 0, 4096, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<BYTE> dib(c.size, 0);
+        Put32(dib, 0, c.headerSize);
+        Put32(dib, 4, static_cast<uint32_t>(c.width));
+        Put32(dib, 8, static_cast<uint32_t>(c.height));
+        Put16(dib, 14, 8);
+        Put32(dib, 16, c.compression);
+        Put32(dib, 20, c.sizeImage);
+        EXPECT_EQ(DibFits(dib.data(), dib.size()), c.fits);
+    }
+}
