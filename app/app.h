@@ -5,16 +5,16 @@
 #include <cstdint>
 
 // Configuration, read from the string table at start-up.
-extern char WindowTitle[64];    // string 1; also names the voice menu
-extern uint16_t CommandCount;   // string 10, at most CommandTableSize; menu, voice block, sink
-extern uint16_t FrameWidth;     // string 1003; sprite and behaviour
-extern uint16_t FrameHeight;    // string 1004; sprite and behaviour
-extern HINSTANCE AppInstance;   // null until the window is created (null = own module)
-extern HWND MainWindow;         // the character window; behaviour starters, CloseCharacter
+extern char WindowTitle[64];  // string 1; also names the voice menu
+extern uint16_t CommandCount; // string 10, at most CommandTableSize; menu, voice block, sink
+extern uint16_t FrameWidth;   // string 1003; sprite and behaviour
+extern uint16_t FrameHeight;  // string 1004; sprite and behaviour
+extern HINSTANCE AppInstance; // null until the window is created (null = own module)
+extern HWND MainWindow;       // the character window; behaviour starters, CloseCharacter
 
 // Pointer state: Dragging is also read by the behaviour engine's idle choice.
 extern uint32_t Dragging;
-extern uint32_t DragAnchor;     // packed signed 16-bit client x (low) and y (high)
+extern uint32_t DragAnchor; // packed signed 16-bit client x (low) and y (high)
 constexpr int DragThreshold = 5;
 constexpr uint32_t PointerLeftButton = 0x0001; // MK_LBUTTON
 

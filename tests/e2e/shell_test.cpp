@@ -10,8 +10,7 @@ namespace {
 constexpr int ExitTimeoutMs = 10000;
 }
 
-TEST(Shell, EscapeEndsWithExitCodeZero)
-{
+TEST(Shell, EscapeEndsWithExitCodeZero) {
     Session session;
     pid_t nelko = session.Start("nelko.exe");
     Window window = session.FindWindow("Nelko");
@@ -24,13 +23,12 @@ TEST(Shell, EscapeEndsWithExitCodeZero)
     EXPECT_EQ(session.WaitExit(nelko, ExitTimeoutMs), 0);
 }
 
-TEST(Shell, CommandLineAndShowStateAreIgnored)
-{
+TEST(Shell, CommandLineAndShowStateAreIgnored) {
     Session session;
     // "start /min" asks for a minimised window; the arguments mean nothing.
-    pid_t nelko = session.Start("C:\\windows\\system32\\start.exe",
-                                {"/min", "/wait", "/unix", e2e::Win32Dir() + "/nelko.exe", "/quit",
-                                 "--help", "x"});
+    pid_t nelko = session.Start(
+        "C:\\windows\\system32\\start.exe",
+        {"/min", "/wait", "/unix", e2e::Win32Dir() + "/nelko.exe", "/quit", "--help", "x"});
     Window window = session.FindWindow("Nelko");
     ASSERT_NE(window, 0u) << session.Describe();
     EXPECT_TRUE(session.Mapped(window));
