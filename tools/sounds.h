@@ -1,0 +1,17 @@
+// Nelko's two sounds, synthesised: 8-bit unsigned mono samples.
+#pragma once
+
+#include "tools/bytes.h"
+
+enum : uint32_t {
+    kGreetingRate = 22255,
+    kGreetingSamples = 23296, // about 1.05 s
+    kJingleRate = 22050,
+    kJingleSamples = 36096, // about 1.64 s
+};
+
+// A bright, rising "hi!" in a small cartoon voice, then a little chime.
+Bytes SynthesizeGreeting();
+
+// A short cheerful tune for the dance, on its two-frame beat.
+Bytes SynthesizeJingle();
