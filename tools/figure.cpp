@@ -443,7 +443,7 @@ FrontPose Dance(int k) {
         p.body = {0, -1}, p.left = cheerL, p.right = cheerR, p.face = Face::Grin;
         break;
     case 17: p.left = {-30, -20}, p.right = {30, 20}, p.face = Face::Smile; break;
-    case 18: p.body = {0, 0.5}, p.left = {-12, -6}, p.right = {12, 6}; break;
+    case 18: p.left = {-14, -10}, p.right = {14, 10}; break;
     default: // the rest pose
         p.left = hang, p.right = hangR;
         break;
@@ -466,17 +466,20 @@ std::vector<Part> FrameParts(int frame) {
 
 } // namespace
 
-IndexedImage DrawFrame(int frame) {
-    IndexedImage image(kFrameWidth, kFrameHeight, kBackground);
-    PaintParts(image, 0, 0, kFrameWidth, kFrameHeight, FrameParts(frame));
+IndexedImage DrawFrame(int frame, uint8_t background) {
+    IndexedImage image(kFrameWidth, kFrameHeight, background);
+    PaintParts(image, 0, 0, kFrameWidth, kFrameHeight, FrameParts(frame), background);
+    FillPinholes(image, 0, 0, kFrameWidth, kFrameHeight, kSmallestGap, background);
     return image;
 }
 
 IndexedImage DrawFrameStrip() {
     IndexedImage strip(kFrameWidth * kFrameCount, kFrameHeight, kBackground);
-    for (int frame = 1; frame <= kFrameCount; frame++)
-        PaintParts(strip, kFrameWidth * (frame - 1), 0, kFrameWidth, kFrameHeight,
-                   FrameParts(frame));
+    for (int frame = 1; frame <= kFrameCount; frame++) {
+        IndexedImage image = DrawFrame(frame, kBackground);
+        for (int y = 0; y < kFrameHeight; y++)
+            std::copy_n(&image.At(0, y), kFrameWidth, &strip.At(kFrameWidth * (frame - 1), y));
+    }
     return strip;
 }
 

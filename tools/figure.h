@@ -3,6 +3,7 @@
 #pragma once
 
 #include "tools/image.h"
+#include "tools/palette.h"
 
 enum : int {
     kFrameWidth = 64,
@@ -12,13 +13,15 @@ enum : int {
     kAboutWidth = 220,
     kAboutHeight = 128,
     kIconSize = 32,
+    kSmallestGap = 12, // pockets of background the figure encloses are at least this big
 };
 
 // Frames, 1-based, in the strip's order:
 //   1-12 walking right in profile, 13-24 walking left, 25-36 walking towards
 //   the viewer, 37-48 walking away, 49-66 raising an arm and waving, 67-86
 //   dancing, 86 being the plain standing pose that is also the rest frame.
-IndexedImage DrawFrame(int frame);
+// Drawn on the given background index; the resources use kBackground (117).
+IndexedImage DrawFrame(int frame, uint8_t background);
 
 // All frames side by side, on the white background.
 IndexedImage DrawFrameStrip();

@@ -49,6 +49,23 @@ bool Shape::Contains(Pt p) const {
     return false;
 }
 
+void Shape::Bounds(double *left, double *top, double *right, double *bottom) const {
+    auto grow = [&](Pt p, double r) {
+        *left = std::min(*left, p.x - r), *right = std::max(*right, p.x + r);
+        *top = std::min(*top, p.y - r), *bottom = std::max(*bottom, p.y + r);
+    };
+    *left = *top = 1e9, *right = *bottom = -1e9;
+    switch (kind) {
+    case Ellipse: grow(a, std::max(ra, rb)); break;
+    case Capsule: grow(a, ra), grow(b, rb); break;
+    case Polygon:
+        for (Pt p : points)
+            grow(p, round);
+        break;
+    case Dot: grow(a, 1); break;
+    }
+}
+
 Shape Ellipse(Pt centre, double rx, double ry, double angleDegrees) {
     Shape s;
     s.kind = Shape::Ellipse, s.a = centre, s.ra = rx, s.rb = ry, s.angle = Radians(angleDegrees);
@@ -124,12 +141,25 @@ static double LightAt(const std::vector<uint8_t> &mask, int w, int h, int x, int
 }
 
 void PaintParts(IndexedImage &canvas, int left, int top, int width, int height,
-                const std::vector<Part> &parts) {
+                const std::vector<Part> &parts, uint8_t background) {
     std::vector<uint8_t> mask(size_t(width) * height);
     for (const Part &part : parts) {
         std::fill(mask.begin(), mask.end(), 0);
-        for (int y = 0; y < height; y++)
-            for (int x = 0; x < width; x++) {
+        // Only the pixels the part's added shapes can reach.
+        double x0 = 1e9, y0 = 1e9, x1 = -1e9, y1 = -1e9;
+        for (const Shape &s : part.shapes)
+            if (!s.cut) {
+                double l, t, r, b;
+                s.Bounds(&l, &t, &r, &b);
+                x0 = std::min(x0, l), y0 = std::min(y0, t), x1 = std::max(x1, r),
+                y1 = std::max(y1, b);
+            }
+        int fromX = std::max(0, int(std::floor(x0)) - 1),
+            toX = std::min(width, int(std::ceil(x1)) + 1);
+        int fromY = std::max(0, int(std::floor(y0)) - 1),
+            toY = std::min(height, int(std::ceil(y1)) + 1);
+        for (int y = fromY; y < toY; y++)
+            for (int x = fromX; x < toX; x++) {
                 Pt centre{x + 0.5, y + 0.5};
                 bool in = false;
                 for (const Shape &s : part.shapes)
@@ -145,10 +175,10 @@ void PaintParts(IndexedImage &canvas, int left, int top, int width, int height,
             if (inMask(x, y)) return false;
             if (!part.blend) return true;
             return x < 0 || y < 0 || x >= width || y >= height ||
-                   canvas.At(left + x, top + y) == kBackground;
+                   canvas.At(left + x, top + y) == background;
         };
-        for (int y = 0; y < height; y++)
-            for (int x = 0; x < width; x++) {
+        for (int y = fromY; y < toY; y++)
+            for (int x = fromX; x < toX; x++) {
                 if (!inMask(x, y)) continue;
                 uint8_t colour = part.ramp.base;
                 bool edge = outside(x - 1, y) || outside(x + 1, y) || outside(x, y - 1) ||
@@ -164,4 +194,36 @@ void PaintParts(IndexedImage &canvas, int left, int top, int width, int height,
                 canvas.At(left + x, top + y) = colour;
             }
     }
+}
+
+void FillPinholes(IndexedImage &canvas, int left, int top, int width, int height, int minimum,
+                  uint8_t background) {
+    std::vector<int> seen(size_t(width) * height, 0);
+    auto isBackground = [&](int x, int y) { return canvas.At(left + x, top + y) == background; };
+    for (int y = 0; y < height; y++)
+        for (int x = 0; x < width; x++) {
+            if (seen[size_t(y) * width + x] || !isBackground(x, y)) continue;
+            // One pocket of background, and whether it reaches the cell's edge.
+            std::vector<std::pair<int, int>> pocket, todo{{x, y}};
+            bool open = false;
+            seen[size_t(y) * width + x] = 1;
+            while (!todo.empty()) {
+                auto [px, py] = todo.back();
+                todo.pop_back();
+                pocket.push_back({px, py});
+                open = open || px == 0 || py == 0 || px == width - 1 || py == height - 1;
+                const int step[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+                for (const auto &d : step) {
+                    int nx = px + d[0], ny = py + d[1];
+                    if (nx < 0 || ny < 0 || nx >= width || ny >= height ||
+                        seen[size_t(ny) * width + nx] || !isBackground(nx, ny))
+                        continue;
+                    seen[size_t(ny) * width + nx] = 1;
+                    todo.push_back({nx, ny});
+                }
+            }
+            if (!open && int(pocket.size()) < minimum)
+                for (auto [px, py] : pocket)
+                    canvas.At(left + px, top + py) = kOutline;
+        }
 }

@@ -32,6 +32,7 @@ struct Shape {
     double round = 0;       // polygon grows by this much on every side
 
     bool Contains(Pt p) const;
+    void Bounds(double *left, double *top, double *right, double *bottom) const;
 };
 
 Shape Ellipse(Pt centre, double rx, double ry, double angleDegrees = 0);
@@ -62,6 +63,13 @@ struct Placement {
 };
 void Mirror(std::vector<Part> &parts, double frameWidth);
 
-// Paints the parts in order into the width x height cell at (left, top).
+// Paints the parts in order into the width x height cell at (left, top),
+// whose empty pixels hold background.
 void PaintParts(IndexedImage &canvas, int left, int top, int width, int height,
-                const std::vector<Part> &parts);
+                const std::vector<Part> &parts, uint8_t background = kBackground);
+
+// Fills the pinholes of a painted cell: pockets of background smaller than
+// minimum pixels that the figure closes in (where two parts nearly touch)
+// take the outline colour; larger gaps between limbs stay open.
+void FillPinholes(IndexedImage &canvas, int left, int top, int width, int height, int minimum,
+                  uint8_t background = kBackground);
