@@ -144,17 +144,4 @@ TEST(VoiceSink, CountsReferencesFromZeroAndDeletesItselfAtZero) {
     EXPECT_EQ(sink->Release(), 0u);
 }
 
-TEST_F(VoiceSinkTest, OtherNotificationsAreAcceptedAndChangeNothing) {
-    RandomMode = 1;
-    EXPECT_EQ(sink->CommandOther(nullptr, nullptr), S_OK);
-    EXPECT_EQ(sink->CommandStart(), S_OK);
-    EXPECT_EQ(sink->MenuActivate(nullptr, TRUE), S_OK);
-    EXPECT_EQ(sink->UtteranceBegin(), S_OK);
-    EXPECT_EQ(sink->UtteranceEnd(), S_OK);
-    EXPECT_EQ(sink->VUMeter(77), S_OK);
-    EXPECT_EQ(sink->AttribChanged(3), S_OK);
-    EXPECT_EQ(BehaviourState, Idle);
-    EXPECT_EQ(RandomMode, 1u);
-}
-
 } // namespace
