@@ -2,6 +2,7 @@
 // palette on the first erase only, and one box at a time.
 #include "about/about.h"
 #include "app/app.h"
+#include "harness.h"
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -10,12 +11,14 @@ namespace {
 // Runs check inside the modal loop of the About box, then closes the box
 // with close (a message to the box).
 std::function<void(HWND)> WhileOpen;
+bool Opened;
 UINT CloseMessage;
 WPARAM CloseParam;
 
 void CALLBACK OnTimer(HWND, UINT, UINT_PTR timer, DWORD) {
     KillTimer(nullptr, timer);
     HWND box = AboutBox;
+    Opened = box != nullptr;
     ASSERT_NE(box, nullptr) << "no About box is open";
     WhileOpen(box);
     PostMessageA(box, CloseMessage, CloseParam, 0);
@@ -25,8 +28,18 @@ void RunAboutBox(std::function<void(HWND)> check, UINT close = WM_LBUTTONUP, WPA
     WhileOpen = std::move(check);
     CloseMessage = close;
     CloseParam = param;
+    Opened = false;
+    AppInstance = GetModuleHandleA(nullptr);
     SetTimer(nullptr, 0, 300, OnTimer);
     ShowAboutBox();
+    EXPECT_TRUE(Opened) << "the About box did not open";
+}
+
+BOOL CALLBACK CountAboutBoxes(HWND window, LPARAM count) {
+    char caption[32];
+    if (GetWindowTextA(window, caption, sizeof caption) && lstrcmpA(caption, "About Nelko") == 0)
+        ++*reinterpret_cast<int *>(count);
+    return TRUE;
 }
 
 struct Objects {
@@ -110,16 +123,23 @@ TEST(AboutBox, ASecondAboutCommandBringsTheOpenBoxForward) {
         ShowAboutBox(); // returns at once instead of opening over the same slots
         EXPECT_EQ(AboutBox, box);
         int boxes = 0;
-        EnumThreadWindows(
-            GetCurrentThreadId(),
-            [](HWND window, LPARAM count) {
-                char caption[32];
-                if (GetWindowTextA(window, caption, sizeof caption) &&
-                    lstrcmpA(caption, "About Nelko") == 0)
-                    ++*reinterpret_cast<int *>(count);
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&boxes));
+        EnumThreadWindows(GetCurrentThreadId(), CountAboutBoxes, reinterpret_cast<LPARAM>(&boxes));
         EXPECT_EQ(boxes, 1);
     });
+}
+
+TEST(AboutBox, WithoutItsPictureClosesAtOnceHoldingNothing) {
+    std::string path = harness::Variant("noabout");
+    HMODULE strings = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(strings, nullptr);
+    AppInstance = strings;
+    // The box opens (its template is there), finds no picture and ends itself
+    // with result 0: no timer closes it here.
+    EXPECT_EQ(DialogBoxParamA(strings, MAKEINTRESOURCEA(101), nullptr, AboutDialogProc, 0), 0);
+    EXPECT_EQ(AboutBox, nullptr);
+    EXPECT_EQ(AboutDC, nullptr);
+    EXPECT_EQ(AboutBitmap, nullptr);
+    EXPECT_EQ(AboutPalette, nullptr);
+    AppInstance = nullptr;
+    FreeLibrary(strings);
 }
