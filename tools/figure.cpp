@@ -339,20 +339,26 @@ ProfilePose WalkProfile(double phase) {
 
 FrontPose WalkFront(double phase) {
     FrontPose pose;
-    double c = std::cos(2 * kPi * phase), s = std::sin(2 * kPi * phase);
-    pose.body = Pt{-1.2 * s, 1.6 * (0.5 + 0.5 * std::cos(4 * kPi * phase))};
+    double s = std::sin(2 * kPi * phase);
+    // Weight over the foot on the ground, lowest when both feet are down.
+    pose.body = Pt{-1.2 * s, 2.0 * (0.5 + 0.5 * std::cos(4 * kPi * phase))};
+    pose.lean = -1.5 * s;
+    pose.headTilt = 1.0 * s;
     for (int side = 0; side < 2; side++) {
         double q = phase + 0.5 * side;
         q -= std::floor(q);
-        double lift = q < 0.5 ? 0 : 6 * std::sin(kPi * (q - 0.5) / 0.5);
+        double lift = q < 0.5 ? 0 : 8 * std::sin(kPi * (q - 0.5) / 0.5);
         (side ? pose.rightFoot : pose.leftFoot) = Pt{0, lift};
     }
-    // Each arm swings towards the viewer while the other side's leg steps.
-    double leftForward = s, rightForward = -s;
-    pose.left = ArmPose{-8 - 3 * std::fabs(c), -3 + 10 * std::max(0.0, leftForward),
-                        1 - 0.35 * std::max(0.0, leftForward)};
-    pose.right = ArmPose{8 + 3 * std::fabs(c), 3 - 10 * std::max(0.0, rightForward),
-                         1 - 0.35 * std::max(0.0, rightForward)};
+    // Each arm swings towards the viewer while the other side's leg steps:
+    // its forearm shortens and the hand comes in front of the body; the arm
+    // swinging back drifts out a little.
+    for (int side = 0; side < 2; side++) {
+        double forward = side ? -s : s, sign = side ? 1 : -1;
+        double in = std::max(0.0, forward), out = std::max(0.0, -forward);
+        ArmPose arm{sign * (8 - 6 * in + 5 * out), sign * (3 - 34 * in + 6 * out), 1 - 0.3 * in};
+        (side ? pose.right : pose.left) = arm;
+    }
     pose.kneeOut = 0.15;
     return pose;
 }

@@ -55,41 +55,52 @@ double Note(int semitonesFromA4) {
 
 } // namespace
 
+// Loudness of a harmonic at frequency f for a vowel with formants f1 to f3.
+double Vowel(double f, double f1, double f2, double f3) {
+    auto peak = [&](double centre, double width) {
+        double d = (f - centre) / width;
+        return 1 / (1 + d * d);
+    };
+    return peak(f1, 110) + 0.8 * peak(f2, 150) + 0.4 * peak(f3, 220) + 0.04;
+}
+
 Bytes SynthesizeGreeting() {
     const double rate = kGreetingRate;
     std::vector<double> signal(kGreetingSamples);
-    Resonator f1, f2, f3, breath1, breath2;
+    Resonator breath1, breath2;
     Noise noise;
     double phase = 0;
-    const double voiceStart = 0.06, voiceEnd = 0.52;
+    const double voiceStart = 0.10, voiceEnd = 0.50;
     for (size_t i = 0; i < signal.size(); i++) {
         double t = i / rate;
-        // "h" breath, then the voice gliding from "ah" to "ee", its pitch rising.
+        // "h": a breath shaped like the vowel to come.
+        double h = 0.5 * noise.Next() * Envelope(t, 0.03, 0.03, voiceStart + 0.03, 0.04);
+        double sound =
+            0.5 * breath1.Step(h, 800, 250, rate) + 0.4 * breath2.Step(h, 1250, 300, rate);
+        // The voice, built from its harmonics: the vowel glides from "ah" to
+        // "ee" while the pitch rises, as a cheerful "hi!" does.
         double u = std::clamp((t - voiceStart) / (voiceEnd - voiceStart), 0.0, 1.0);
-        double glide = Smooth((u - 0.2) / 0.55);
-        double pitch = 290 + 150 * Smooth(u / 0.8) + 6 * std::sin(2 * kPi * 5.5 * t) * u;
+        double glide = Smooth((u - 0.15) / 0.55);
+        double pitch = 320 + 170 * Smooth(u / 0.7) - 40 * Smooth((u - 0.75) / 0.25) +
+                       5 * std::sin(2 * kPi * 6 * t) * u;
         phase += pitch / rate;
         phase -= std::floor(phase);
-        double pulse =
-            phase < 0.6 ? std::sin(kPi * phase / 0.6) : -0.35 * std::sin(kPi * (phase - 0.6) / 0.4);
-        double voice = pulse * Envelope(t, voiceStart + 0.04, 0.03, voiceEnd, 0.12);
-        double h = noise.Next() * Envelope(t, 0.01, 0.03, voiceStart + 0.08, 0.05) * 0.5;
-        double formant1 = 800 + (330 - 800) * glide, formant2 = 1250 + (2500 - 1250) * glide;
-        double formant3 = 2700 + (3300 - 2700) * glide;
-        double sound = 1.0 * f1.Step(voice, formant1, 90, rate) +
-                       0.7 * f2.Step(voice, formant2, 120, rate) +
-                       0.35 * f3.Step(voice, formant3, 180, rate);
-        sound += breath1.Step(h, formant1, 200, rate) + 0.8 * breath2.Step(h, formant2, 250, rate);
+        double f1 = 820 + (320 - 820) * glide, f2 = 1250 + (2450 - 1250) * glide;
+        double f3 = 2700 + (3200 - 2700) * glide;
+        double voice = 0;
+        for (int k = 1; k * pitch < 5500; k++)
+            voice +=
+                Vowel(k * pitch, f1, f2, f3) / std::sqrt(double(k)) * std::sin(2 * kPi * k * phase);
+        sound += 0.35 * voice * Envelope(t, voiceStart, 0.025, voiceEnd, 0.1);
         // A soft two-note chime after the word.
-        double chime = 0;
         const double bells[][2] = {{0.58, Note(22)}, {0.70, Note(27)}};
         for (const auto &bell : bells) {
             double s = t - bell[0];
             if (s > 0)
-                chime +=
-                    0.12 * std::sin(2 * kPi * bell[1] * s) * std::exp(-s * 7) * Smooth(s / 0.004);
+                sound +=
+                    0.1 * std::sin(2 * kPi * bell[1] * s) * std::exp(-s * 7) * Smooth(s / 0.004);
         }
-        signal[i] = sound * 3 + chime;
+        signal[i] = sound;
     }
     // Nothing at the very end: fade out over the last 20 ms.
     double total = signal.size() / rate;
