@@ -111,6 +111,14 @@ std::vector<AssetFile> BuildContactSheet() {
     std::vector<AssetFile> files = {
         {"sheet.bmp", BuildBitmapFile(BuildRle8Dib(sheet, NelkoColours()))}};
 
+    // The README's picture: Nelko resting, walking, waving, dancing and hopping.
+    const int poses[] = {kRestFrame, 7, 56, 73, 78};
+    IndexedImage row(gap + int(std::size(poses)) * (kFrameWidth + gap), kFrameHeight + 2 * gap,
+                     kDesktop);
+    for (size_t i = 0; i < std::size(poses); i++)
+        Place(row, strip, poses[i], gap + int(i) * (kFrameWidth + gap), gap);
+    files.push_back({"readme.bmp", BuildBitmapFile(BuildRle8Dib(row, NelkoColours()))});
+
     const Action actions[] = {
         Moving("go-right", 1, 1, 4, 0),   Moving("go-left", 13, 1, -4, 0),
         Moving("run-right", 1, 2, 12, 0), Moving("run-left", 13, 2, -12, 0),

@@ -21,7 +21,7 @@ std::vector<AssetFile> BuildAssets();
 // The four sound and icon pieces on their own, for the tests.
 IndexedImage IconImage16(std::array<Rgb, 16> *colours); // indices 0-15, 0 transparent
 
-// Pictures for people: sheet.bmp (every frame numbered, on a desktop colour)
-// and one strip per action (<action>.bmp, its ticks side by side, each the
+// Pictures for people: sheet.bmp (every frame numbered, on a desktop colour),
+// readme.bmp (a few poses side by side) and one strip per action (<action>.bmp, its ticks side by side, each the
 // size of the ground the action covers) with <action>.txt giving that size.
 std::vector<AssetFile> BuildContactSheet();
