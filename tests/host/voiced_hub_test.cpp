@@ -1,0 +1,175 @@
+// The hub's routing: services publish their menus, phrases go to the
+// listening ones, results go back to the watchers, and a client that breaks
+// the protocol is dropped.
+#include "voiced/voiced.h"
+#include <gtest/gtest.h>
+#include <map>
+
+namespace {
+
+struct RecordingLink : HubCore::Link {
+    std::map<int, std::vector<std::string>> sent; // per client, newlines stripped
+    std::vector<int> dropped;
+    int changes = 0;
+    int shows = 0;
+    void Send(int client, const std::string &line) override {
+        sent[client].push_back(line.substr(0, line.size() - 1));
+    }
+    void Drop(int client) override { dropped.push_back(client); }
+    void Changed() override { ++changes; }
+    void ShowWindow() override { ++shows; }
+    uint32_t OwnPid() const override { return 99; }
+    std::vector<std::string> Take(int client) {
+        auto lines = std::move(sent[client]);
+        sent[client].clear();
+        return lines;
+    }
+};
+
+class VoicedHubTest : public ::testing::Test {
+  protected:
+    RecordingLink link;
+    HubCore hub{&link};
+
+    // A connected service publishing one menu.
+    void Service(int client, uint32_t pid, const std::string &menuLine) {
+        hub.Opened(client);
+        hub.Received(client, "SERVICE\t" + std::to_string(pid));
+        hub.Received(client, menuLine);
+    }
+};
+
+const char NelkoMenu[] = "MENU\t1\t1\t1\tNelko\tMain\tRandom\tGo Left\tBye Bye";
+
+TEST_F(VoicedHubTest, PhrasesGoToEveryListeningServiceAndResultsToWatchers) {
+    Service(1, 100, NelkoMenu);
+    Service(2, 200, "MENU\t1\t1\t1\tOther\tMain\tHello");
+    Service(3, 300, "MENU\t1\t1\t0\tQuiet\tMain\tGo Left"); // active but not listening
+    hub.Opened(4);
+    hub.Received(4, "WATCH");
+    hub.Opened(5);
+    hub.Received(5, "SAY\t  go LEFT ");
+
+    EXPECT_EQ(link.Take(5), std::vector<std::string>{"SAID\t1\t1"}) << "one service has it";
+    EXPECT_EQ(link.Take(1), std::vector<std::string>{"PHRASE\t1\tgo LEFT"});
+    EXPECT_EQ(link.Take(2), std::vector<std::string>{"PHRASE\t1\tgo LEFT"})
+        << "a listening service without the command hears it too (CommandOther)";
+    EXPECT_TRUE(link.Take(3).empty()) << "not listening";
+    EXPECT_EQ(hub.Last().waiting, 2);
+
+    hub.Received(2, "DONE\t1\tother\t300\t\tOther\tMain");
+    hub.Received(1, "DONE\t1\tran\t900\tGo Left\tNelko\tMain");
+    EXPECT_EQ(link.Take(4), (std::vector<std::string>{
+                                "HEARD\t1\tother\t300\tgo LEFT\t\tOther\tMain",
+                                "HEARD\t1\tran\t900\tgo LEFT\tGo Left\tNelko\tMain",
+                            }));
+    ASSERT_EQ(hub.Last().results.size(), 2u);
+    EXPECT_EQ(hub.Last().results[1].command, "Go Left");
+    EXPECT_EQ(hub.Last().waiting, 0);
+
+    // A second answer for the same phrase, or one for a phrase never sent,
+    // changes nothing.
+    hub.Received(1, "DONE\t1\tran\t900\tGo Left\tNelko\tMain");
+    hub.Received(1, "DONE\t77\tother\t5\t\tNelko\tMain");
+    EXPECT_TRUE(link.Take(4).empty());
+    EXPECT_TRUE(link.dropped.empty());
+}
+
+TEST_F(VoicedHubTest, NobodyListeningIsReportedAtOnce) {
+    Service(1, 100, "MENU\t1\t0\t0\tNelko\tMain\tGo Left"); // not active
+    hub.Opened(2);
+    hub.Received(2, "WATCH");
+    uint32_t matching = 9;
+    EXPECT_EQ(hub.Say("Go Left", &matching), 1u);
+    EXPECT_EQ(matching, 0u);
+    EXPECT_TRUE(link.Take(1).empty());
+    EXPECT_EQ(link.Take(2), std::vector<std::string>{"HEARD\t1\tnobody\t0\tGo Left\t\t\t"});
+    EXPECT_EQ(hub.Say("   "), 0u) << "nothing to say";
+    EXPECT_EQ(hub.Say(std::string(MaxPhraseLength + 1, 'a')), 0u);
+}
+
+TEST_F(VoicedHubTest, MenusAreListedUpdatedAndDropped) {
+    Service(1, 100, NelkoMenu);
+    Service(2, 200, "MENU\t4\t1\t1\tOther\tMain\tgo  left\tWave");
+    hub.Opened(3);
+    hub.Received(3, "LIST");
+    EXPECT_EQ(link.Take(3), std::vector<std::string>{"COMMANDS\tRandom\tGo Left\tBye Bye\tWave"})
+        << "each phrase once, as the first menu spells it";
+    EXPECT_TRUE(hub.Listening());
+
+    hub.Received(1, "MENU\t1\t1\t0\tNelko\tMain\tRandom"); // recognition switched off
+    hub.Received(2, "DROP\t4");
+    EXPECT_TRUE(hub.ActivePhrases().empty());
+    EXPECT_FALSE(hub.Listening());
+    ASSERT_EQ(hub.Services().size(), 2u);
+    EXPECT_EQ(hub.Services()[0].menus[0].phrases, std::vector<std::string>{"Random"});
+    EXPECT_TRUE(hub.Services()[1].menus.empty());
+
+    hub.Received(3, "STATUS");
+    EXPECT_EQ(link.Take(3), std::vector<std::string>{"STATUS\t99\t100\t200"});
+
+    // A service that goes away takes its menus and its pending phrases.
+    hub.Received(1, "MENU\t1\t1\t1\tNelko\tMain\tRandom");
+    hub.Say("Random");
+    EXPECT_EQ(hub.Last().waiting, 1);
+    hub.Closed(1);
+    EXPECT_EQ(hub.Last().waiting, 0);
+    EXPECT_EQ(hub.Services().size(), 1u);
+    EXPECT_GT(link.changes, 0);
+}
+
+TEST_F(VoicedHubTest, ShowComesFromAnySecondStart) {
+    hub.Opened(1);
+    hub.Received(1, "SHOW");
+    EXPECT_EQ(link.shows, 1);
+}
+
+// Each row: what one client sends; it is answered with ERROR and dropped,
+// and the hub holds nothing from it.
+TEST_F(VoicedHubTest, ProtocolBreakersAreDropped) {
+    struct Row {
+        const char *why;
+        std::vector<std::string> lines;
+    } rows[] = {
+        {"unknown verb", {"HELLO"}},
+        {"malformed line", {"say\tx"}},
+        {"menu before SERVICE", {"MENU\t1\t1\t1\tA\tB\tGo"}},
+        {"DONE before SERVICE", {"DONE\t1\tother\t0\t\t\t"}},
+        {"PHRASE is the hub's own", {"PHRASE\t1\tGo"}},
+        {"SERVICE twice", {"SERVICE\t1", "SERVICE\t1"}},
+        {"SERVICE without a pid", {"SERVICE"}},
+        {"malformed MENU", {"SERVICE\t1", "MENU\t1\t1\t1\tA"}},
+        {"DROP without an id", {"SERVICE\t1", "DROP\tx"}},
+        {"SAY of nothing", {"SAY\t   "}},
+        {"SAY with two fields", {"SAY\ta\tb"}},
+        {"LIST with a field", {"LIST\tx"}},
+    };
+    int client = 10;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.why);
+        ++client;
+        hub.Opened(client);
+        for (const std::string &line : row.lines)
+            hub.Received(client, line);
+        ASSERT_FALSE(link.sent[client].empty());
+        EXPECT_EQ(link.sent[client].back().rfind("ERROR\t", 0), 0u) << link.sent[client].back();
+        ASSERT_FALSE(link.dropped.empty());
+        EXPECT_EQ(link.dropped.back(), client);
+        EXPECT_TRUE(hub.Services().empty());
+        EXPECT_EQ(hub.Clients(), 0u);
+    }
+}
+
+TEST_F(VoicedHubTest, MenusPerServiceAreBounded) {
+    hub.Opened(1);
+    hub.Received(1, "SERVICE\t5");
+    for (size_t i = 1; i <= HubCore::MaxMenusPerService; ++i)
+        hub.Received(1, "MENU\t" + std::to_string(i) + "\t0\t0\tA\tB");
+    EXPECT_TRUE(link.dropped.empty());
+    hub.Received(1, "MENU\t1\t1\t1\tA\tB\tGo"); // an update of a known menu is fine
+    EXPECT_TRUE(link.dropped.empty());
+    hub.Received(1, "MENU\t999\t0\t0\tA\tB");
+    EXPECT_EQ(link.dropped, std::vector<int>{1});
+}
+
+} // namespace

@@ -1,0 +1,203 @@
+// The hub: every service process's menus, the phrases handed to them and
+// what they did. It believes nothing a client sends before checking it; a
+// client that breaks the protocol is told why and dropped.
+#include "voiced/voiced.h"
+#include <algorithm>
+
+bool HubService::Listening() const {
+    for (const MenuNotice &menu : menus)
+        if (menu.listening) return true;
+    return false;
+}
+
+void HubCore::Opened(int client) {
+    clients_.insert(client);
+}
+
+void HubCore::Closed(int client) {
+    if (!clients_.erase(client)) return;
+    watchers_.erase(client);
+    const auto service = std::find_if(services_.begin(), services_.end(),
+                                      [&](const HubService &s) { return s.client == client; });
+    if (service == services_.end()) return;
+    services_.erase(service);
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        it->second.awaiting.erase(client);
+        if (it->first == last_.seq) last_.waiting = static_cast<int>(it->second.awaiting.size());
+        it = it->second.awaiting.empty() ? pending_.erase(it) : std::next(it);
+    }
+    link_->Changed();
+    Watchers(FormatChannelLine("CHANGED", {}));
+}
+
+void HubCore::Refuse(int client, const char *why) {
+    link_->Send(client, FormatChannelLine("ERROR", {why}));
+    link_->Drop(client);
+    Closed(client);
+}
+
+HubService *HubCore::ServiceOf(int client) {
+    for (HubService &service : services_)
+        if (service.client == client) return &service;
+    return nullptr;
+}
+
+void HubCore::Watchers(const std::string &line) {
+    for (int watcher : watchers_)
+        link_->Send(watcher, line);
+}
+
+void HubCore::Received(int client, const std::string &line) {
+    if (!clients_.count(client)) return;
+    ChannelMessage message;
+    if (!ParseChannelLine(line, &message)) return Refuse(client, "malformed line");
+    Serve(client, message);
+}
+
+void HubCore::Serve(int client, const ChannelMessage &message) {
+    const std::string &verb = message.verb;
+    const auto &fields = message.fields;
+    if (verb == "SAY") {
+        if (fields.size() != 1) return Refuse(client, "SAY takes a phrase");
+        uint32_t matching = 0;
+        const uint32_t seq = Say(fields[0], &matching);
+        if (!seq) return Refuse(client, "not a phrase");
+        link_->Send(client,
+                    FormatChannelLine("SAID", {std::to_string(seq), std::to_string(matching)}));
+    } else if (verb == "LIST") {
+        if (!fields.empty()) return Refuse(client, "LIST takes nothing");
+        // As many as a line holds; a client reads no longer line.
+        std::vector<std::string> phrases = ActivePhrases();
+        size_t length = 0, fit = 0;
+        while (fit < phrases.size() && length + phrases[fit].size() + 16 < MaxChannelLine)
+            length += phrases[fit++].size() + 1;
+        phrases.resize(fit);
+        link_->Send(client, FormatChannelLine("COMMANDS", phrases));
+    } else if (verb == "WATCH") {
+        if (!fields.empty()) return Refuse(client, "WATCH takes nothing");
+        watchers_.insert(client);
+    } else if (verb == "SHOW") {
+        if (!fields.empty()) return Refuse(client, "SHOW takes nothing");
+        link_->ShowWindow();
+    } else if (verb == "STATUS") {
+        if (!fields.empty()) return Refuse(client, "STATUS takes nothing");
+        std::vector<std::string> pids = {std::to_string(link_->OwnPid())};
+        for (const HubService &service : services_)
+            pids.push_back(std::to_string(service.pid));
+        link_->Send(client, FormatChannelLine("STATUS", pids));
+    } else if (verb == "SERVICE") {
+        uint32_t pid = 0;
+        if (fields.size() != 1 || !ParseUnsigned(fields[0], &pid))
+            return Refuse(client, "SERVICE takes a process id");
+        if (ServiceOf(client)) return Refuse(client, "already a service");
+        services_.push_back(HubService{client, pid, {}});
+        link_->Changed();
+    } else if (verb == "MENU" || verb == "DROP" || verb == "DONE") {
+        if (!ServiceOf(client)) return Refuse(client, "not a service");
+        ServiceMessage(client, message);
+    } else {
+        Refuse(client, "unknown verb");
+    }
+}
+
+void HubCore::ServiceMessage(int client, const ChannelMessage &message) {
+    if (message.verb == "DONE") {
+        DoneNotice done;
+        if (!ParseDoneNotice(message, &done)) return Refuse(client, "malformed DONE");
+        return Finish(client, done);
+    }
+    HubService *service = ServiceOf(client);
+    auto &menus = service->menus;
+    if (message.verb == "DROP") {
+        uint32_t id = 0;
+        if (message.fields.size() != 1 || !ParseUnsigned(message.fields[0], &id))
+            return Refuse(client, "DROP takes a menu id");
+        menus.erase(std::remove_if(menus.begin(), menus.end(),
+                                   [&](const MenuNotice &m) { return m.id == id; }),
+                    menus.end());
+    } else {
+        MenuNotice notice;
+        if (!ParseMenuNotice(message, &notice)) return Refuse(client, "malformed MENU");
+        const auto known = std::find_if(menus.begin(), menus.end(),
+                                        [&](const MenuNotice &m) { return m.id == notice.id; });
+        if (known != menus.end()) {
+            *known = std::move(notice);
+        } else {
+            if (menus.size() >= MaxMenusPerService) return Refuse(client, "too many menus");
+            menus.push_back(std::move(notice));
+        }
+    }
+    link_->Changed();
+    Watchers(FormatChannelLine("CHANGED", {}));
+}
+
+uint32_t HubCore::Say(const std::string &said, uint32_t *matching) {
+    const std::string phrase = TrimPhrase(said);
+    if (!IsSayablePhrase(phrase)) return 0;
+    const uint32_t seq = nextSeq_;
+    nextSeq_ = nextSeq_ == UINT32_MAX ? 1 : nextSeq_ + 1;
+
+    Pending pending;
+    pending.phrase = phrase;
+    uint32_t matched = 0;
+    const std::string key = PhraseKey(phrase);
+    for (const HubService &service : services_) {
+        if (!service.Listening()) continue;
+        link_->Send(service.client, FormatPhraseNotice({seq, phrase}));
+        pending.awaiting.insert(service.client);
+        bool has = false;
+        for (const MenuNotice &menu : service.menus)
+            if (menu.listening)
+                for (const std::string &command : menu.phrases)
+                    has = has || PhraseKey(command) == key;
+        matched += has;
+    }
+    if (matching) *matching = matched;
+
+    last_ = HubHeard{seq, phrase, {}, static_cast<int>(pending.awaiting.size())};
+    if (pending.awaiting.empty()) {
+        DoneNotice nobody;
+        nobody.seq = seq;
+        nobody.outcome = Outcome::Nobody;
+        nobody.phrase = phrase;
+        last_.results.push_back(nobody);
+        Watchers(FormatHeardNotice(nobody));
+    } else {
+        if (pending_.size() >= MaxPending) pending_.erase(pending_.begin());
+        pending_[seq] = std::move(pending);
+    }
+    link_->Changed();
+    return seq;
+}
+
+void HubCore::Finish(int client, const DoneNotice &reported) {
+    const auto pending = pending_.find(reported.seq);
+    // A result for a phrase this service was not given, or given up on.
+    if (pending == pending_.end() || !pending->second.awaiting.erase(client)) return;
+    DoneNotice done = reported;
+    done.phrase = pending->second.phrase;
+    if (done.seq == last_.seq) {
+        last_.results.push_back(done);
+        last_.waiting = static_cast<int>(pending->second.awaiting.size());
+        link_->Changed();
+    }
+    if (pending->second.awaiting.empty()) pending_.erase(pending);
+    Watchers(FormatHeardNotice(done));
+}
+
+bool HubCore::Listening() const {
+    for (const HubService &service : services_)
+        if (service.Listening()) return true;
+    return false;
+}
+
+std::vector<std::string> HubCore::ActivePhrases() const {
+    std::vector<std::string> phrases;
+    std::set<std::string> keys;
+    for (const HubService &service : services_)
+        for (const MenuNotice &menu : service.menus)
+            if (menu.listening)
+                for (const std::string &phrase : menu.phrases)
+                    if (keys.insert(PhraseKey(phrase)).second) phrases.push_back(phrase);
+    return phrases;
+}
