@@ -39,7 +39,7 @@ const double kAnkleY = 118; // ankles of feet on the ground
 const double kGround = 125.8;
 const double kThigh = 17, kShin = 17;
 const double kUpperArm = 13, kForearm = 12;
-const Pt kNeck{0, -37};    // neck pivot, from the hip root
+const Pt kNeck{0, -35};    // neck pivot, from the hip root
 const double kHeadUp = 16; // head centre above the neck pivot
 
 enum class Face { Smile, Talk, Grin, Joy };
