@@ -22,6 +22,7 @@ std::vector<AssetFile> BuildAssets();
 IndexedImage IconImage16(std::array<Rgb, 16> *colours); // indices 0-15, 0 transparent
 
 // Pictures for people: sheet.bmp (every frame numbered, on a desktop colour),
-// readme.bmp (a few poses side by side) and one strip per action (<action>.bmp, its ticks side by side, each the
-// size of the ground the action covers) with <action>.txt giving that size.
+// readme.bmp (a few poses side by side) and one strip per action
+// (<action>.bmp, its ticks side by side, each the size of the ground the
+// action covers) with <action>.txt giving that size.
 std::vector<AssetFile> BuildContactSheet();
