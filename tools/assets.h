@@ -18,8 +18,8 @@ struct AssetFile {
 // that compare them with what the platform decodes.
 std::vector<AssetFile> BuildAssets();
 
-// The four sound and icon pieces on their own, for the tests.
-IndexedImage IconImage16(std::array<Rgb, 16> *colours); // indices 0-15, 0 transparent
+// The icon's picture in its own 16 colours: indices 0-15, 0 transparent.
+IndexedImage IconImage16(std::array<Rgb, 16> *colours);
 
 // Pictures for people: sheet.bmp (every frame numbered, on a desktop colour),
 // readme.bmp (a few poses side by side) and one strip per action
