@@ -38,6 +38,12 @@ int Shell(const std::string &command) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Windows come and go while the tests look at them: a request about one that
+// is gone fails quietly instead of ending the test program.
+int IgnoreXErrors(Display *, XErrorEvent *) {
+    return 0;
+}
+
 std::string WineSetup() {
     return "source '" + SourceDir() + "/scripts/wine-env.sh'";
 }
@@ -55,10 +61,12 @@ void Session::Sleep(int ms) {
 }
 
 Session::Session(int width, int height, int depth) : width_(width), height_(height) {
-    // The prefix exists once per run, and a wineserver outlives single
-    // programs so that each start is quick.
-    if (Shell("bash -c \"" + WineSetup() +
-              " && nelko_wine_prefix && (wineserver -p60 </dev/null >/dev/null 2>&1 &)\"") != 0)
+    // The prefix exists once per run. Each session gets a wineserver of its
+    // own: the server keeps the mouse buttons' state, and a release it never
+    // saw (a program ended or killed mid-click) would hold a button down for
+    // every later program.
+    EndWine();
+    if (Shell("bash -c \"" + WineSetup() + " && nelko_wine_prefix\"") != 0)
         throw std::runtime_error("cannot prepare the Wine prefix");
 
     int fds[2];
@@ -86,6 +94,7 @@ Session::Session(int width, int height, int depth) : width_(width), height_(heig
     close(fds[0]);
     if (got <= 0) throw std::runtime_error("Xvfb did not start");
     displayName_ = ":" + std::to_string(atoi(number));
+    XSetErrorHandler(IgnoreXErrors);
     display_ = XOpenDisplay(displayName_.c_str());
     if (!display_) throw std::runtime_error("cannot open " + displayName_);
 }
@@ -94,11 +103,16 @@ Session::~Session() {
     for (pid_t pid : started_) {
         if (kill(-pid, SIGKILL) == 0 || kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
     }
+    EndWine();
     if (display_) XCloseDisplay(display_);
     if (xvfb_ > 0) {
         kill(xvfb_, SIGTERM);
         waitpid(xvfb_, nullptr, 0);
     }
+}
+
+void Session::EndWine() {
+    Shell("bash -c \"" + WineSetup() + " && wineserver -k\" >/dev/null 2>&1");
 }
 
 void Session::Sync() {
@@ -186,7 +200,11 @@ std::string Session::Title(Window window) {
 std::string Session::Describe() {
     std::string text = "mapped windows:";
     for (Window window : TopLevelWindows())
-        text += " \"" + Title(window) + "\"";
+    {
+        Rect r = Geometry(window);
+        text += " \"" + Title(window) + "\" " + std::to_string(r.width) + "x" +
+                std::to_string(r.height) + "+" + std::to_string(r.x) + "+" + std::to_string(r.y);
+    }
     return text;
 }
 

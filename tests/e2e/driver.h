@@ -84,6 +84,7 @@ class Session {
 
   private:
     void Sync();
+    static void EndWine(); // ends every Wine process of the prefix
     int width_, height_;
     pid_t xvfb_ = 0;
     std::string displayName_;
