@@ -1,0 +1,435 @@
+// The offline recogniser: wave files, phrases to grammar and pronunciations,
+// and recognition of speech synthesised here with espeak-ng.
+#include "voiced/recogniser/recogniser.h"
+#include <gtest/gtest.h>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+namespace {
+
+const double Pi = 3.14159265358979323846;
+
+// A wave image built chunk by chunk, for the reader's odd cases.
+struct WaveImage {
+    std::vector<uint8_t> bytes;
+    void Put(uint32_t v, int n) {
+        for (int i = 0; i < n; i++)
+            bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    }
+    void Tag(const char *t) { bytes.insert(bytes.end(), t, t + 4); }
+    WaveImage() { Tag("RIFF"), Put(0, 4), Tag("WAVE"); }
+    void Fmt(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits,
+             bool extensible = false) {
+        Tag("fmt "), Put(extensible ? 40 : 16, 4);
+        Put(extensible ? 0xFFFE : format, 2), Put(channels, 2), Put(rate, 4);
+        Put(rate * channels * bits / 8, 4), Put(channels * bits / 8, 2), Put(bits, 2);
+        if (extensible) {
+            Put(22, 2), Put(bits, 2), Put(0, 4), Put(format, 2); // size, valid bits, mask, GUID
+            static const uint8_t rest[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                             0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+            bytes.insert(bytes.end(), rest, rest + 14);
+        }
+    }
+    void Data(const std::vector<uint8_t> &payload, uint32_t declared = 0) {
+        Tag("data"), Put(declared ? declared : static_cast<uint32_t>(payload.size()), 4);
+        bytes.insert(bytes.end(), payload.begin(), payload.end());
+    }
+};
+
+std::vector<int16_t> Tone(double hz, double seconds, unsigned rate, double amplitude) {
+    std::vector<int16_t> s(static_cast<size_t>(seconds * rate));
+    for (size_t i = 0; i < s.size(); i++)
+        s[i] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * Pi * hz * i / rate)));
+    return s;
+}
+
+double Rms(const std::vector<int16_t> &s, size_t from, size_t to) {
+    double sum = 0;
+    for (size_t i = from; i < to; i++)
+        sum += double(s[i]) * s[i];
+    return std::sqrt(sum / (to - from));
+}
+
+// Upward zero crossings per second, away from the edges.
+double Frequency(const std::vector<int16_t> &s, unsigned rate) {
+    size_t from = s.size() / 10, to = s.size() - s.size() / 10;
+    int crossings = 0;
+    for (size_t i = from + 1; i < to; i++)
+        crossings += s[i - 1] < 0 && s[i] >= 0;
+    return crossings * double(rate) / (to - from);
+}
+
+} // namespace
+
+TEST(ReadWave, ReadsTheCommonEncodings) {
+    struct Case {
+        const char *what;
+        uint16_t format, channels, bits;
+        bool extensible;
+        std::vector<uint8_t> payload;
+        std::vector<int16_t> expected;
+    } cases[] = {
+        // 16-bit, little-endian, signed
+        {"pcm16", 1, 1, 16, false, {0x01, 0x00, 0xFF, 0xFF, 0x00, 0x80}, {1, -1, -32768}},
+        // 8-bit is unsigned around 128
+        {"pcm8", 1, 1, 8, false, {0x80, 0xFF, 0x00}, {0, 32512, -32768}},
+        // 24-bit keeps the top 16 bits
+        {"pcm24", 1, 1, 24, false, {0x00, 0x34, 0x12, 0xFF, 0xFF, 0xFF}, {0x1234, 0}},
+        // 32-bit float, clipped at full scale
+        {"float32",
+         3,
+         1,
+         32,
+         false,
+         {0, 0, 0, 0x3F, 0, 0, 0x80, 0xBF, 0, 0, 0, 0x40},
+         {16384, -32768, 32767}},
+        // stereo is averaged: (1000 + 3000) / 2, (-2 + 0) / 2
+        {"stereo", 1, 2, 16, false, {0xE8, 0x03, 0xB8, 0x0B, 0xFE, 0xFF, 0x00, 0x00}, {2000, -1}},
+        // WAVE_FORMAT_EXTENSIBLE naming PCM in its sub-format
+        {"extensible", 1, 1, 16, true, {0x10, 0x00, 0x20, 0x00}, {16, 32}},
+        // a trailing odd byte that is not a whole sample is dropped
+        {"partial", 1, 1, 16, false, {0x05, 0x00, 0x07}, {5}},
+    };
+    for (const Case &c : cases) {
+        WaveImage w;
+        w.Fmt(c.format, c.channels, 11025, c.bits, c.extensible);
+        w.Data(c.payload);
+        Wave wave;
+        ASSERT_EQ(ReadWave(w.bytes.data(), w.bytes.size(), &wave), 1) << c.what;
+        EXPECT_EQ(wave.rate, 11025u) << c.what;
+        EXPECT_EQ(wave.samples, c.expected) << c.what;
+    }
+}
+
+TEST(ReadWave, SkipsOtherChunksAndRefusesBrokenFiles) {
+    std::vector<uint8_t> pcm = {0x34, 0x12};
+    auto build = [&](auto &&edit) {
+        WaveImage w;
+        edit(w);
+        return w.bytes;
+    };
+    // A "LIST" chunk of odd length (padded) before the format, and a data
+    // length larger than the file (a stream cut short).
+    std::vector<uint8_t> good = build([&](WaveImage &w) {
+        w.Tag("LIST"), w.Put(3, 4), w.Put(0x616263, 3), w.Put(0, 1);
+        w.Fmt(1, 1, 16000, 16);
+        w.Data(pcm, 1000);
+    });
+    Wave wave;
+    ASSERT_EQ(ReadWave(good.data(), good.size(), &wave), 1);
+    EXPECT_EQ(wave.samples, std::vector<int16_t>{0x1234});
+
+    struct Case {
+        const char *what;
+        std::vector<uint8_t> bytes;
+    } bad[] = {
+        {"not RIFF",
+         build([&](WaveImage &w) { w.bytes[0] = 'X', w.Fmt(1, 1, 16000, 16), w.Data(pcm); })},
+        {"no format", build([&](WaveImage &w) { w.Data(pcm); })},
+        {"no data", build([&](WaveImage &w) { w.Fmt(1, 1, 16000, 16); })},
+        {"no channels", build([&](WaveImage &w) { w.Fmt(1, 0, 16000, 16), w.Data(pcm); })},
+        {"rate 0", build([&](WaveImage &w) { w.Fmt(1, 1, 0, 16), w.Data(pcm); })},
+        {"12 bits", build([&](WaveImage &w) { w.Fmt(1, 1, 16000, 12), w.Data(pcm); })},
+        {"compressed", build([&](WaveImage &w) { w.Fmt(2, 1, 16000, 16), w.Data(pcm); })},
+        {"chunk past the end", build([&](WaveImage &w) { w.Tag("LIST"), w.Put(0x7FFFFFFF, 4); })},
+        {"format cut short",
+         build([&](WaveImage &w) { w.Tag("fmt "), w.Put(16, 4), w.Put(1, 2); })},
+        {"eleven bytes", std::vector<uint8_t>(good.begin(), good.begin() + 11)},
+    };
+    for (const Case &c : bad) {
+        Wave out;
+        EXPECT_EQ(ReadWave(c.bytes.data(), c.bytes.size(), &out), 0) << c.what;
+    }
+}
+
+TEST(ReadWave, RoundTripsTheWriter) {
+    std::vector<int16_t> s = {0, 1, -1, 32767, -32768, 1234, -4321};
+    std::vector<uint8_t> image = WriteWave(s.data(), s.size(), 22050, 1);
+    EXPECT_EQ(image.size(), 44 + 2 * s.size());
+    Wave w;
+    ASSERT_EQ(ReadWave(image.data(), image.size(), &w), 1);
+    EXPECT_EQ(w.rate, 22050u);
+    EXPECT_EQ(w.samples, s);
+
+    std::string path = testing::TempDir() + "/roundtrip-8k.wav";
+    std::vector<int16_t> tone = Tone(440, 1.0, 8000, 8000);
+    ASSERT_EQ(SaveWave(path.c_str(), tone.data(), tone.size(), 8000), 1);
+    std::vector<int16_t> at16k;
+    ASSERT_EQ(LoadWave16k(path.c_str(), &at16k), 1); // read and converted to 16 kHz
+    EXPECT_EQ(at16k.size(), 16000u);
+    EXPECT_NEAR(Frequency(at16k, 16000), 440, 5);
+    std::remove(path.c_str());
+    EXPECT_EQ(LoadWave16k(path.c_str(), &at16k), 0); // gone
+}
+
+TEST(Resample, KeepsThePassBandAndStopsAliases) {
+    struct Case {
+        unsigned from;
+        double hz;    // tone in the input
+        double gain;  // expected output RMS / input RMS
+        double outHz; // expected frequency, 0 when removed
+    } cases[] = {
+        {8000, 440, 1.0, 440},                              // up by two
+        {22050, 1000, 1.0, 1000},                           // espeak-ng's rate, ratio 320/441
+        {44100, 3000, 1.0, 3000}, {48000, 6500, 1.0, 6500}, // the top of the speech band
+        {48000, 11000, 0.0, 0},                             // above it: must not fold back to 5 kHz
+        {44099, 500, 1.0, 500}, // no small common period: taps computed on the fly
+        {16000, 440, 1.0, 440}, // unchanged
+    };
+    for (const Case &c : cases) {
+        std::vector<int16_t> in = Tone(c.hz, 0.5, c.from, 10000);
+        std::vector<int16_t> out = Resample(in.data(), in.size(), c.from, 16000);
+        EXPECT_EQ(out.size(), in.size() * 16000 / c.from) << c.from;
+        double gain = Rms(out, out.size() / 10, out.size() * 9 / 10) / Rms(in, 0, in.size());
+        EXPECT_NEAR(gain, c.gain, 0.03) << c.from << " Hz, tone " << c.hz;
+        if (c.outHz > 0) {
+            EXPECT_NEAR(Frequency(out, 16000), c.outHz, c.outHz * 0.01) << c.from;
+        }
+    }
+}
+
+TEST(PhraseWords, SplitsLabelsAsTheDictionarySpellsThem) {
+    struct Case {
+        const char *phrase;
+        std::vector<std::string> words;
+    } cases[] = {
+        {"Go Left", {"go", "left"}},
+        {"  About   Nelko ", {"about", "nelko"}}, // spacing
+        {"Bye-Bye", {"bye", "bye"}},              // hyphen splits
+        {"Run, Right!", {"run", "right"}},        // punctuation dropped
+        {"Don't Stop", {"don't", "stop"}},        // inner apostrophe kept
+        {"'Wave'", {"wave"}},                     // quotes dropped
+        {"&Dance", {"dance"}},                    // a menu accelerator marker
+        {"R2D2", {"r2d2"}},
+        {"", {}},
+        {" -- ", {}},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(PhraseWords(c.phrase), c.words) << '"' << c.phrase << '"';
+}
+
+TEST(BuildGrammar, OneAlternativePerDistinctPhraseAndDecoy) {
+    std::string g =
+        BuildGrammar({{"go", "left"}, {"wave"}, {"go", "left"}, {}}, {"go", "wave", "stop"});
+    EXPECT_NE(g.find("<command> = go left | wave;"), std::string::npos) << g;
+    // "wave" is a command already; an empty phrase is no alternative
+    EXPECT_NE(g.find("<other> = go | stop;"), std::string::npos) << g;
+    EXPECT_NE(g.find("public <utterance> = <command> | <other>;"), std::string::npos) << g;
+    std::string onlyDecoys = BuildGrammar({}, {"go"});
+    EXPECT_EQ(onlyDecoys.find("<command>"), std::string::npos) << onlyDecoys;
+}
+
+TEST(LookUpWords, FindsEveryPronunciation) {
+    std::vector<Pronunciation> found;
+    ASSERT_EQ(LookUpWords(NELKO_RECOGNISER_DICT, {"read", "dance", "nelko"}, &found), 1);
+    std::map<std::string, std::string> byWord;
+    for (const Pronunciation &p : found)
+        byWord[p.word] = p.phones;
+    EXPECT_EQ(byWord["read"], "R EH D");
+    EXPECT_EQ(byWord["read(2)"], "R IY D");
+    EXPECT_EQ(byWord["dance"], "D AE N S");
+    EXPECT_EQ(byWord.count("nelko"), 0u); // the project's own word: not in the large dictionary
+    found.clear();
+    ASSERT_EQ(LookUpWords(NELKO_RECOGNISER_EXTRA_DICT, {"nelko"}, &found), 1);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].phones, "N EH L K OW");
+    EXPECT_EQ(LookUpWords("/nonexistent/dict", {"go"}, &found), 0);
+}
+
+namespace {
+
+// Speech synthesised with espeak-ng, at 16 kHz with a quiet noise floor
+// before and after.
+class Speech {
+  public:
+    static std::vector<int16_t> Say(const std::string &text, double padSeconds = 0.5) {
+        static std::map<std::string, std::vector<int16_t>> cache;
+        std::string key = text + "/" + std::to_string(padSeconds);
+        auto hit = cache.find(key);
+        if (hit != cache.end()) return hit->second;
+        std::string path = testing::TempDir() + "/recogniser-say.wav";
+        std::string command =
+            "espeak-ng -v en-us -s 175 -w '" + path + "' '" + text + "' >/dev/null 2>&1";
+        std::vector<int16_t> speech;
+        if (std::system(command.c_str()) != 0 || !LoadWave16k(path.c_str(), &speech)) {
+            ADD_FAILURE() << "espeak-ng could not say \"" << text << "\" (scripts/deps.sh)";
+            return {};
+        }
+        std::vector<int16_t> out = Floor(padSeconds);
+        out.insert(out.end(), speech.begin(), speech.end());
+        std::vector<int16_t> tail = Floor(padSeconds);
+        out.insert(out.end(), tail.begin(), tail.end());
+        AddFloor(&out);
+        return cache[key] = out;
+    }
+    // Digital silence upsets the detector's noise estimate: a low noise floor.
+    static std::vector<int16_t> Floor(double seconds) {
+        std::vector<int16_t> s(static_cast<size_t>(seconds * RecogniserRate), 0);
+        AddFloor(&s);
+        return s;
+    }
+    static void AddFloor(std::vector<int16_t> *s, int amplitude = 40) {
+        for (int16_t &v : *s)
+            v = static_cast<int16_t>(
+                std::max(-32768, std::min(32767, v + Noise() * amplitude / 32768)));
+    }
+    static int Noise() // deterministic, uniform in [-32768, 32767]
+    {
+        static uint32_t state = 12345;
+        state = state * 1664525u + 1013904223u;
+        return static_cast<int>(state >> 16) - 32768;
+    }
+};
+
+struct Heard {
+    std::string phrase, heard;
+    double score, start, end;
+};
+
+void Collect(void *context, const RecogniserUtterance &u) {
+    static_cast<std::vector<Heard> *>(context)->push_back(
+        {u.phrase, u.heard, u.score, u.start, u.end});
+}
+
+const std::vector<std::string> Commands = {"Random",    "Go Left",     "Go Right", "Run Left",
+                                           "Run Right", "Go Up",       "Go Down",  "Wave",
+                                           "Dance",     "About Nelko", "Bye Bye"};
+
+class RecogniserTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        r = RecogniserCreate(NELKO_RECOGNISER_MODEL, NELKO_RECOGNISER_DICT,
+                             NELKO_RECOGNISER_EXTRA_DICT);
+    }
+    static void TearDownTestSuite() { RecogniserDestroy(r), r = nullptr; }
+    void SetUp() override {
+        ASSERT_NE(r, nullptr) << "the acoustic model did not load from " NELKO_RECOGNISER_MODEL;
+        ASSERT_EQ(RecogniserSetPhrases(r, Commands, nullptr), 1);
+        RecogniserSetThreshold(r, RecogniserDefaultThreshold);
+    }
+    std::vector<Heard> Hear(const std::vector<int16_t> &samples, size_t chunk = 4000) {
+        std::vector<Heard> heard;
+        for (size_t at = 0; at < samples.size(); at += chunk)
+            RecogniserFeed(r, samples.data() + at, std::min(chunk, samples.size() - at), Collect,
+                           &heard);
+        RecogniserFlush(r, Collect, &heard);
+        return heard;
+    }
+    static Recogniser *r;
+};
+Recogniser *RecogniserTest::r = nullptr;
+
+std::vector<std::string> Accepted(const std::vector<Heard> &heard) {
+    std::vector<std::string> out;
+    for (const Heard &h : heard)
+        if (!h.phrase.empty()) out.push_back(h.phrase);
+    return out;
+}
+
+} // namespace
+
+TEST_F(RecogniserTest, HearsCommandsOnceEach) {
+    for (const char *phrase : {"Go Left", "About Nelko", "Bye Bye", "Random"}) {
+        std::vector<Heard> heard = Hear(Speech::Say(phrase));
+        EXPECT_EQ(Accepted(heard), std::vector<std::string>{phrase});
+        ASSERT_EQ(heard.size(), 1u) << phrase;
+        EXPECT_GE(heard[0].score, RecogniserDefaultThreshold) << phrase;
+        EXPECT_LE(heard[0].score, 1.0) << phrase;
+    }
+}
+
+TEST_F(RecogniserTest, PhrasesComeFromTheCallerNotTheCode) {
+    // A label no one has written code for, in odd spelling, and one the
+    // dictionary cannot pronounce.
+    std::vector<std::string> unknown;
+    ASSERT_EQ(RecogniserSetPhrases(r, {"  JUMP twice!", "Zorblax Quux", "Go Left"}, &unknown), 1);
+    EXPECT_EQ(unknown, (std::vector<std::string>{"zorblax", "quux"}));
+    EXPECT_EQ(Accepted(Hear(Speech::Say("jump twice"))), std::vector<std::string>{"  JUMP twice!"});
+    // The old commands are gone with the old phrase list.
+    EXPECT_EQ(Accepted(Hear(Speech::Say("About Nelko"))), std::vector<std::string>{});
+    // No phrases at all: nothing is a command.
+    ASSERT_EQ(RecogniserSetPhrases(r, {}, nullptr), 1);
+    EXPECT_EQ(Accepted(Hear(Speech::Say("Go Left"))), std::vector<std::string>{});
+}
+
+TEST_F(RecogniserTest, NonSpeechIsNoCommand) {
+    struct Case {
+        const char *what;
+        std::vector<int16_t> samples;
+    } cases[] = {
+        {"noise floor only", Speech::Floor(2.0)},
+        {"digital silence", std::vector<int16_t>(RecogniserRate, 0)},
+        {"a tone",
+         [] {
+             std::vector<int16_t> s = Speech::Floor(0.5), t = Tone(440, 1.0, 16000, 8000),
+                                  e = Speech::Floor(0.8);
+             s.insert(s.end(), t.begin(), t.end()), s.insert(s.end(), e.begin(), e.end());
+             return s;
+         }()},
+        {"a noise burst",
+         [] {
+             std::vector<int16_t> s = Speech::Floor(2.0);
+             for (size_t i = 8000; i < 16000; i++)
+                 s[i] = static_cast<int16_t>(Speech::Noise() / 6);
+             return s;
+         }()},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(Accepted(Hear(c.samples)), std::vector<std::string>{}) << c.what;
+    // Near misses land on the decoys.
+    for (const char *miss : {"hello there", "go"}) {
+        std::vector<Heard> heard = Hear(Speech::Say(miss));
+        EXPECT_EQ(Accepted(heard), std::vector<std::string>{}) << miss;
+    }
+}
+
+TEST_F(RecogniserTest, ThresholdDecidesAcceptance) {
+    std::vector<Heard> heard = Hear(Speech::Say("Go Right"));
+    ASSERT_EQ(heard.size(), 1u);
+    ASSERT_EQ(heard[0].heard, "go right");
+    RecogniserSetThreshold(r, heard[0].score + 0.001);
+    std::vector<Heard> strict = Hear(Speech::Say("Go Right"));
+    ASSERT_EQ(strict.size(), 1u);
+    EXPECT_EQ(strict[0].phrase, "");        // refused, but still reported
+    EXPECT_EQ(strict[0].heard, "go right"); // with what was heard
+    EXPECT_DOUBLE_EQ(strict[0].score, heard[0].score);
+}
+
+TEST_F(RecogniserTest, AnUtteranceCutOffIsDecodedAtTheEndOfInput) {
+    std::vector<int16_t> s = Speech::Say("Wave");
+    s.resize(s.size() - RecogniserRate * 4 / 10); // the recording stops right after the word
+    std::vector<Heard> heard;
+    RecogniserFeed(r, s.data(), s.size(), Collect, &heard);
+    EXPECT_TRUE(heard.empty());
+    EXPECT_EQ(RecogniserInSpeech(r), 1);
+    RecogniserFlush(r, Collect, &heard);
+    EXPECT_EQ(Accepted(heard), std::vector<std::string>{"Wave"});
+    EXPECT_EQ(RecogniserInSpeech(r), 0);
+}
+
+TEST_F(RecogniserTest, ALongStreamIsSegmentedIntoEachCommandOnce) {
+    // A minute: fifteen commands with pauses of 2 to 3.5 s between them,
+    // noise bursts in some of the pauses, fed in odd-sized pieces.
+    std::vector<int16_t> stream = Speech::Floor(1.0);
+    std::vector<std::string> said;
+    for (int i = 0; i < 15; i++) {
+        const std::string &phrase = Commands[(i * 7) % Commands.size()];
+        std::vector<int16_t> s = Speech::Say(phrase, 0.0);
+        stream.insert(stream.end(), s.begin(), s.end());
+        said.push_back(phrase);
+        std::vector<int16_t> pause = Speech::Floor(2.0 + (i % 4) * 0.5);
+        if (i % 3 == 1) // a burst of noise in the middle of the pause
+            for (size_t k = pause.size() / 2 - 2000; k < pause.size() / 2 + 2000; k++)
+                pause[k] = static_cast<int16_t>(Speech::Noise() / 8);
+        stream.insert(stream.end(), pause.begin(), pause.end());
+    }
+    ASSERT_GT(stream.size(), 50u * RecogniserRate);
+    std::vector<Heard> heard = Hear(stream, 1237);
+    EXPECT_EQ(Accepted(heard), said);
+    for (size_t i = 1; i < heard.size(); i++)
+        EXPECT_GE(heard[i].start, heard[i - 1].end) << i; // in order, never overlapping
+}

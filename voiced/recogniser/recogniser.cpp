@@ -1,0 +1,341 @@
+// The recogniser over the decoder's C interface.
+//
+// The speech detector of the decoder's front end runs over the stream and
+// hands out the cepstra of each utterance; when the detector says the
+// utterance has ended, it is decoded whole twice: once against the grammar
+// of the active phrases and the decoys, once as a free loop of
+// context-independent phones. The phone loop fits any speech about as well
+// as speech can be fitted, so the grammar's shortfall per frame measures how
+// well the audio matches what the grammar heard.
+#include "voiced/recogniser/recogniser.h"
+#include <pocketsphinx.h>
+#include <sphinxbase/ckd_alloc.h>
+#include <sphinxbase/err.h>
+#include <sphinxbase/fe.h>
+#include <sphinxbase/jsgf.h>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <set>
+
+const double RecogniserDefaultThreshold = 0.30;
+
+namespace {
+
+const char *const GrammarSearch = "commands";
+const char *const PhoneSearch = "phones";
+
+// Short words a speaker may say instead of a command. A near miss ("go",
+// "left", "go home") lands on one of these instead of on the command it
+// resembles. Every single word of a command is a decoy too (added per phrase
+// set), so that half a command is not taken for the whole.
+const char *const Decoys[] = {"go",    "run", "bye",  "left", "right", "up",   "down", "stop",
+                              "hello", "hi",  "yes",  "no",   "okay",  "home", "away", "there",
+                              "thank", "you", "what", "now",  "come",  "back"};
+
+// The decoder keeps acoustic scores in its log base, shifted right by ten bits.
+constexpr double ScoreScale = 1024;
+
+// An utterance longer than this is no command: it is reported as such
+// without decoding.
+constexpr double MaxUtteranceSeconds = 6.0;
+
+double Now() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+struct Recogniser {
+    ps_decoder_t *ps = nullptr;
+    fe_t *fe = nullptr; // the speech detector, a front end of the decoder's configuration
+    std::string dictPath, extraDictPath;
+    std::set<std::string> decoderWords;         // words the decoder has a pronunciation for
+    std::map<std::string, std::string> phrases; // joined words -> the phrase as given
+    double threshold = RecogniserDefaultThreshold;
+    double logBase = 0;    // natural log of the score base
+    int frameShift = 160;  // samples per frame
+    int maxPrespeech = 21; // frames the detector can hand out at once
+    int cepSize = 13;
+
+    // The stream.
+    uint64_t samplesDone = 0;     // samples given to the detector
+    std::vector<int16_t> pending; // less than a frame shift, waiting for more
+    bool inSpeech = false;
+    bool overlong = false; // the current utterance passed the limit
+    double utteranceStart = 0;
+    std::vector<mfcc_t> cepstra; // the current utterance, cepSize per frame
+    std::string phrase, heard;   // storage for the callback's strings
+};
+
+namespace {
+
+bool WordKnown(ps_decoder_t *ps, const std::string &word) {
+    char *phones = ps_lookup_word(ps, word.c_str());
+    ckd_free(phones);
+    return phones != nullptr;
+}
+
+fe_t *NewDetector(Recogniser *r) {
+    fe_t *fe = fe_init_auto_r(ps_get_config(r->ps));
+    if (fe) fe_start_utt(fe);
+    return fe;
+}
+
+// Best-path acoustic score and frame count of the current search over the
+// utterance, or 0 when it found no path.
+int Decode(Recogniser *r, const char *search, std::vector<mfcc_t *> &rows, int32_t *score,
+           const char **hyp) {
+    if (ps_set_search(r->ps, search) < 0 || ps_start_utt(r->ps) < 0) return 0;
+    ps_process_cep(r->ps, rows.data(), static_cast<int>(rows.size()), FALSE, TRUE);
+    ps_end_utt(r->ps);
+    int32_t best = 0;
+    const char *h = ps_get_hyp(r->ps, &best);
+    if (!h) return 0;
+    int32_t sum = 0;
+    for (ps_seg_t *seg = ps_seg_iter(r->ps); seg; seg = ps_seg_next(seg)) {
+        int32_t ascr = 0;
+        ps_seg_prob(seg, &ascr, nullptr, nullptr);
+        sum += ascr;
+    }
+    *score = sum;
+    if (hyp) *hyp = h;
+    return 1;
+}
+
+// The hypothesis as words, without fillers and alternate markers.
+std::string CleanHyp(const char *hyp) {
+    std::string out;
+    for (const std::string &w : PhraseWords(hyp ? hyp : ""))
+        out += (out.empty() ? "" : " ") + w;
+    return out;
+}
+
+void Report(Recogniser *r, double end, RecogniserCallback callback, void *context) {
+    double started = Now();
+    size_t frames = r->cepstra.size() / r->cepSize;
+    r->phrase.clear();
+    r->heard.clear();
+    double score = 0;
+    if (!r->overlong && frames > 0) {
+        std::vector<mfcc_t *> rows(frames);
+        for (size_t i = 0; i < frames; i++)
+            rows[i] = &r->cepstra[i * r->cepSize];
+        int32_t grammar = 0, phones = 0;
+        const char *hyp = nullptr;
+        if (Decode(r, GrammarSearch, rows, &grammar, &hyp)) {
+            r->heard = CleanHyp(hyp);
+            if (Decode(r, PhoneSearch, rows, &phones, nullptr)) {
+                double perFrame = double(grammar - phones) / frames * r->logBase * ScoreScale;
+                score = std::exp(perFrame < 0 ? perFrame : 0);
+            }
+        }
+        auto match = r->phrases.find(r->heard);
+        if (match != r->phrases.end() && score >= r->threshold) r->phrase = match->second;
+    }
+    RecogniserUtterance u;
+    u.phrase = r->phrase.c_str();
+    u.heard = r->heard.c_str();
+    u.score = score;
+    u.start = r->utteranceStart;
+    u.end = end;
+    u.decodeMs = Now() - started;
+    r->cepstra.clear();
+    r->overlong = false;
+    if (callback) callback(context, u);
+}
+
+// One frame shift of samples through the detector.
+void DetectStep(Recogniser *r, const int16_t *samples, size_t count, RecogniserCallback callback,
+                void *context) {
+    std::vector<mfcc_t> out(static_cast<size_t>(r->maxPrespeech + 2) * r->cepSize);
+    std::vector<mfcc_t *> rows(r->maxPrespeech + 2);
+    for (size_t i = 0; i < rows.size(); i++)
+        rows[i] = &out[i * r->cepSize];
+    int32_t nframes = static_cast<int32_t>(rows.size());
+    size_t left = count;
+    fe_process_frames(r->fe, &samples, &left, rows.data(), &nframes, nullptr);
+    r->samplesDone += count - left;
+    bool speech = fe_get_vad_state(r->fe) != 0;
+    double now = double(r->samplesDone) / RecogniserRate;
+    if (speech && !r->inSpeech)
+        r->utteranceStart = now - double(nframes) * r->frameShift / RecogniserRate;
+    if (nframes > 0 && !r->overlong) {
+        r->cepstra.insert(r->cepstra.end(), out.begin(), out.begin() + nframes * r->cepSize);
+        if (now - r->utteranceStart > MaxUtteranceSeconds) r->overlong = true, r->cepstra.clear();
+    }
+    if (!speech && r->inSpeech) Report(r, now, callback, context);
+    r->inSpeech = speech;
+}
+
+} // namespace
+
+Recogniser *RecogniserCreate(const char *modelDir, const char *dictPath,
+                             const char *extraDictPath) {
+    if (!std::getenv("NELKO_RECOGNISER_LOG")) err_set_logfp(nullptr);
+    // The decoder starts from the small dictionary when there is one; the
+    // phrases' words are looked up and added when the phrases are set.
+    const char *startDict = extraDictPath ? extraDictPath : dictPath;
+    cmd_ln_t *config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", modelDir, "-dict", startDict,
+                                   "-lw", "1.0", "-allphone_ci", "yes", nullptr);
+    if (!config) return nullptr;
+    Recogniser *r = new Recogniser;
+    r->ps = ps_init(config);
+    cmd_ln_free_r(config); // the decoder keeps its own reference
+    if (!r->ps) {
+        delete r;
+        return nullptr;
+    }
+    r->dictPath = dictPath ? dictPath : "";
+    r->extraDictPath = extraDictPath ? extraDictPath : "";
+    cmd_ln_t *used = ps_get_config(r->ps);
+    r->frameShift = static_cast<int>(
+        std::lround(cmd_ln_float32_r(used, "-samprate") / double(cmd_ln_int32_r(used, "-frate"))));
+    r->maxPrespeech = cmd_ln_int32_r(used, "-vad_prespeech") + 1;
+    r->cepSize = cmd_ln_int32_r(used, "-ceplen");
+    r->logBase = std::log(logmath_get_base(ps_get_logmath(r->ps)));
+    r->fe = NewDetector(r);
+    if (!r->fe || r->frameShift <= 0 || ps_set_allphone(r->ps, PhoneSearch, nullptr) < 0 ||
+        !RecogniserSetPhrases(r, {}, nullptr)) {
+        RecogniserDestroy(r);
+        return nullptr;
+    }
+    return r;
+}
+
+void RecogniserDestroy(Recogniser *r) {
+    if (!r) return;
+    if (r->fe) fe_free(r->fe);
+    if (r->ps) {
+        // The phone loop keeps its last best path until its next backtrace
+        // and never frees it: an empty utterance makes it let go.
+        if (ps_set_search(r->ps, PhoneSearch) >= 0 && ps_start_utt(r->ps) >= 0) {
+            ps_end_utt(r->ps);
+            ps_get_hyp(r->ps, nullptr);
+        }
+        ps_free(r->ps);
+    }
+    delete r;
+}
+
+int RecogniserSetPhrases(Recogniser *r, const std::vector<std::string> &phrases,
+                         std::vector<std::string> *unknownWords) {
+    std::vector<std::vector<std::string>> phraseWords;
+    std::vector<std::string> words(std::begin(Decoys), std::end(Decoys));
+    for (const std::string &phrase : phrases) {
+        phraseWords.push_back(PhraseWords(phrase));
+        for (const std::string &w : phraseWords.back())
+            words.push_back(w);
+    }
+
+    // Pronunciations for the words the decoder lacks: the project's own
+    // dictionary first, then the large one.
+    std::vector<std::string> missing;
+    for (const std::string &w : words)
+        if (!r->decoderWords.count(w) && !WordKnown(r->ps, w)) missing.push_back(w);
+    std::vector<Pronunciation> found;
+    if (!missing.empty() && !r->extraDictPath.empty())
+        LookUpWords(r->extraDictPath.c_str(), missing, &found);
+    std::set<std::string> fromExtra;
+    for (const Pronunciation &p : found)
+        fromExtra.insert(p.word.substr(0, p.word.find('(')));
+    std::vector<std::string> rest;
+    for (const std::string &w : missing)
+        if (!fromExtra.count(w)) rest.push_back(w);
+    if (!rest.empty() && !r->dictPath.empty()) LookUpWords(r->dictPath.c_str(), rest, &found);
+    for (const Pronunciation &p : found)
+        if (ps_add_word(r->ps, p.word.c_str(), p.phones.c_str(), FALSE) >= 0)
+            r->decoderWords.insert(p.word.substr(0, p.word.find('(')));
+
+    auto known = [&](const std::string &w) {
+        return r->decoderWords.count(w) || WordKnown(r->ps, w);
+    };
+    std::vector<std::vector<std::string>> usable;
+    std::map<std::string, std::string> map;
+    std::vector<std::string> decoys;
+    for (size_t i = 0; i < phrases.size(); i++) {
+        bool ok = !phraseWords[i].empty();
+        std::string joined;
+        for (const std::string &w : phraseWords[i]) {
+            if (!known(w)) {
+                ok = false;
+                if (unknownWords) unknownWords->push_back(w);
+            }
+            joined += (joined.empty() ? "" : " ") + w;
+        }
+        if (!ok) continue;
+        usable.push_back(phraseWords[i]);
+        map.emplace(joined, phrases[i]);
+        for (const std::string &w : phraseWords[i])
+            decoys.push_back(w);
+    }
+    for (const char *d : Decoys)
+        if (known(d)) decoys.push_back(d);
+    // Parsed here rather than by ps_set_jsgf_string, which never frees the
+    // parsed grammar.
+    std::string grammar = BuildGrammar(usable, decoys);
+    jsgf_t *jsgf = jsgf_parse_string(grammar.c_str(), nullptr);
+    if (!jsgf) return 0;
+    int result = -1;
+    if (jsgf_rule_t *rule = jsgf_get_public_rule(jsgf)) {
+        fsg_model_t *fsg = jsgf_build_fsg(jsgf, rule, ps_get_logmath(r->ps),
+                                          cmd_ln_float32_r(ps_get_config(r->ps), "-lw"));
+        if (fsg) {
+            result = ps_set_fsg(r->ps, GrammarSearch, fsg);
+            fsg_model_free(fsg);
+        }
+    }
+    jsgf_grammar_free(jsgf);
+    if (result < 0) return 0;
+    r->phrases = std::move(map);
+    return 1;
+}
+
+void RecogniserSetThreshold(Recogniser *r, double threshold) {
+    r->threshold = threshold;
+}
+
+void RecogniserFeed(Recogniser *r, const int16_t *samples, size_t count,
+                    RecogniserCallback callback, void *context) {
+    const size_t shift = static_cast<size_t>(r->frameShift);
+    if (!r->fe) return;
+    while (count > 0) {
+        if (!r->pending.empty() || count < shift) {
+            size_t take = std::min(count, shift - r->pending.size());
+            r->pending.insert(r->pending.end(), samples, samples + take);
+            samples += take, count -= take;
+            if (r->pending.size() == shift) {
+                std::vector<int16_t> step;
+                step.swap(r->pending);
+                DetectStep(r, step.data(), step.size(), callback, context);
+            }
+            continue;
+        }
+        DetectStep(r, samples, shift, callback, context);
+        samples += shift, count -= shift;
+    }
+}
+
+void RecogniserFlush(Recogniser *r, RecogniserCallback callback, void *context) {
+    if (!r->fe) return;
+    if (!r->pending.empty()) {
+        std::vector<int16_t> step;
+        step.swap(r->pending);
+        step.resize(r->frameShift, 0);
+        DetectStep(r, step.data(), step.size(), callback, context);
+    }
+    if (r->inSpeech) Report(r, double(r->samplesDone) / RecogniserRate, callback, context);
+    // A new stream starts with a detector that has heard nothing yet.
+    fe_free(r->fe);
+    r->fe = NewDetector(r);
+    r->inSpeech = false;
+    r->overlong = false;
+    r->cepstra.clear();
+    r->samplesDone = 0;
+}
+
+int RecogniserInSpeech(const Recogniser *r) {
+    return r->inSpeech;
+}

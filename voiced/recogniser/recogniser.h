@@ -1,0 +1,95 @@
+// The offline recogniser: 16 kHz mono samples in, the phrase heard and its
+// score out. The grammar is built at run time from the phrases of the active
+// commands; anything else it hears comes out as the empty phrase.
+//
+// Use: create once (loads the acoustic model), give it the phrases, feed it
+// samples as they arrive; each utterance, found by the speech detector, is
+// decoded whole when it ends and reported through the callback. Not
+// thread-safe: one thread feeds one recogniser.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr unsigned RecogniserRate = 16000; // samples per second, mono
+
+struct Recogniser;
+
+// One utterance as the recogniser heard it.
+struct RecogniserUtterance {
+    const char *phrase; // the active phrase as it was given, or "" (not a command)
+    const char *heard;  // the best grammar match in words ("go left", a decoy, or "")
+    double score;       // 0..1: how well the audio fits what was heard
+    double start, end;  // seconds from the first sample fed
+    double decodeMs;    // time spent decoding it
+};
+
+using RecogniserCallback = void (*)(void *context, const RecogniserUtterance &utterance);
+
+// modelDir: the acoustic model folder. dictPath: a pronunciation dictionary
+// (CMU format, "word PH ON ES" a line) searched for the phrases' words.
+// extraDictPath: the project's own pronunciations ("nelko"), consulted first;
+// may be null. Returns null when the model cannot be loaded.
+Recogniser *RecogniserCreate(const char *modelDir, const char *dictPath, const char *extraDictPath);
+void RecogniserDestroy(Recogniser *r);
+
+// Replaces the phrases listened for. A phrase with a word that has no
+// pronunciation is left out and its words are added to *unknownWords (when
+// given). Returns 1 when the grammar was built, 0 when the decoder refused it.
+int RecogniserSetPhrases(Recogniser *r, const std::vector<std::string> &phrases,
+                         std::vector<std::string> *unknownWords);
+
+// An utterance is accepted as a command when its score reaches this
+// threshold (the "sensitivity": lower accepts more). Default
+// RecogniserDefaultThreshold.
+extern const double RecogniserDefaultThreshold;
+void RecogniserSetThreshold(Recogniser *r, double threshold);
+
+// Feeds samples; calls back once for every utterance that ended in them.
+void RecogniserFeed(Recogniser *r, const int16_t *samples, size_t count,
+                    RecogniserCallback callback, void *context);
+// Ends the input: an utterance still open is decoded and reported. Feeding
+// may go on afterwards as a new stream.
+void RecogniserFlush(Recogniser *r, RecogniserCallback callback, void *context);
+// 1 while the speech detector is inside an utterance.
+int RecogniserInSpeech(const Recogniser *r);
+
+// Grammar and dictionary building, shared with the tests.
+
+// The words of a phrase as the dictionary spells them: lower case, split at
+// anything but letters, digits and inner apostrophes ("Bye-Bye" -> bye bye).
+std::vector<std::string> PhraseWords(const std::string &phrase);
+
+// The JSGF grammar for phrases given as words, with the decoys as
+// alternatives that mean "not a command".
+std::string BuildGrammar(const std::vector<std::vector<std::string>> &phrases,
+                         const std::vector<std::string> &decoys);
+
+// Looks up words in a CMU-format dictionary file; every pronunciation of a
+// word found ("word", "word(2)", ...) is appended to its entry, in order.
+struct Pronunciation {
+    std::string word;   // as the decoder knows it: "read" or "read(2)"
+    std::string phones; // "R IY D"
+};
+int LookUpWords(const char *dictPath, const std::vector<std::string> &words,
+                std::vector<Pronunciation> *found);
+
+// Wave files: one reader and one writer.
+
+struct Wave {
+    unsigned rate = 0;
+    std::vector<int16_t> samples; // mono: channels averaged
+};
+// Reads a RIFF WAVE image: PCM of 8, 16, 24 or 32 bits or 32/64-bit float,
+// any channel count. Returns 0 for anything malformed or unsupported.
+int ReadWave(const uint8_t *bytes, size_t size, Wave *wave);
+// Reads a file and converts it to RecogniserRate. Returns 0 on failure.
+int LoadWave16k(const char *path, std::vector<int16_t> *samples);
+// 16-bit PCM, interleaved when channels > 1.
+std::vector<uint8_t> WriteWave(const int16_t *samples, size_t frames, unsigned rate,
+                               unsigned channels);
+int SaveWave(const char *path, const int16_t *samples, size_t count, unsigned rate);
+// Band-limited conversion between any two rates.
+std::vector<int16_t> Resample(const int16_t *samples, size_t count, unsigned fromRate,
+                              unsigned toRate);
