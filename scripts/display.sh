@@ -5,7 +5,7 @@ nelko_private_display() {
   local screen=${1:-1024x768x24} fifo
   fifo=$(mktemp -u)
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$fifo" </dev/null >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp -noreset 3>"$fifo" </dev/null >/dev/null 2>&1 &
   NELKO_XVFB_PID=$!
   local number
   read -r number <"$fifo"

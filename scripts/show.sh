@@ -10,6 +10,8 @@ source "$ROOT/scripts/wine-env.sh"
 FRAMES=$(mktemp -d)
 trap 'rm -rf "$FRAMES"' EXIT
 
+# A wineserver of the show's own: it keeps the mouse buttons' state.
+wineserver -k 2>/dev/null || true
 xsetroot -solid '#3a6ea5'
 wine "$ROOT/build/win32/nelko.exe" &
 NELKO=$!
@@ -36,29 +38,57 @@ NELKO_WINDOW=$(window_id Nelko)
 ) &
 RECORDER=$!
 
-centre() { read -r x y w h < <(geometry "$NELKO_WINDOW"); echo $((x + w / 2)) $((y + h / 2)); }
+# A click as a hand makes it: Wine can miss a release that follows its press
+# at once.
+click() { # x y button
+  xdotool mousemove "$1" "$2"; sleep 0.1
+  xdotool mousedown "$3"; sleep 0.08; xdotool mouseup "$3"
+}
+
+# A point on the figure: its chest, a little above the window's middle.
+centre() { read -r x y w h < <(geometry "$NELKO_WINDOW"); echo $((x + w / 2)) $((y + h / 2 - 8)); }
+visible_menu() { # the program's visible window other than Nelko that is tall enough to be the menu
+  local id
+  for id in $(xdotool search --onlyvisible --class nelko.exe 2>/dev/null); do
+    [ "$(printf '0x%x' "$id")" = "$(printf '0x%x' "$NELKO_WINDOW")" ] && continue
+    read -r _ _ _ h < <(geometry "$id")
+    [ "${h:-0}" -gt 100 ] && { echo "$id"; return; }
+  done
+}
 pick() { # right-click Nelko, then the menu entry with this index (0 = "Random")
-  local before menu
-  before=$(xwininfo -root -children | awk '/0x/ {print $1}' | sort)
+  local menu="" _
   read -r cx cy < <(centre)
-  xdotool mousemove "$cx" "$cy" click 3
-  sleep 0.6
-  menu=$(comm -13 <(echo "$before") <(xwininfo -root -children | awk '/0x/ {print $1}' | sort) | head -n 1)
-  [ -n "$menu" ] || return 0
+  click "$cx" "$cy" 3
+  for _ in $(seq 20); do menu=$(visible_menu); [ -n "$menu" ] && break; sleep 0.1; done
+  [ -n "$menu" ] || { echo "no menu appeared"; return 0; }
+  sleep 0.3
   read -r mx my mw mh < <(geometry "$menu")
-  xdotool mousemove $((mx + mw / 2)) $((my + (2 * $1 + 1) * mh / 22)) click 1
+  click $((mx + mw / 2)) $((my + (2 * $1 + 1) * mh / 22)) 1
 }
 
 sleep 1.5
-read -r cx cy < <(centre); xdotool mousemove "$cx" "$cy" click 1   # a click: Nelko dances
+read -r cx cy < <(centre); click "$cx" "$cy" 1   # a click: Nelko dances
 sleep 2.2
 pick 7; sleep 2    # Wave
 pick 1; sleep 2.5  # Go Left
 pick 4; sleep 1.6  # Run Right
-pick 9; sleep 2    # About Nelko
-xdotool key Escape; sleep 0.8
 pick 8; sleep 2    # Dance
+pick 9; sleep 2    # About Nelko
+# A click on the picture closes the About box.
+about=$(xdotool search --onlyvisible --name 'About Nelko' 2>/dev/null | head -n 1)
+if [ -n "$about" ]; then
+  read -r ax ay aw ah < <(geometry "$about")
+  click $((ax + aw / 2)) $((ay + ah / 2)) 1
+fi
+sleep 0.8
 pick 10            # Bye Bye
+for _ in $(seq 30); do kill -0 $NELKO 2>/dev/null || break; sleep 0.1; done
+kill -0 $NELKO 2>/dev/null && pick 10 # once more, in case the first click went astray
+for _ in $(seq 70); do kill -0 $NELKO 2>/dev/null || break; sleep 0.1; done
+if kill -0 $NELKO 2>/dev/null; then
+  echo "Nelko did not end by itself"
+  kill $NELKO
+fi
 code=0
 wait $NELKO || code=$?
 wait $RECORDER 2>/dev/null || true
