@@ -100,6 +100,8 @@ bool ClientGone(uint32_t result) {
     case 0x800706BA: // RPC_S_SERVER_UNAVAILABLE: its end of the channel is gone
     case 0x800706BE: // RPC_S_CALL_FAILED
     case 0x800706BF: // RPC_S_CALL_FAILED_DNE
+    case 0x800706B5: // RPC_S_UNKNOWN_IF: its objects are gone (apartment ended)
+    case 0x80010114: // RPC_E_INVALID_OBJECT
     case 0x80010108: // RPC_E_DISCONNECTED
     case 0x80010007: // RPC_E_SERVER_DIED
     case 0x80010012: // RPC_E_SERVER_DIED_DNE

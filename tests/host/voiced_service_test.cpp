@@ -167,6 +167,7 @@ TEST(VoicedClientGone, DeadPeersAreToldFromRefusals) {
         {0x800706BA, true},  // RPC_S_SERVER_UNAVAILABLE: the process died
         {0x80010108, true},  // RPC_E_DISCONNECTED
         {0x800401FD, true},  // CO_E_OBJNOTCONNECTED
+        {0x800706B5, true},  // RPC_S_UNKNOWN_IF: the sink was disconnected
         {0x80010001, false}, // RPC_E_CALL_REJECTED: busy, not gone
         {0x8001010D, false}, // RPC_E_CANTCALLOUT_ININPUTSYNCCALL
         {0x80004001, false}, // E_NOTIMPL

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Installs the voice-command service into a Wine prefix, so that Nelko listens
+# from its first start: registers nelkovoice.exe (its class, the proxy/stub
+# DLL, and HKCU\Software\Voice UseSpeech = 2 when the user has no setting) and
+# puts Feedback.exe beside nelko.exe. Running it again changes nothing.
+#
+#   scripts/install-voice.sh [--uninstall] [--prefix DIR] [WIN32_DIR [NELKO_DIR]]
+#
+#   WIN32_DIR  the win32 build folder with nelkovoice.exe, vcmdps.dll and
+#              Feedback.exe (default build/win32)
+#   NELKO_DIR  the folder of the nelko.exe that will run (default WIN32_DIR)
+#   --prefix   the Wine prefix (default: as scripts/wine-env.sh chooses it,
+#              from NELKO_WINEPREFIX or WINEPREFIX)
+#   --uninstall  removes what the installation added
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+uninstall=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --uninstall) uninstall=1; shift ;;
+    --prefix) export NELKO_WINEPREFIX="$2"; shift 2 ;;
+    -*) echo "install-voice: unknown option $1" >&2; exit 2 ;;
+    *) break ;;
+  esac
+done
+WIN32_DIR="$(cd "${1:-$ROOT/build/win32}" && pwd)"
+NELKO_DIR="$(cd "${2:-$WIN32_DIR}" && pwd)"
+source "$ROOT/scripts/wine-env.sh"
+
+for file in nelkovoice.exe vcmdps.dll Feedback.exe; do
+  if [ ! -f "$WIN32_DIR/$file" ]; then
+    echo "install-voice: $WIN32_DIR/$file is missing; build the win32 tree first" >&2
+    exit 1
+  fi
+done
+
+if [ "$uninstall" -eq 1 ]; then
+  wine "$WIN32_DIR/nelkovoice.exe" /unregserver
+  if [ "$NELKO_DIR" != "$WIN32_DIR" ] && cmp -s "$WIN32_DIR/Feedback.exe" "$NELKO_DIR/Feedback.exe"; then
+    rm -f "$NELKO_DIR/Feedback.exe"
+  fi
+  exit 0
+fi
+
+if [ "$NELKO_DIR" != "$WIN32_DIR" ]; then
+  cp -f "$WIN32_DIR/Feedback.exe" "$NELKO_DIR/Feedback.exe"
+fi
+if ! wine "$WIN32_DIR/nelkovoice.exe" /regserver; then
+  echo "install-voice: registering the voice-command service in $WINEPREFIX failed" >&2
+  exit 1
+fi

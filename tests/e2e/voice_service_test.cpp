@@ -1,0 +1,369 @@
+// Nelko with the voice-command service installed: phrases said through the
+// hub run its commands, and the service, the hub and Nelko outlive each
+// other's deaths as they must.
+//
+// These tests use a Wine prefix of their own (the harness's prefix with
+// "-voice" appended) and install the service there: the other end-to-end
+// tests expect no service at all.
+#include "character.h"
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <signal.h>
+#include <sstream>
+
+using namespace e2e;
+
+namespace {
+
+constexpr int ProgramMs = 20000; // a Wine program's start and end, generously
+
+std::string Run(const std::string &command) {
+    std::string output;
+    if (FILE *pipe = popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
+            output.append(buffer, n);
+        pclose(pipe);
+    }
+    return output;
+}
+
+// The harness's prefix, as scripts/wine-env.sh chooses it, with "-voice".
+std::string VoicePrefix() {
+    static const std::string prefix =
+        Run("bash -c 'source \"" NELKO_SOURCE_DIR "/scripts/wine-env.sh\" && printf %s "
+            "\"$WINEPREFIX\"'") +
+        "-voice";
+    return prefix;
+}
+
+// Points every Wine program of this test (and the session's own prefix
+// handling) at the voice prefix, and back afterwards.
+class UseVoicePrefix {
+  public:
+    UseVoicePrefix() {
+        const char *old = getenv("NELKO_WINEPREFIX");
+        had_ = old != nullptr;
+        if (had_) old_ = old;
+        setenv("NELKO_WINEPREFIX", VoicePrefix().c_str(), 1);
+    }
+    ~UseVoicePrefix() {
+        if (had_)
+            setenv("NELKO_WINEPREFIX", old_.c_str(), 1);
+        else
+            unsetenv("NELKO_WINEPREFIX");
+    }
+
+  private:
+    bool had_ = false;
+    std::string old_;
+};
+
+std::string ReadFile(const std::string &path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The live Unix processes of a Windows program running in the voice prefix.
+std::vector<pid_t> WineProcesses(const std::string &program) {
+    std::vector<pid_t> found;
+    DIR *proc = opendir("/proc");
+    if (!proc) return found;
+    const std::string wanted = "WINEPREFIX=" + VoicePrefix();
+    while (dirent *entry = readdir(proc)) {
+        const pid_t pid = atoi(entry->d_name);
+        if (pid <= 0) continue;
+        const std::string dir = std::string("/proc/") + entry->d_name;
+        std::string command = ReadFile(dir + "/cmdline");
+        if (command.find(program) == std::string::npos) continue;
+        const std::string stat = ReadFile(dir + "/stat");
+        const size_t state = stat.rfind(") ");
+        if (state == std::string::npos || stat[state + 2] == 'Z') continue;
+        std::string environment = ReadFile(dir + "/environ");
+        std::replace(environment.begin(), environment.end(), '\0', '\n');
+        if (("\n" + environment + "\n").find("\n" + wanted + "\n") == std::string::npos) continue;
+        found.push_back(pid);
+    }
+    closedir(proc);
+    return found;
+}
+
+class Voice : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // Installed as ./run installs it; again and again changes nothing.
+        ASSERT_EQ(Program("nelkovoice.exe", {"/regserver"}), 0);
+        ASSERT_EQ(SetUseSpeech(2), 0);
+    }
+
+    int Program(const std::string &program, const std::vector<std::string> &args) {
+        return session.WaitExit(session.Start(program, args), ProgramMs);
+    }
+    int Say(const std::string &phrase) { return Program("nelkovoice.exe", {"/say", phrase}); }
+    int SetUseSpeech(int value) {
+        return Program("C:\\windows\\system32\\reg.exe",
+                       {"add", "HKCU\\Software\\Voice", "/v", "UseSpeech", "/t", "REG_DWORD", "/d",
+                        std::to_string(value), "/f"});
+    }
+    int RegistryHas(const std::string &key, const std::string &value = "") {
+        std::vector<std::string> args = {"query", key};
+        if (!value.empty()) args.insert(args.end(), {"/v", value});
+        return Program("C:\\windows\\system32\\reg.exe", args) == 0;
+    }
+    // Starts Nelko and waits until its commands are listened for.
+    void StartNelko() {
+        nelko = std::make_unique<Character>(session);
+        ASSERT_TRUE(Listening()) << "the hub never listed Nelko's commands";
+        ASSERT_TRUE(nelko->WaitForRest(art));
+    }
+    bool Listening() {
+        return session.WaitFor([&] { return Program("nelkovoice.exe", {"/list"}) == 0; }, 20000);
+    }
+    // The feedback window's rows, read by the probe: "row\t...", "text\t...".
+    std::vector<std::string> FeedbackWindow() {
+        const std::string out = testing::TempDir() + "voice-window.txt";
+        std::vector<std::string> lines;
+        if (Program("voiceprobe.exe", {"window", "Z:" + out}) != 0) return lines;
+        std::istringstream text(ReadFile(out));
+        for (std::string line; std::getline(text, line);)
+            lines.push_back(line);
+        return lines;
+    }
+    bool MessageBoxShown() {
+        for (Window window : session.TopLevelWindows()) {
+            const std::string title = session.Title(window);
+            if (title == "Error" || title == "Warning") return true;
+        }
+        return false;
+    }
+    // Moved by (dx, dy) and at rest again.
+    ::testing::AssertionResult Moved(const Rect &before, int dx, int dy) {
+        Session::Sleep(300);
+        if (!nelko->WaitForRest(art)) return ::testing::AssertionFailure() << "never rested";
+        const Rect after = nelko->Where();
+        if (after.x - before.x == dx && after.y - before.y == dy)
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+               << "moved by " << after.x - before.x << "," << after.y - before.y << ", expected "
+               << dx << "," << dy;
+    }
+    bool ServiceEnds(int timeoutMs) {
+        return session.WaitFor([] { return WineProcesses("nelkovoice.exe").empty(); }, timeoutMs);
+    }
+
+    UseVoicePrefix prefix; // before the session, which prepares the prefix
+    Session session;
+    Art art;
+    std::unique_ptr<Character> nelko;
+};
+
+TEST_F(Voice, SaidCommandsRunAsTheMenuRunsThem) {
+    StartNelko();
+    EXPECT_FALSE(MessageBoxShown()) << session.Describe();
+
+    // The feedback window (hidden) lists the menu and its eleven commands.
+    std::vector<std::string> window = FeedbackWindow();
+    const std::vector<std::string> labels = {"Random",    "Go Left",     "Go Right", "Run Left",
+                                             "Run Right", "Go Up",       "Go Down",  "Wave",
+                                             "Dance",     "About Nelko", "Bye Bye"};
+    std::vector<std::string> rows;
+    for (const std::string &line : window)
+        if (line.rfind("row\t", 0) == 0) rows.push_back(line.substr(4));
+    ASSERT_EQ(rows.size(), 12u) << ::testing::PrintToString(window);
+    EXPECT_EQ(rows[0], "Nelko: Main");
+    for (size_t i = 0; i < labels.size(); ++i)
+        EXPECT_EQ(rows[i + 1], "    " + labels[i]);
+    EXPECT_NE(std::find(window.begin(), window.end(), "text\tListening"), window.end());
+
+    // Said in any case and spacing, it walks left as the menu entry does.
+    Rect before = nelko->Where();
+    ASSERT_EQ(Say("go   LEFT"), 0);
+    EXPECT_TRUE(Moved(before, -96, 0));
+    window = FeedbackWindow();
+    EXPECT_NE(std::find(window.begin(), window.end(),
+                        "text\tHeard \"go   LEFT\": ran \"Go Left\" (Nelko, Main)"),
+              window.end())
+        << ::testing::PrintToString(window);
+
+    // Something that is no command runs nothing.
+    before = nelko->Where();
+    EXPECT_EQ(Say("sing a song"), 1);
+    Session::Sleep(1000);
+    EXPECT_EQ(nelko->Frame(art), RestFrame);
+    EXPECT_EQ(nelko->Where().x, before.x);
+
+    // Random mode, then a said command: it runs, and random mode goes on.
+    ASSERT_EQ(Say("Random"), 0);
+    Session::Sleep(1500);
+    ASSERT_EQ(Say("Go Up"), 0);
+    Session::Sleep(150);
+    const int startY = nelko->Where().y;
+    int lowest = startY;
+    session.WaitFor(
+        [&] {
+            lowest = std::min(lowest, nelko->Where().y);
+            return lowest <= startY - 60;
+        },
+        4000);
+    EXPECT_LE(lowest, startY - 60) << "it did not go up";
+    ASSERT_TRUE(nelko->WaitForRest(art, 300));
+    const Rect rest = nelko->Where();
+    const bool acting = session.WaitFor(
+        [&] {
+            const Rect now = nelko->Where();
+            return now.x != rest.x || now.y != rest.y || nelko->Frame(art) != RestFrame;
+        },
+        40000);
+    EXPECT_TRUE(acting) << "random mode ended with the said command";
+
+    // "Bye Bye" ends Nelko with exit code 0, and its service after it.
+    ASSERT_EQ(Say("Bye Bye"), 0);
+    EXPECT_EQ(nelko->Exit(), 0);
+    EXPECT_TRUE(ServiceEnds(5000));
+}
+
+// "About Nelko" opens the box inside the notification; what is said while
+// it is open waits and runs once it closes.
+TEST_F(Voice, AboutBoxHoldsLaterPhrasesUntilItCloses) {
+    StartNelko();
+    const Rect before = nelko->Where();
+    ASSERT_EQ(Say("About Nelko"), 0);
+    Window box = session.FindWindow("About Nelko", 10000);
+    ASSERT_NE(box, 0u) << session.Describe();
+    ASSERT_EQ(Say("Go Right"), 0) << "the hub takes phrases while the box is open";
+    Session::Sleep(1000);
+    EXPECT_EQ(nelko->Where().x, before.x) << "nothing runs inside the open box";
+    session.Key(box, XK_Escape);
+    EXPECT_TRUE(session.WaitFor([&] { return !session.Mapped(box); }, 5000));
+    EXPECT_TRUE(Moved(before, 96, 0));
+    session.Key(nelko->window(), XK_Escape);
+    EXPECT_EQ(nelko->Exit(), 0);
+}
+
+TEST_F(Voice, KilledServiceLeavesNelkoRunningAndTheNextNelkoGetsOne) {
+    StartNelko();
+    std::vector<pid_t> services = WineProcesses("nelkovoice.exe");
+    ASSERT_EQ(services.size(), 1u);
+    kill(services[0], SIGKILL);
+    ASSERT_TRUE(ServiceEnds(5000));
+    Session::Sleep(2000);
+    EXPECT_TRUE(session.Running(nelko->pid())) << "Nelko ended with its service";
+    EXPECT_FALSE(MessageBoxShown()) << session.Describe();
+    const Rect before = nelko->Where();
+    nelko->Pick(GoRight);
+    EXPECT_TRUE(Moved(before, 96, 0)) << "the menu still works";
+    session.Key(nelko->window(), XK_Escape);
+    EXPECT_EQ(nelko->Exit(), 0);
+
+    // A new Nelko gets a service of its own, and it listens.
+    StartNelko();
+    const Rect start = nelko->Where();
+    ASSERT_EQ(Say("Go Left"), 0);
+    EXPECT_TRUE(Moved(start, -96, 0));
+    session.Key(nelko->window(), XK_Escape);
+    EXPECT_EQ(nelko->Exit(), 0);
+    EXPECT_TRUE(ServiceEnds(5000));
+}
+
+TEST_F(Voice, KilledNelkoEndsItsService) {
+    StartNelko();
+    ASSERT_EQ(WineProcesses("nelkovoice.exe").size(), 1u);
+    kill(nelko->pid(), SIGKILL);
+    EXPECT_TRUE(ServiceEnds(8000)) << "the service did not notice its client had died";
+}
+
+// UseSpeech 0: Nelko starts the feedback program hidden and waits for its
+// window, which must come at once; a start by the user shows the one hub.
+TEST_F(Voice, FeedbackProgramComesAtOnceAndStaysOnePerDesktop) {
+    ASSERT_EQ(SetUseSpeech(0), 0);
+    session.SetRootColour(Desktop);
+    const pid_t first = session.Start("nelko.exe");
+    EXPECT_NE(session.FindWindow("Nelko", 8000), 0u)
+        << "Nelko waited long for the feedback window; " << session.Describe();
+    ASSERT_TRUE(Listening());
+    // A second Nelko: a service of its own, the same hub.
+    const pid_t second = session.Start("nelko.exe");
+    const bool both = session.WaitFor(
+        [&] {
+            size_t rows = 0;
+            for (const std::string &line : FeedbackWindow())
+                rows += line.rfind("row\t", 0) == 0;
+            return rows == 24;
+        },
+        20000);
+    ASSERT_TRUE(both) << "the hub does not list two menus";
+    EXPECT_EQ(WineProcesses("Feedback.exe").size(), 1u);
+    EXPECT_EQ(WineProcesses("nelkovoice.exe").size(), 2u);
+    EXPECT_EQ(session.FindWindow("Voice Commands Feedback", 500), 0u) << "started hidden";
+
+    ASSERT_EQ(Program("Feedback.exe", {}), 0) << "a second start hands over and ends";
+    EXPECT_NE(session.FindWindow("Voice Commands Feedback", 5000), 0u) << "shown on request";
+    EXPECT_EQ(WineProcesses("Feedback.exe").size(), 1u);
+
+    // Both Nelkos hear a said command.
+    ASSERT_EQ(Say("Bye Bye"), 0);
+    EXPECT_EQ(session.WaitExit(first, ExitTimeoutMs), 0);
+    EXPECT_EQ(session.WaitExit(second, ExitTimeoutMs), 0);
+    EXPECT_TRUE(ServiceEnds(5000));
+}
+
+TEST_F(Voice, InstallationKeepsTheUsersSettingAndRemovesOnlyWhatItAdded) {
+    const std::string classKey = "HKCR\\CLSID\\{6D40D820-0BA7-11CE-A166-00AA004CD65C}";
+    const std::string proxyKey = "HKCR\\Interface\\{C63A2B30-5543-11B9-C000-5611722E1D15}";
+    const std::string voiceKey = "HKCU\\Software\\Voice";
+    ASSERT_EQ(Program("nelkovoice.exe", {"/unregserver"}), 0);
+    EXPECT_FALSE(RegistryHas(classKey));
+    EXPECT_FALSE(RegistryHas(proxyKey));
+
+    // The user's own setting (1: recognition off) survives installing and
+    // removing.
+    Program("C:\\windows\\system32\\reg.exe", {"delete", voiceKey, "/f"});
+    ASSERT_EQ(SetUseSpeech(1), 0);
+    ASSERT_EQ(Program("nelkovoice.exe", {"/regserver"}), 0);
+    EXPECT_TRUE(RegistryHas(classKey));
+    EXPECT_TRUE(RegistryHas(proxyKey));
+    nelko = std::make_unique<Character>(session);
+    const bool listed = session.WaitFor(
+        [&] {
+            const std::vector<std::string> window = FeedbackWindow();
+            return std::find(window.begin(), window.end(), "row\tNelko: Main (not listening)") !=
+                   window.end();
+        },
+        20000);
+    ASSERT_TRUE(listed) << "the menu is shown, recognition off";
+    EXPECT_EQ(Say("Go Left"), 1) << "no listening menu has it";
+    session.Key(nelko->window(), XK_Escape);
+    EXPECT_EQ(nelko->Exit(), 0);
+    ASSERT_EQ(Program("nelkovoice.exe", {"/unregserver"}), 0);
+    EXPECT_TRUE(RegistryHas(voiceKey, "UseSpeech")) << "the user's value stays";
+
+    // No setting at all: installing adds UseSpeech 2, removing takes it away.
+    ASSERT_EQ(Program("C:\\windows\\system32\\reg.exe", {"delete", voiceKey, "/f"}), 0);
+    ASSERT_EQ(Program("nelkovoice.exe", {"/regserver"}), 0);
+    EXPECT_TRUE(RegistryHas(voiceKey, "UseSpeech"));
+    ASSERT_EQ(Program("nelkovoice.exe", {"/unregserver"}), 0);
+    EXPECT_FALSE(RegistryHas(voiceKey));
+    ASSERT_EQ(Program("nelkovoice.exe", {"/regserver"}), 0);
+}
+
+// The latency benchmark: run it by name, it is not part of the test run.
+//   e2e_tests --gtest_also_run_disabled_tests --gtest_filter='Voice.DISABLED_Benchmark'
+TEST_F(Voice, DISABLED_Benchmark) {
+    StartNelko();
+    const char *count = getenv("NELKO_VOICE_BENCH_COUNT");
+    const std::string out = testing::TempDir() + "voice-bench.txt";
+    const int result = session.WaitExit(
+        session.Start("voiceprobe.exe", {"bench", count ? count : "1000", "Z:" + out}), 600000);
+    printf("%s", ReadFile(out).c_str());
+    EXPECT_EQ(result, 0);
+    session.Key(nelko->window(), XK_Escape);
+    EXPECT_EQ(nelko->Exit(), 0);
+}
+
+} // namespace

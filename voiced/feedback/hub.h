@@ -1,0 +1,53 @@
+// The hub inside the feedback program: the channel's listening end and the
+// HubCore it feeds, run on the window's thread. A phrase source in the same
+// process (a recogniser) says what it heard through Say (on this thread) or
+// PostSay (from any thread), and follows the phrases listened for through
+// ActivePhrases and OnPhrasesChanged.
+#pragma once
+#include "voiced/pipe.h"
+#include <windows.h>
+
+class FeedbackHub : public HubCore::Link, PipeEngine::Events {
+  public:
+    // Posted to the window by the engine's thread and by PostSay.
+    static constexpr UINT OpenedMessage = WM_APP + 1;  // wParam: connection
+    static constexpr UINT LineMessage = WM_APP + 2;    // lParam: std::string*
+    static constexpr UINT ClosedMessage = WM_APP + 3;  // wParam: connection
+    static constexpr UINT RefreshMessage = WM_APP + 4; // the window redraws what changed
+    static constexpr UINT SayMessage = WM_APP + 5;     // lParam: std::string*
+
+    explicit FeedbackHub(HWND window) : window_(window), core_(this), engine_(this) {}
+    ~FeedbackHub() override { engine_.Stop(); }
+    // Listens on the pipe; false when it cannot (the window says so).
+    bool Start(const std::string &pipeName);
+    void Stop() { engine_.Stop(); }
+
+    // The window's thread.
+    uint32_t Say(const std::string &phrase) { return core_.Say(phrase); }
+    const HubCore &Core() const { return core_; }
+    std::vector<std::string> ActivePhrases() const { return core_.ActivePhrases(); }
+    // Called on the window's thread whenever the phrases listened for change.
+    std::function<void(const std::vector<std::string> &)> OnPhrasesChanged;
+    // Handles the messages above; returns false for any other.
+    bool Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    // Any thread: hands a phrase to the hub of that window.
+    static void PostSay(HWND window, const std::string &phrase);
+
+  private:
+    // HubCore::Link
+    void Send(int client, const std::string &line) override { engine_.Send(client, line); }
+    void Drop(int client) override { engine_.Close(client); }
+    void Changed() override;
+    void ShowWindow() override;
+    uint32_t OwnPid() const override { return GetCurrentProcessId(); }
+    // PipeEngine::Events, on the engine's thread
+    void Opened(int id) override;
+    void Line(int id, std::string line) override;
+    void Closed(int id) override;
+
+    HWND window_;
+    HubCore core_;
+    PipeEngine engine_;
+    bool refreshPosted_ = false;
+    std::vector<std::string> phrases_;
+};

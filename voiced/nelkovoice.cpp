@@ -1,0 +1,231 @@
+// nelkovoice.exe: the voice-command service.
+//
+//   nelkovoice.exe -Embedding        started by COM for one client (single use)
+//   nelkovoice.exe /regserver        installs the class, the proxies, UseSpeech
+//   nelkovoice.exe /unregserver      removes what /regserver added
+//   nelkovoice.exe /say PHRASE...    hands a phrase to the hub and exits
+//   nelkovoice.exe /list             prints the commands listened for
+//
+// Exit codes: 0 done; 1 for /say when no listening menu has the phrase (it is
+// still heard, as something else) and for /list when nothing is listened
+// for; 2 when no hub runs or the hub refused it; 3 for an unknown command
+// line; a Win32 error code for a failed installation.
+#include "voiced/service.h"
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr UINT_PTR PingTimer = 1;
+constexpr UINT PingMs = 1000; // the sink's liveness, while there is one
+constexpr UINT_PTR LinkTimer = 2;
+constexpr UINT LinkMs = 250;
+constexpr UINT_PTR IdleTimer = 3;
+constexpr UINT IdleMs = 60000; // a server no client ever reached
+constexpr DWORD HubReplyMs = 3000;
+
+enum ExitCode { Done = 0, NotListened = 1, NoHub = 2, Usage = 3 };
+
+HWND Window;
+HubLink *Link;
+DWORD ClassCookie;
+bool Revoked;
+bool Served; // an object was made for the one client
+bool ClientDied;
+LONG ServerLocks;
+
+// Revokes the class object first, so that no client is handed a server on
+// its way out, then ends the loop.
+void Shutdown() {
+    if (!Revoked && ClassCookie) CoRevokeClassObject(ClassCookie);
+    Revoked = true;
+    PostQuitMessage(0);
+}
+
+VoiceService Service({
+    [](const std::string &line) {
+        if (Link) Link->Send(line);
+    },
+    [] {
+        if (ServerLocks == 0) Shutdown();
+    },
+    [] {
+        ClientDied = true;
+        Shutdown();
+    },
+});
+
+class ClassFactory final : public IClassFactory {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
+        *object = static_cast<IClassFactory *>(this);
+        return S_OK;
+    }
+    // Lives as long as the process.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    // One client per process. Wine hands a single-use class object to later
+    // clients as well, so the first object made revokes it; a client that
+    // slipped in before that is told to activate again.
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID iid, void **object) override {
+        if (object) *object = nullptr;
+        if (outer) return CLASS_E_NOAGGREGATION;
+        if (Served) return CO_E_SERVER_STOPPING;
+        const HRESULT result = Service.NewObject(iid, object);
+        if (FAILED(result)) return result;
+        Served = true;
+        if (!Revoked) CoRevokeClassObject(ClassCookie);
+        Revoked = true;
+        if (Window) KillTimer(Window, IdleTimer);
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+        ServerLocks += lock ? 1 : -1;
+        if (!lock && ServerLocks == 0 && Service.Objects() == 0) Shutdown();
+        return S_OK;
+    }
+};
+ClassFactory Factory;
+
+void OnLinkLine(int id, HubLink::HubLine *line) {
+    std::unique_ptr<HubLink::HubLine> owned(line);
+    if (!Link || !Link->Connected()) return;
+    (void)id;
+    ChannelMessage message;
+    PhraseNotice phrase;
+    // The hub sends phrases; anything else (an ERROR) is not acted on.
+    if (ParseChannelLine(line->text, &message) && ParsePhraseNotice(message, &phrase))
+        Service.Phrase(phrase.seq, phrase.phrase, line->arrived);
+}
+
+void OnLinkOpened(int id) {
+    Link->OnOpened(id);
+    if (!Link->Connected()) return;
+    Link->Send(FormatChannelLine("SERVICE", {std::to_string(GetCurrentProcessId())}));
+    Service.PublishAll();
+}
+
+LRESULT CALLBACK ServiceWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case HubLink::LinkOpenedMessage: OnLinkOpened(static_cast<int>(wParam)); return 0;
+    case HubLink::LinkLineMessage:
+        OnLinkLine(static_cast<int>(wParam), reinterpret_cast<HubLink::HubLine *>(lParam));
+        return 0;
+    case HubLink::LinkClosedMessage: Link->OnClosed(static_cast<int>(wParam)); return 0;
+    case WM_TIMER:
+        if (wParam == PingTimer)
+            Service.Ping();
+        else if (wParam == LinkTimer)
+            Link->Poll();
+        else if (wParam == IdleTimer && Service.Objects() == 0 && ServerLocks == 0)
+            Shutdown();
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND CreateServiceWindow(HINSTANCE instance) {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = ServiceWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = "NelkoVoiceService";
+    if (!RegisterClassA(&windowClass)) return nullptr;
+    return CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                           instance, nullptr);
+}
+
+int Serve(HINSTANCE instance) {
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+    // First thing: a client's CoCreateInstance waits for this.
+    if (FAILED(CoRegisterClassObject(CLSID_VCmd, &Factory, CLSCTX_LOCAL_SERVER, REGCLS_SINGLEUSE,
+                                     &ClassCookie))) {
+        CoUninitialize();
+        return 1;
+    }
+    Window = CreateServiceWindow(instance);
+    if (!Window) {
+        Shutdown();
+    } else {
+        static HubLink link(Window, HubPipeName(), HubProgramPath());
+        Link = &link;
+        Link->Poll();
+        SetTimer(Window, PingTimer, PingMs, nullptr);
+        SetTimer(Window, LinkTimer, LinkMs, nullptr);
+        SetTimer(Window, IdleTimer, IdleMs, nullptr);
+    }
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    if (!Revoked) CoRevokeClassObject(ClassCookie);
+    // A dead client's proxies cannot be released politely: leave at once.
+    if (ClientDied) ExitProcess(0);
+    CoUninitialize();
+    return 0;
+}
+
+void Print(FILE *stream, const std::string &text) {
+    fputs(text.c_str(), stream);
+    fflush(stream);
+}
+
+int Say(int argc, char **argv) {
+    std::string phrase;
+    for (int i = 2; i < argc; ++i)
+        phrase += (i > 2 ? " " : "") + std::string(argv[i]);
+    PipeClient hub;
+    if (!hub.Connect(HubPipeName(), HubReplyMs)) {
+        Print(stderr, "nelkovoice: no voice hub is running\n");
+        return NoHub;
+    }
+    std::string reply;
+    ChannelMessage message;
+    if (!hub.Send(FormatChannelLine("SAY", {phrase})) || !hub.ReadLine(&reply, HubReplyMs) ||
+        !ParseChannelLine(reply, &message) || message.verb != "SAID" ||
+        message.fields.size() != 2) {
+        Print(stderr, "nelkovoice: the hub did not take \"" + phrase + "\"\n");
+        return NoHub;
+    }
+    return message.fields[1] == "0" ? NotListened : Done;
+}
+
+int List() {
+    PipeClient hub;
+    std::string reply;
+    ChannelMessage message;
+    if (!hub.Connect(HubPipeName(), HubReplyMs) || !hub.Send(FormatChannelLine("LIST", {})) ||
+        !hub.ReadLine(&reply, HubReplyMs) || !ParseChannelLine(reply, &message)) {
+        Print(stderr, "nelkovoice: no voice hub is running\n");
+        return NoHub;
+    }
+    for (const std::string &phrase : message.fields)
+        Print(stdout, phrase + "\n");
+    return message.fields.empty() ? NotListened : Done;
+}
+
+bool IsSwitch(const char *arg, const char *name) {
+    return (arg[0] == '/' || arg[0] == '-') && lstrcmpiA(arg + 1, name) == 0;
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    const int argc = __argc;
+    char **argv = __argv;
+    if (argc >= 2 && IsSwitch(argv[1], "Embedding")) return Serve(instance);
+    if (argc == 2 && IsSwitch(argv[1], "regserver")) {
+        const DWORD error = RegisterService();
+        if (error)
+            Print(stderr, "nelkovoice: registration failed, error " + std::to_string(error) + "\n");
+        return static_cast<int>(error);
+    }
+    if (argc == 2 && IsSwitch(argv[1], "unregserver")) return static_cast<int>(UnregisterService());
+    if (argc >= 3 && IsSwitch(argv[1], "say")) return Say(argc, argv);
+    if (argc == 2 && IsSwitch(argv[1], "list")) return List();
+    Print(stderr, "use: nelkovoice.exe /regserver | /unregserver | /say PHRASE | /list\n");
+    return Usage;
+}

@@ -1,0 +1,222 @@
+// voiceprobe.exe: looks at the voice hub from outside, for the end-to-end
+// tests and the benchmark.
+//
+//   voiceprobe.exe window OUT        the feedback window's status line, its
+//                                    command list (one row a line) and what it
+//                                    last heard, into the file OUT
+//   voiceprobe.exe bench COUNT OUT   the latency and burst benchmark (below)
+//
+// The benchmark says "Random" COUNT times one after another, each once the
+// previous one's result is back, and reports the time from the phrase
+// reaching the service to the client's CommandRecognize returning (measured
+// by the service) and from SAY to HEARD at this end (through the hub). Then it
+// says COUNT phrases at once, twice, and reports the service's and the hub's
+// private memory before and after each burst.
+#include "voiced/pipe.h"
+#include <psapi.h>
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr DWORD ReplyMs = 10000;
+const char BenchPhrase[] = "Random";
+
+struct Report {
+    FILE *file;
+    void Line(const std::string &text) {
+        fputs((text + "\n").c_str(), file);
+        fputs((text + "\n").c_str(), stdout);
+        fflush(stdout);
+    }
+};
+
+// Every listbox row, the status and the last heard text, read from the
+// window of another process.
+int DumpWindow(Report &out) {
+    HWND window = FindWindowA(nullptr, "Voice Commands Feedback");
+    if (!window) return 2;
+    char text[512];
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        GetClassNameA(child, text, sizeof text);
+        const std::string kind = text;
+        if (lstrcmpiA(kind.c_str(), "ListBox") == 0) {
+            const LRESULT count = SendMessageA(child, LB_GETCOUNT, 0, 0);
+            // Wide: the rows cross the process boundary as Unicode.
+            wchar_t row[256];
+            for (LRESULT i = 0; i < count; ++i) {
+                if (SendMessageW(child, LB_GETTEXTLEN, i, 0) >= LRESULT(256)) continue;
+                const LRESULT n = SendMessageW(child, LB_GETTEXT, i, reinterpret_cast<LPARAM>(row));
+                const int size = WideCharToMultiByte(CP_ACP, 0, row, n > 0 ? int(n) : 0, text,
+                                                     sizeof text - 1, nullptr, nullptr);
+                out.Line("row\t" + std::string(text, size > 0 ? size : 0));
+            }
+        } else if (lstrcmpiA(kind.c_str(), "Static") == 0) {
+            GetWindowTextA(child, text, sizeof text);
+            out.Line("text\t" + std::string(text));
+        }
+    }
+    out.Line(std::string("visible\t") + (IsWindowVisible(window) ? "1" : "0"));
+    return 0;
+}
+
+// The committed private memory of a process, 0 when it cannot be read.
+SIZE_T PrivateBytes(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (!process) return 0;
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    SIZE_T bytes = 0;
+    if (GetProcessMemoryInfo(process, &counters, sizeof counters)) bytes = counters.PagefileUsage;
+    CloseHandle(process);
+    return bytes;
+}
+
+class Bench {
+  public:
+    bool Start() {
+        if (!hub_.Connect(HubPipeName(), ReplyMs)) return false;
+        if (!hub_.Send(FormatChannelLine("WATCH", {})) ||
+            !hub_.Send(FormatChannelLine("STATUS", {})))
+            return false;
+        ChannelMessage status;
+        if (!Await("STATUS", &status) || status.fields.size() < 2) return false;
+        ParseUnsigned(status.fields[0], &hubPid_);
+        ParseUnsigned(status.fields[1], &servicePid_);
+        return true;
+    }
+
+    // One phrase, its result awaited: the service's and the round trip's
+    // microseconds, or false.
+    bool SayOne(const char *phrase, uint32_t *service, uint32_t *roundTrip, Outcome *outcome) {
+        const uint64_t start = MicrosecondsNow();
+        if (!hub_.Send(FormatChannelLine("SAY", {phrase}))) return false;
+        ChannelMessage said;
+        uint32_t seq = 0;
+        if (!Await("SAID", &said) || !ParseUnsigned(said.fields[0], &seq)) return false;
+        DoneNotice heard;
+        do {
+            ChannelMessage message;
+            if (!Await("HEARD", &message) || !ParseHeardNotice(message, &heard)) return false;
+        } while (heard.seq != seq);
+        *roundTrip = static_cast<uint32_t>(MicrosecondsNow() - start);
+        *service = heard.micros;
+        *outcome = heard.outcome;
+        return true;
+    }
+
+    // COUNT phrases sent at once; true when every one ran.
+    bool Burst(int count, double *seconds) {
+        const uint64_t start = MicrosecondsNow();
+        for (int i = 0; i < count; ++i)
+            if (!hub_.Send(FormatChannelLine("SAY", {BenchPhrase}))) return false;
+        int said = 0, ran = 0;
+        while (said < count || ran < count) {
+            std::string line;
+            ChannelMessage message;
+            if (!hub_.ReadLine(&line, ReplyMs) || !ParseChannelLine(line, &message)) return false;
+            DoneNotice heard;
+            if (message.verb == "SAID")
+                ++said;
+            else if (ParseHeardNotice(message, &heard) && heard.outcome == Outcome::Ran)
+                ++ran;
+            else if (message.verb == "HEARD")
+                return false;
+        }
+        *seconds = (MicrosecondsNow() - start) / 1e6;
+        return true;
+    }
+
+    DWORD ServicePid() const { return servicePid_; }
+    DWORD HubPid() const { return hubPid_; }
+
+  private:
+    bool Await(const char *verb, ChannelMessage *message) {
+        for (;;) {
+            std::string line;
+            if (!hub_.ReadLine(&line, ReplyMs) || !ParseChannelLine(line, message)) return false;
+            if (message->verb == verb) return true;
+        }
+    }
+    PipeClient hub_;
+    uint32_t hubPid_ = 0, servicePid_ = 0;
+};
+
+std::string Figures(std::vector<uint32_t> micros) {
+    std::sort(micros.begin(), micros.end());
+    auto at = [&](double q) {
+        return micros[std::min(micros.size() - 1, static_cast<size_t>(q * micros.size()))] / 1000.0;
+    };
+    char text[160];
+    snprintf(text, sizeof text, "median %.2f ms, p90 %.2f ms, p99 %.2f ms, max %.2f ms (n=%u)",
+             at(0.5), at(0.9), at(0.99), micros.back() / 1000.0,
+             static_cast<unsigned>(micros.size()));
+    return text;
+}
+
+int RunBench(int count, Report &out) {
+    Bench bench;
+    if (!bench.Start()) {
+        out.Line("error\tno hub or no service");
+        return 2;
+    }
+    uint32_t service = 0, roundTrip = 0;
+    Outcome outcome;
+    for (int i = 0; i < 20; ++i) // warm-up
+        if (!bench.SayOne(BenchPhrase, &service, &roundTrip, &outcome)) return 2;
+
+    for (const char *phrase : {BenchPhrase, "no such command"}) {
+        std::vector<uint32_t> inService, trip;
+        for (int i = 0; i < count; ++i) {
+            if (!bench.SayOne(phrase, &service, &roundTrip, &outcome)) {
+                out.Line("error\tno result");
+                return 2;
+            }
+            inService.push_back(service);
+            trip.push_back(roundTrip);
+        }
+        out.Line(std::string("phrase\t") + phrase + "\t" + OutcomeName(outcome));
+        out.Line("service\t" + Figures(inService));
+        out.Line("roundtrip\t" + Figures(trip));
+    }
+
+    const SIZE_T serviceBefore = PrivateBytes(bench.ServicePid());
+    const SIZE_T hubBefore = PrivateBytes(bench.HubPid());
+    for (int burst = 1; burst <= 2; ++burst) {
+        double seconds = 0;
+        if (!bench.Burst(count, &seconds)) {
+            out.Line("error\tburst lost phrases");
+            return 2;
+        }
+        char text[200];
+        snprintf(text, sizeof text,
+                 "burst %d\t%d phrases in %.2f s; service %lu -> %lu KiB; hub %lu -> %lu KiB",
+                 burst, count, seconds, static_cast<unsigned long>(serviceBefore / 1024),
+                 static_cast<unsigned long>(PrivateBytes(bench.ServicePid()) / 1024),
+                 static_cast<unsigned long>(hubBefore / 1024),
+                 static_cast<unsigned long>(PrivateBytes(bench.HubPid()) / 1024));
+        out.Line(text);
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 3) {
+        fputs("use: voiceprobe window OUT | voiceprobe bench COUNT OUT\n", stderr);
+        return 3;
+    }
+    const std::string mode = argv[1];
+    const char *path = argv[argc - 1];
+    FILE *file = fopen(path, "wb");
+    if (!file) return 3;
+    Report out{file};
+    int result = 3;
+    if (mode == "window" && argc == 3)
+        result = DumpWindow(out);
+    else if (mode == "bench" && argc == 4)
+        result = RunBench(std::max(1, atoi(argv[2])), out);
+    fclose(file);
+    return result;
+}

@@ -1,0 +1,127 @@
+// The service process: the voice-command objects a client holds, over one
+// ServiceCore, the calls into the client's sink, and the link to the hub.
+#pragma once
+#include "voice/vcmd.h"
+#include "voiced/pipe.h"
+#include "voiced/voiced.h"
+#include <windows.h>
+
+// Everything one service process serves: made once, lives as long as the
+// process, used only on the thread that runs its apartment.
+class VoiceService {
+  public:
+    // What the service tells the world; each may be empty.
+    struct Hooks {
+        std::function<void(const std::string &line)> publish; // a line for the hub
+        std::function<void()> lastRelease;                    // the client let go of every object
+        std::function<void()> clientGone;                     // a sink call found the client dead
+    };
+    explicit VoiceService(Hooks hooks) : hooks_(std::move(hooks)) {}
+
+    // A new service object (IVoiceCmdA, IVCmdAttributesA, IVCmdDialogsA)
+    // with one reference, or null when memory runs short.
+    IVoiceCmdA *NewObject();
+    // E_OUTOFMEMORY or the QueryInterface result.
+    HRESULT NewObject(REFIID iid, void **object);
+    LONG Objects() const { return objects_; }
+
+    // Something heard: delivered to the sink now, or after the call in
+    // flight; reported to the hub with the time since `arrived`.
+    void Phrase(uint32_t seq, const std::string &phrase, uint64_t arrived);
+    // The liveness check: a VUMeter call when nothing else is under way.
+    void Ping();
+    // Every menu to the hub (after connecting).
+    void PublishAll();
+    bool HasSink() const { return sink_ != nullptr; }
+    bool Busy() const { return queue_.Busy(); }
+    ServiceCore &Core() { return core_; }
+
+  private:
+    friend class VoiceCommandObject;
+    friend class VoiceMenuObject;
+    struct Event {
+        enum Kind { Phrase, MenuActivate, Ping } kind;
+        uint32_t seq;
+        std::string phrase;
+        uint64_t arrived;
+        VCMDNAMEA name;
+        BOOL active;
+    };
+    void ObjectMade() { ++objects_; }
+    void ObjectGone();
+    void SetSink(IVCmdNotifySinkA *sink);
+    void Publish(const ServiceMenu &menu);
+    void Dropped(uint32_t menu);
+    void MenuActivated(const ServiceMenu &menu);
+    void Post(Event event);
+    void Deliver(Event &event);
+    void DeliverPhrase(IVCmdNotifySinkA *sink, Event &event);
+    // False when a sink call failed; a failure that means the client has
+    // gone lets go of the sink and says so.
+    bool Check(HRESULT result);
+    void Tell(const std::string &line);
+
+    Hooks hooks_;
+    ServiceCore core_;
+    IVCmdNotifySinkA *sink_ = nullptr;
+    std::string site_;
+    DWORD notifyFlags_ = 0;
+    SerialQueue<Event> queue_;
+    LONG objects_ = 0;
+    bool gone_ = false;
+};
+
+// Copies a name field that need not hold its terminating zero.
+template <size_t N> std::string FieldText(const char (&field)[N]) {
+    size_t n = 0;
+    while (n < N && field[n])
+        ++n;
+    return std::string(field, n);
+}
+
+// The link from a service process to the hub: connects (starting the hub
+// hidden when none runs), passes the hub's lines to a window of the service's
+// thread, and takes the lines the service publishes. Reconnects when the hub
+// goes away.
+class HubLink : PipeEngine::Events {
+  public:
+    // Posted to the window: wParam the connection, lParam a HubLine* for
+    // LinkLineMessage (the receiver deletes it).
+    static constexpr UINT LinkOpenedMessage = WM_APP + 1;
+    static constexpr UINT LinkLineMessage = WM_APP + 2;
+    static constexpr UINT LinkClosedMessage = WM_APP + 3;
+    struct HubLine {
+        std::string text;
+        uint64_t arrived; // MicrosecondsNow() when it was read
+    };
+
+    HubLink(HWND window, std::string pipeName, std::string hubProgram);
+    ~HubLink();
+    // Tries to connect when not connected; call from a timer. Returns true
+    // while connected.
+    bool Poll();
+    void Send(const std::string &line);
+    void OnOpened(int id);
+    void OnClosed(int id);
+    bool Connected() const { return connection_ != 0; }
+
+  private:
+    void Opened(int id) override;
+    void Line(int id, std::string line) override;
+    void Closed(int id) override;
+
+    HWND window_;
+    std::string pipeName_;
+    std::string hubProgram_;
+    PipeEngine engine_;
+    int connection_ = 0; // the window's thread only
+    int pending_ = 0;    // adopted, not yet reported open
+    DWORD lastStart_ = 0;
+    bool started_ = false;
+};
+
+// Installation: the class, the proxy/stub DLL beside the program, and
+// HKCU\Software\Voice UseSpeech = 2 when there is none. Both return 0 on
+// success, else a Win32 error code.
+DWORD RegisterService();
+DWORD UnregisterService();
