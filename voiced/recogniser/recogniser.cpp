@@ -34,6 +34,9 @@ const char *const Decoys[] = {"go",    "run", "bye",  "left", "right", "up",   "
                               "hello", "hi",  "yes",  "no",   "okay",  "home", "away", "there",
                               "thank", "you", "what", "now",  "come",  "back"};
 
+// How much of a stream's opening the detector learns the noise from.
+constexpr size_t WarmUpSamples = RecogniserRate / 4;
+
 // The decoder keeps acoustic scores in its log base, shifted right by ten bits.
 constexpr double ScoreScale = 1024;
 
@@ -63,6 +66,8 @@ struct Recogniser {
     // The stream.
     uint64_t samplesDone = 0;     // samples given to the detector
     std::vector<int16_t> pending; // less than a frame shift, waiting for more
+    bool warm = false;            // the detector has heard the opening
+    std::vector<int16_t> opening; // the stream's start, until there is enough to warm up
     bool inSpeech = false;
     bool overlong = false; // the current utterance passed the limit
     double utteranceStart = 0;
@@ -297,10 +302,12 @@ void RecogniserSetThreshold(Recogniser *r, double threshold) {
     r->threshold = threshold;
 }
 
-void RecogniserFeed(Recogniser *r, const int16_t *samples, size_t count,
-                    RecogniserCallback callback, void *context) {
+namespace {
+
+// Whole frame shifts through the detector; the rest waits for more.
+void FeedSteps(Recogniser *r, const int16_t *samples, size_t count, RecogniserCallback callback,
+               void *context) {
     const size_t shift = static_cast<size_t>(r->frameShift);
-    if (!r->fe) return;
     while (count > 0) {
         if (!r->pending.empty() || count < shift) {
             size_t take = std::min(count, shift - r->pending.size());
@@ -318,8 +325,52 @@ void RecogniserFeed(Recogniser *r, const int16_t *samples, size_t count,
     }
 }
 
+// The detector's noise estimate starts from its first frame, taken to be far
+// above the noise, so the opening of a stream would count as speech until
+// the estimate settles. A fresh detector therefore listens to the opening
+// once, forgets what it decided, and then hears the stream from its start
+// with the noise level it has learnt.
+void WarmUp(Recogniser *r) {
+    const size_t shift = static_cast<size_t>(r->frameShift);
+    std::vector<mfcc_t> out(static_cast<size_t>(r->maxPrespeech + 2) * r->cepSize);
+    std::vector<mfcc_t *> rows(r->maxPrespeech + 2);
+    for (size_t i = 0; i < rows.size(); i++)
+        rows[i] = &out[i * r->cepSize];
+    for (size_t at = 0; at + shift <= r->opening.size(); at += shift) {
+        const int16_t *p = &r->opening[at];
+        size_t left = shift;
+        int32_t nframes = static_cast<int32_t>(rows.size());
+        fe_process_frames(r->fe, &p, &left, rows.data(), &nframes, nullptr);
+    }
+    fe_start_utt(r->fe);
+    r->warm = true;
+}
+
+} // namespace
+
+void RecogniserFeed(Recogniser *r, const int16_t *samples, size_t count,
+                    RecogniserCallback callback, void *context) {
+    if (!r->fe) return;
+    if (r->warm) {
+        FeedSteps(r, samples, count, callback, context);
+        return;
+    }
+    r->opening.insert(r->opening.end(), samples, samples + count);
+    if (r->opening.size() < WarmUpSamples) return;
+    WarmUp(r);
+    std::vector<int16_t> opening;
+    opening.swap(r->opening);
+    FeedSteps(r, opening.data(), opening.size(), callback, context);
+}
+
 void RecogniserFlush(Recogniser *r, RecogniserCallback callback, void *context) {
     if (!r->fe) return;
+    if (!r->warm && !r->opening.empty()) {
+        WarmUp(r);
+        std::vector<int16_t> opening;
+        opening.swap(r->opening);
+        FeedSteps(r, opening.data(), opening.size(), callback, context);
+    }
     if (!r->pending.empty()) {
         std::vector<int16_t> step;
         step.swap(r->pending);
@@ -330,6 +381,7 @@ void RecogniserFlush(Recogniser *r, RecogniserCallback callback, void *context) 
     // A new stream starts with a detector that has heard nothing yet.
     fe_free(r->fe);
     r->fe = NewDetector(r);
+    r->warm = false;
     r->inSpeech = false;
     r->overlong = false;
     r->cepstra.clear();
