@@ -20,9 +20,11 @@ struct Menu : ::testing::Test {
         session.MovePointer(x, y);
         Session::Sleep(80);
         session.Press(1);
-        session.MovePointer(x + (dx > 0 ? 10 : -10), y);
-        Session::Sleep(60);
-        session.MovePointer(x + dx, y);
+        Session::Sleep(80);
+        for (int step = 1; step <= 10; ++step) { // at a hand's pace
+            session.MovePointer(x + dx * step / 10, y);
+            Session::Sleep(40);
+        }
         Session::Sleep(200);
         session.Release(1);
         ASSERT_TRUE(nelko->WaitForRest(art));
