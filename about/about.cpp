@@ -14,7 +14,8 @@ static BITMAP AboutBitmapInfo;
 static HPALETTE AboutPreviousPalette;
 static HGDIOBJ AboutPreviousBitmap;
 
-void ShowAboutBox() {
+void ShowAboutBox()
+{
     if (AboutBox) {
         SetForegroundWindow(AboutBox);
         BringWindowToTop(AboutBox);
@@ -24,7 +25,8 @@ void ShowAboutBox() {
                     0);
 }
 
-void SizeAboutBox(HWND dialog, uint16_t width, uint16_t height) {
+void SizeAboutBox(HWND dialog, uint16_t width, uint16_t height)
+{
     int boxWidth = width + 2 * GetSystemMetrics(SM_CXDLGFRAME);
     int boxHeight = height + 2 * GetSystemMetrics(SM_CYDLGFRAME) - GetSystemMetrics(SM_CYBORDER) +
                     GetSystemMetrics(SM_CYCAPTION);
@@ -35,7 +37,8 @@ void SizeAboutBox(HWND dialog, uint16_t width, uint16_t height) {
     MoveWindow(dialog, x, y, boxWidth, boxHeight, FALSE);
 }
 
-static void OnInitDialog(HWND dialog) {
+static void OnInitDialog(HWND dialog)
+{
     AboutPalettePending = 1;
     // Without its picture the box has nothing to show and holds nothing.
     if (!LoadPaletteBitmap(AppInstance, IDB_ABOUT, &AboutBitmap, &AboutPalette)) {
@@ -52,8 +55,10 @@ static void OnInitDialog(HWND dialog) {
     AboutBox = dialog;
 }
 
-static BOOL OnEraseBackground(HDC dc) {
-    if (!AboutDC) return FALSE;
+static BOOL OnEraseBackground(HDC dc)
+{
+    if (!AboutDC)
+        return FALSE;
     if (AboutPalettePending) {
         AboutPalettePending = 0;
         SelectPalette(dc, AboutPalette, FALSE);
@@ -63,7 +68,8 @@ static BOOL OnEraseBackground(HDC dc) {
     return TRUE;
 }
 
-static void CloseAboutBox(HWND dialog) {
+static void CloseAboutBox(HWND dialog)
+{
     AboutPalettePending = 1;
     if (AboutDC) {
         SelectObject(AboutDC, AboutPreviousBitmap);
@@ -79,7 +85,8 @@ static void CloseAboutBox(HWND dialog) {
     EndDialog(dialog, 1);
 }
 
-INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
     switch (message) {
     case WM_INITDIALOG: OnInitDialog(dialog); return FALSE;
     case WM_ERASEBKGND: return OnEraseBackground(reinterpret_cast<HDC>(wParam));

@@ -20,28 +20,35 @@ const CommandHandler CommandHandlers[CommandTableSize] = {
     CloseCharacter,   // "Bye Bye"
 };
 
-int RunCommand(uint32_t n) {
-    if (n >= CommandCount || n >= CommandTableSize) return 0;
+int RunCommand(uint32_t n)
+{
+    if (n >= CommandCount || n >= CommandTableSize)
+        return 0;
     CommandHandlers[n]();
     return 1;
 }
 
-int BuildPopupMenu() {
+int BuildPopupMenu()
+{
     PopupMenu = CreatePopupMenu();
-    if (!PopupMenu) return 0;
+    if (!PopupMenu)
+        return 0;
     for (UINT n = 0; n < CommandCount; ++n) {
         char label[64];
-        if (!LoadText(IDS_COMMAND_FIRST + n, label, sizeof label)) return 0;
+        if (!LoadText(IDS_COMMAND_FIRST + n, label, sizeof label))
+            return 0;
         AppendMenuA(PopupMenu, MF_STRING, IDM_COMMAND_FIRST + n, label);
     }
     return 1;
 }
 
-void EnableRandomMode() {
+void EnableRandomMode()
+{
     RandomMode = 1;
     PickNow = 1;
 }
 
-void CloseCharacter() {
+void CloseCharacter()
+{
     PostMessageA(MainWindow, WM_CLOSE, 0, 0);
 }

@@ -2,10 +2,14 @@
 #include "app/app.h"
 #include "voice/voice.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int show) {
-    if (!previous && !RegisterMainClass(instance)) return 0;
-    if (VoiceConnect()) VoiceSetUp();
-    if (!CreateMainWindow(instance, show)) return 0;
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int show)
+{
+    if (!previous && !RegisterMainClass(instance))
+        return 0;
+    if (VoiceConnect())
+        VoiceSetUp();
+    if (!CreateMainWindow(instance, show))
+        return 0;
 
     MSG message = {};
     BOOL result;

@@ -5,18 +5,22 @@
 uint32_t Dragging;
 uint32_t DragAnchor;
 
-static int32_t LowSigned(uint32_t packed) {
+static int32_t LowSigned(uint32_t packed)
+{
     return static_cast<int16_t>(packed & 0xFFFF);
 }
-static int32_t HighSigned(uint32_t packed) {
+static int32_t HighSigned(uint32_t packed)
+{
     return static_cast<int16_t>(packed >> 16);
 }
 
-static int32_t Distance(int32_t a, int32_t b) {
+static int32_t Distance(int32_t a, int32_t b)
+{
     return a > b ? a - b : b - a;
 }
 
-int PointerMoved(uint32_t keys, uint32_t position, int32_t *dx, int32_t *dy) {
+int PointerMoved(uint32_t keys, uint32_t position, int32_t *dx, int32_t *dy)
+{
     if (!(keys & PointerLeftButton)) {
         DragAnchor = position;
         return 0;

@@ -7,14 +7,16 @@
 
 constexpr UINT DeferredSetUpMessage = WM_USER;
 
-static void OnDeferredSetUp(HWND window) {
+static void OnDeferredSetUp(HWND window)
+{
     LoadSpriteAssets(window);
     BuildPopupMenu();
     SeedRandom();
     SetTimer(window, BehaviourTimerId, BehaviourTimerInterval, BehaviourTick);
 }
 
-static void OnPaint(HWND window) {
+static void OnPaint(HWND window)
+{
     if (AssetsReady) {
         PaintFrame(window);
         return;
@@ -26,18 +28,22 @@ static void OnPaint(HWND window) {
     EndPaint(window, &paint);
 }
 
-static void OnKeyDown(HWND window, WPARAM key) {
-    if (key == VK_ESCAPE) PostMessageA(window, WM_CLOSE, 0, 0);
+static void OnKeyDown(HWND window, WPARAM key)
+{
+    if (key == VK_ESCAPE)
+        PostMessageA(window, WM_CLOSE, 0, 0);
 }
 
-static void OnCommand(WPARAM id) {
+static void OnCommand(WPARAM id)
+{
     if (id < IDM_COMMAND_FIRST || id >= static_cast<WPARAM>(IDM_COMMAND_FIRST) + CommandCount)
         return;
     RandomMode = 0;
     RunCommand(static_cast<uint32_t>(id - IDM_COMMAND_FIRST));
 }
 
-static void OnMouseMove(HWND window, WPARAM keys, LPARAM position) {
+static void OnMouseMove(HWND window, WPARAM keys, LPARAM position)
+{
     int32_t dx, dy;
     if (!PointerMoved(static_cast<uint32_t>(keys), static_cast<uint32_t>(position), &dx, &dy))
         return;
@@ -46,25 +52,30 @@ static void OnMouseMove(HWND window, WPARAM keys, LPARAM position) {
     SetWindowPos(window, nullptr, rect.left + dx, rect.top + dy, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
-static void OnLeftButtonDown(HWND window) {
+static void OnLeftButtonDown(HWND window)
+{
     ReturnToRest();
     SetCapture(window);
 }
 
-static void OnLeftButtonUp(HWND window) {
-    if (!Dragging) StartDance();
+static void OnLeftButtonUp(HWND window)
+{
+    if (!Dragging)
+        StartDance();
     GetWindowRect(window, &CharacterRect);
     ReleaseCapture();
     Dragging = 0;
 }
 
-static void OnRightButtonDown(HWND window) {
+static void OnRightButtonDown(HWND window)
+{
     POINT point;
     GetCursorPos(&point);
     TrackPopupMenu(PopupMenu, 0, point.x, point.y, 0, window, nullptr);
 }
 
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
     switch (message) {
     case WM_CREATE: PostMessageA(window, DeferredSetUpMessage, 0, 0); return 0;
     case WM_DESTROY: PostQuitMessage(0); return 0;

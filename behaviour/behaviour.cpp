@@ -162,11 +162,35 @@ void ReturnToRest()
     BehaviourState = ReturningToRest;
 }
 
-void StartGoLeft() { StartAction(GoingLeft); }
-void StartGoRight() { StartAction(GoingRight); }
-void StartRunLeft() { StartAction(RunningLeft); }
-void StartRunRight() { StartAction(RunningRight); }
-void StartGoUp() { StartAction(GoingUp); }
-void StartGoDown() { StartAction(GoingDown); }
-void StartWave() { StartAction(Waving); }
-void StartDance() { StartAction(Dancing); }
+void StartGoLeft()
+{
+    StartAction(GoingLeft);
+}
+void StartGoRight()
+{
+    StartAction(GoingRight);
+}
+void StartRunLeft()
+{
+    StartAction(RunningLeft);
+}
+void StartRunRight()
+{
+    StartAction(RunningRight);
+}
+void StartGoUp()
+{
+    StartAction(GoingUp);
+}
+void StartGoDown()
+{
+    StartAction(GoingDown);
+}
+void StartWave()
+{
+    StartAction(Waving);
+}
+void StartDance()
+{
+    StartAction(Dancing);
+}

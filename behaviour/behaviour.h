@@ -30,9 +30,9 @@ extern RECT CharacterRect;
 extern uint32_t RandomMode;
 extern uint32_t PickNow;
 
-void SeedRandom();                     // from the calendar clock
-void SeedRandomWith(uint32_t state);   // the same, with a given state
-uint16_t NextRandom();                 // 0 to 32767
+void SeedRandom();                   // from the calendar clock
+void SeedRandomWith(uint32_t state); // the same, with a given state
+uint16_t NextRandom();               // 0 to 32767
 
 void CALLBACK BehaviourTick(HWND window, UINT message, UINT_PTR timerId, DWORD time);
 void ReturnToRest();

@@ -3,9 +3,15 @@
 #include "app/app.h"
 #include "sprite/sprite.h"
 
-void BehaviourWindowRect(HWND window, RECT *rect) { GetWindowRect(window, rect); }
+void BehaviourWindowRect(HWND window, RECT *rect)
+{
+    GetWindowRect(window, rect);
+}
 
-void BehaviourPresent(HWND window) { PresentFrame(window); }
+void BehaviourPresent(HWND window)
+{
+    PresentFrame(window);
+}
 
 void BehaviourPlaySound(uint16_t waveId)
 {

@@ -5,9 +5,15 @@
 
 static uint32_t RandomState = 1;
 
-void SeedRandom() { SeedRandomWith(static_cast<uint32_t>(std::time(nullptr))); }
+void SeedRandom()
+{
+    SeedRandomWith(static_cast<uint32_t>(std::time(nullptr)));
+}
 
-void SeedRandomWith(uint32_t state) { RandomState = state; }
+void SeedRandomWith(uint32_t state)
+{
+    RandomState = state;
+}
 
 uint16_t NextRandom()
 {

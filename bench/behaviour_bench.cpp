@@ -15,8 +15,14 @@ void BehaviourWindowRect(HWND, RECT *rect)
     ++WindowRects;
     *rect = CharacterRect;
 }
-void BehaviourPresent(HWND) { ++Presents; }
-void BehaviourPlaySound(uint16_t) { ++Sounds; }
+void BehaviourPresent(HWND)
+{
+    ++Presents;
+}
+void BehaviourPlaySound(uint16_t)
+{
+    ++Sounds;
+}
 
 static double CpuSeconds()
 {

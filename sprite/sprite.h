@@ -34,8 +34,7 @@ extern uint16_t ScreenHeight;
 extern int AssetsReady;
 
 #ifdef _WIN32
-int LoadPaletteBitmap(HINSTANCE instance, UINT bitmapId, HBITMAP *outBitmap,
-                      HPALETTE *outPalette);
+int LoadPaletteBitmap(HINSTANCE instance, UINT bitmapId, HBITMAP *outBitmap, HPALETTE *outPalette);
 int LoadSpriteAssets(HWND window);
 void PresentFrame(HWND window);
 void PaintFrame(HWND window);

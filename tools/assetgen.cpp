@@ -6,13 +6,15 @@
 #include <cstring>
 #include <string>
 
-static bool WriteAll(const std::string &folder, const std::vector<AssetFile> &files) {
+static bool WriteAll(const std::string &folder, const std::vector<AssetFile> &files)
+{
     for (const AssetFile &f : files) {
         std::string path = folder + "/" + f.name;
         FILE *out = std::fopen(path.c_str(), "wb");
         if (!out || std::fwrite(f.data.data(), 1, f.data.size(), out) != f.data.size()) {
             std::fprintf(stderr, "assetgen: cannot write %s\n", path.c_str());
-            if (out) std::fclose(out);
+            if (out)
+                std::fclose(out);
             return false;
         }
         if (std::fclose(out) != 0) {
@@ -23,7 +25,8 @@ static bool WriteAll(const std::string &folder, const std::vector<AssetFile> &fi
     return true;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     bool sheet = argc == 3 && std::strcmp(argv[1], "--sheet") == 0;
     if (argc != 2 && !sheet) {
         std::fprintf(stderr, "usage: assetgen FOLDER | assetgen --sheet FOLDER\n");

@@ -11,7 +11,8 @@
 #include <algorithm>
 #include <stdexcept>
 
-IndexedImage IconImage16(std::array<Rgb, 16> *colours) {
+IndexedImage IconImage16(std::array<Rgb, 16> *colours)
+{
     IndexedImage face = DrawIconFace();
     // Slot 0 is the transparent one; the face's colours follow in index order.
     std::array<int, 256> slot;
@@ -21,7 +22,8 @@ IndexedImage IconImage16(std::array<Rgb, 16> *colours) {
     for (int index = 0; index < 256; index++)
         if (index != kBackground &&
             std::find(face.pixels.begin(), face.pixels.end(), index) != face.pixels.end()) {
-            if (used == 16) throw std::runtime_error("the icon's face uses more than 15 colours");
+            if (used == 16)
+                throw std::runtime_error("the icon's face uses more than 15 colours");
             (*colours)[used] = NelkoColours()[index];
             slot[index] = used++;
         }
@@ -30,7 +32,8 @@ IndexedImage IconImage16(std::array<Rgb, 16> *colours) {
     return face;
 }
 
-std::vector<AssetFile> BuildAssets() {
+std::vector<AssetFile> BuildAssets()
+{
     IndexedImage strip = DrawFrameStrip(), about = DrawAboutPicture();
     std::array<Rgb, 16> iconColours;
     IndexedImage icon = IconImage16(&iconColours);
@@ -59,7 +62,8 @@ struct Action {
 
 // The ticks of an action as the character shows them: two passes of a walk
 // or run with the window moving, one of the wave and the dance, then rest.
-Action Moving(const char *name, int first, int step, int dx, int dy) {
+Action Moving(const char *name, int first, int step, int dx, int dy)
+{
     Action a{name, {}};
     int x = 0, y = 0;
     for (int pass = 0; pass < 2; pass++)
@@ -72,7 +76,8 @@ Action Moving(const char *name, int first, int step, int dx, int dy) {
     return a;
 }
 
-Action InPlace(const char *name, int first, int last) {
+Action InPlace(const char *name, int first, int last)
+{
     Action a{name, {}};
     for (int f = first; f <= last; f++)
         a.ticks.push_back(Tick{f, 0, 0});
@@ -82,17 +87,20 @@ Action InPlace(const char *name, int first, int last) {
 
 // Copies a frame onto a picture, leaving out its background as the window's
 // outline does.
-void Place(IndexedImage &to, const IndexedImage &strip, int frame, int x, int y) {
+void Place(IndexedImage &to, const IndexedImage &strip, int frame, int x, int y)
+{
     for (int j = 0; j < kFrameHeight; j++)
         for (int i = 0; i < kFrameWidth; i++) {
             uint8_t p = strip.At(kFrameWidth * (frame - 1) + i, j);
-            if (p != kBackground && to.Inside(x + i, y + j)) to.At(x + i, y + j) = p;
+            if (p != kBackground && to.Inside(x + i, y + j))
+                to.At(x + i, y + j) = p;
         }
 }
 
 } // namespace
 
-std::vector<AssetFile> BuildContactSheet() {
+std::vector<AssetFile> BuildContactSheet()
+{
     IndexedImage strip = DrawFrameStrip();
     const int columns = 12, gap = 6, label = 12;
     const int rows = (kFrameCount + columns - 1) / columns;

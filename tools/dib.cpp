@@ -5,14 +5,16 @@ static const int kMaxRun = 255;
 static const int kMinLiteral = 3; // shorter counts after the escape byte are escapes
 
 // Length of the run of equal pixels starting at x, at most kMaxRun.
-static int RunAt(const uint8_t *row, int x, int width) {
+static int RunAt(const uint8_t *row, int x, int width)
+{
     int n = 1;
     while (x + n < width && n < kMaxRun && row[x + n] == row[x])
         n++;
     return n;
 }
 
-static void EncodeRow(const uint8_t *row, int width, Bytes &out) {
+static void EncodeRow(const uint8_t *row, int width, Bytes &out)
+{
     int x = 0;
     while (x < width) {
         int run = RunAt(row, x, width);
@@ -25,14 +27,17 @@ static void EncodeRow(const uint8_t *row, int width, Bytes &out) {
         int end = x;
         while (end < width && end - x < kMaxRun) {
             int r = RunAt(row, end, width);
-            if (r >= kMinLiteral) break;
+            if (r >= kMinLiteral)
+                break;
             end += r;
         }
-        if (end - x > kMaxRun) end = x + kMaxRun;
+        if (end - x > kMaxRun)
+            end = x + kMaxRun;
         if (end - x >= kMinLiteral) {
             PutU8(out, kEscape), PutU8(out, end - x);
             out.insert(out.end(), row + x, row + end);
-            if ((end - x) & 1) PutU8(out, 0); // absolute runs end on a 16-bit boundary
+            if ((end - x) & 1)
+                PutU8(out, 0); // absolute runs end on a 16-bit boundary
             x = end;
             continue;
         }
@@ -45,7 +50,8 @@ static void EncodeRow(const uint8_t *row, int width, Bytes &out) {
     }
 }
 
-Bytes EncodeRle8(const IndexedImage &image) {
+Bytes EncodeRle8(const IndexedImage &image)
+{
     Bytes out;
     for (int y = image.height - 1; y >= 0; y--) { // bottom-up
         EncodeRow(&image.pixels[size_t(y) * image.width], image.width, out);
@@ -54,18 +60,22 @@ Bytes EncodeRle8(const IndexedImage &image) {
     return out;
 }
 
-static bool Fail(std::string *error, const std::string &what, size_t at) {
-    if (error) *error = what + " at byte " + std::to_string(at);
+static bool Fail(std::string *error, const std::string &what, size_t at)
+{
+    if (error)
+        *error = what + " at byte " + std::to_string(at);
     return false;
 }
 
 bool DecodeRle8(const uint8_t *bits, size_t size, int width, int height, IndexedImage *out,
-                std::string *error) {
+                std::string *error)
+{
     IndexedImage image(width, height, 0);
     int x = 0, row = 0; // row counts from the bottom
     size_t i = 0;
     while (true) {
-        if (i + 2 > size) return Fail(error, "bits end before the end of the bitmap", i);
+        if (i + 2 > size)
+            return Fail(error, "bits end before the end of the bitmap", i);
         uint8_t count = bits[i], value = bits[i + 1];
         if (count > 0) {
             if (row >= height || x + count > width)
@@ -74,10 +84,12 @@ bool DecodeRle8(const uint8_t *bits, size_t size, int width, int height, Indexed
                 image.At(x++, height - 1 - row) = value;
             i += 2;
         } else if (value == kEndOfLine || value == kEndOfBitmap) {
-            if (row >= height || x != width) return Fail(error, "row ended before it was full", i);
+            if (row >= height || x != width)
+                return Fail(error, "row ended before it was full", i);
             i += 2;
             x = 0, row++;
-            if (value == kEndOfBitmap) break;
+            if (value == kEndOfBitmap)
+                break;
         } else if (value == kDelta) {
             return Fail(error, "delta escape", i);
         } else {
@@ -91,13 +103,16 @@ bool DecodeRle8(const uint8_t *bits, size_t size, int width, int height, Indexed
             i += 2 + padded;
         }
     }
-    if (row != height) return Fail(error, "end of bitmap before the last row", i);
-    if (i != size) return Fail(error, "data after the end of the bitmap", i);
+    if (row != height)
+        return Fail(error, "end of bitmap before the last row", i);
+    if (i != size)
+        return Fail(error, "data after the end of the bitmap", i);
     *out = std::move(image);
     return true;
 }
 
-Bytes BuildRle8Dib(const IndexedImage &image, const ColourTable &colours) {
+Bytes BuildRle8Dib(const IndexedImage &image, const ColourTable &colours)
+{
     Bytes bits = EncodeRle8(image);
     Bytes out;
     PutU32(out, kDibHeaderSize);
@@ -118,7 +133,8 @@ Bytes BuildRle8Dib(const IndexedImage &image, const ColourTable &colours) {
     return out;
 }
 
-Bytes BuildBitmapFile(const Bytes &dib) {
+Bytes BuildBitmapFile(const Bytes &dib)
+{
     Bytes out;
     PutU8(out, 'B'), PutU8(out, 'M');
     PutU32(out, kBitmapFileHeaderSize + dib.size());
@@ -128,8 +144,10 @@ Bytes BuildBitmapFile(const Bytes &dib) {
     return out;
 }
 
-bool ParseRle8Dib(const uint8_t *dib, size_t size, DibInfo *info, std::string *error) {
-    if (size < kDibBitsOffset) return Fail(error, "shorter than header and colour table", size);
+bool ParseRle8Dib(const uint8_t *dib, size_t size, DibInfo *info, std::string *error)
+{
+    if (size < kDibBitsOffset)
+        return Fail(error, "shorter than header and colour table", size);
     DibInfo d;
     d.headerSize = GetU32(dib);
     d.width = GetI32(dib + 4);
@@ -147,10 +165,12 @@ bool ParseRle8Dib(const uint8_t *dib, size_t size, DibInfo *info, std::string *e
     d.bits = dib + kDibBitsOffset;
     if (d.headerSize != kDibHeaderSize)
         return Fail(error, "header size " + std::to_string(d.headerSize), 0);
-    if (d.width <= 0 || d.height <= 0) return Fail(error, "not a bottom-up picture", 4);
+    if (d.width <= 0 || d.height <= 0)
+        return Fail(error, "not a bottom-up picture", 4);
     if (d.planes != 1 || d.bitCount != 8 || d.compression != kBiRle8)
         return Fail(error, "not 8 bits per pixel BI_RLE8", 12);
-    if (d.clrUsed != 256 || d.clrImportant != 256) return Fail(error, "colour counts not 256", 32);
+    if (d.clrUsed != 256 || d.clrImportant != 256)
+        return Fail(error, "colour counts not 256", 32);
     if (size != kDibBitsOffset + d.sizeImage)
         return Fail(error, "size not 1064 + biSizeImage", size);
     *info = d;

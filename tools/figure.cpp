@@ -9,14 +9,17 @@ namespace {
 
 const double kPi = 3.14159265358979323846;
 
-double Radians(double degrees) {
+double Radians(double degrees)
+{
     return degrees * kPi / 180;
 }
 // A direction by its angle from straight down, positive towards +x.
-Pt Dir(double degrees) {
+Pt Dir(double degrees)
+{
     return Pt{std::sin(Radians(degrees)), std::cos(Radians(degrees))};
 }
-double Ease(double t) {
+double Ease(double t)
+{
     return t * t * (3 - 2 * t);
 }
 
@@ -44,19 +47,22 @@ const double kHeadUp = 16; // head centre above the neck pivot
 
 enum class Face { Smile, Talk, Grin, Joy };
 
-Part MakePart(Ramp ramp, std::vector<Shape> shapes) {
+Part MakePart(Ramp ramp, std::vector<Shape> shapes)
+{
     Part p;
     p.ramp = ramp, p.shapes = std::move(shapes);
     return p;
 }
 
-Part Flat(uint8_t colour, std::vector<Shape> shapes, bool outline = false) {
+Part Flat(uint8_t colour, std::vector<Shape> shapes, bool outline = false)
+{
     Part p = MakePart(Ramp{colour, colour, colour}, std::move(shapes));
     p.outline = outline, p.shaded = false;
     return p;
 }
 
-std::vector<Shape> Placed(const Placement &at, std::vector<Shape> shapes) {
+std::vector<Shape> Placed(const Placement &at, std::vector<Shape> shapes)
+{
     for (Shape &s : shapes)
         s = at.Apply(s);
     return shapes;
@@ -64,19 +70,23 @@ std::vector<Shape> Placed(const Placement &at, std::vector<Shape> shapes) {
 
 // The knee of a leg from hip to ankle, bending towards side (+1: +x) by
 // amount (1: the full bend of two rigid bones, less for a foreshortened knee).
-Pt Knee(Pt hip, Pt ankle, double side, double amount) {
+Pt Knee(Pt hip, Pt ankle, double side, double amount)
+{
     Pt d = ankle - hip;
     double len = std::hypot(d.x, d.y);
     Pt along = d * (1 / len);
-    if (len >= kThigh + kShin) return hip + along * kThigh;
+    if (len >= kThigh + kShin)
+        return hip + along * kThigh;
     double a = (kThigh * kThigh - kShin * kShin + len * len) / (2 * len);
     double h = std::sqrt(std::max(0.0, kThigh * kThigh - a * a)) * amount;
     Pt across{-along.y, along.x};
-    if (across.x * side < 0) across = across * -1;
+    if (across.x * side < 0)
+        across = across * -1;
     return hip + along * a + across * h;
 }
 
-Part Leg(Pt hip, Pt knee, Pt ankle, Ramp ramp) {
+Part Leg(Pt hip, Pt knee, Pt ankle, Ramp ramp)
+{
     return MakePart(ramp, {Capsule(hip, knee, 5.3, 4.7), Capsule(knee, ankle, 4.7, 4.3)});
 }
 
@@ -87,7 +97,8 @@ struct ArmPose {
 
 // A bare arm ending in a mitten hand, and a short sleeve over its top.
 void AddArm(std::vector<Part> &parts, const Placement &body, Pt shoulder, ArmPose arm, Ramp skin,
-            Ramp shirt) {
+            Ramp shirt)
+{
     Pt elbow = shoulder + Dir(arm.upper) * (kUpperArm * (0.55 + 0.45 * arm.reach));
     Pt wrist = elbow + Dir(arm.fore) * (kForearm * arm.reach);
     Pt hand = wrist + Dir(arm.fore) * 2.6;
@@ -98,7 +109,8 @@ void AddArm(std::vector<Part> &parts, const Placement &body, Pt shoulder, ArmPos
         shirt, Placed(body, {Capsule(shoulder, shoulder + Dir(arm.upper) * 7, 5.0, 4.5)})));
 }
 
-void AddFaceFront(std::vector<Part> &parts, const Placement &head, Face face) {
+void AddFaceFront(std::vector<Part> &parts, const Placement &head, Face face)
+{
     auto dots = [&](std::initializer_list<Pt> offsets) {
         std::vector<Shape> s;
         for (Pt p : offsets)
@@ -135,17 +147,20 @@ void AddFaceFront(std::vector<Part> &parts, const Placement &head, Face face) {
     }
 }
 
-std::vector<Shape> Tuft(const Placement &head) {
+std::vector<Shape> Tuft(const Placement &head)
+{
     return Placed(head, {Capsule({-1, -16}, {-2, -22}, 2.7, 2.3),
                          Capsule({-2, -22}, {2, -25.5}, 2.3, 1.9),
                          Capsule({2, -25.5}, {5.5, -24.2}, 1.9, 1.4)});
 }
 
 // Head seen from the front or from behind, its centre at the placement's origin.
-void AddHeadFrontOrBack(std::vector<Part> &parts, const Placement &head, bool back, Face face) {
+void AddHeadFrontOrBack(std::vector<Part> &parts, const Placement &head, bool back, Face face)
+{
     std::vector<Shape> ears =
         Placed(head, {Ellipse({-17.3, 2}, 3.0, 4.4), Ellipse({17.3, 2}, 3.0, 4.4)});
-    if (!back) parts.push_back(MakePart(kSkinRamp, ears));
+    if (!back)
+        parts.push_back(MakePart(kSkinRamp, ears));
     parts.push_back(MakePart(kSkinRamp, {head.Apply(Ellipse({0, 0}, 17, 16.5))}));
     std::vector<Shape> hair;
     if (back) {
@@ -179,12 +194,14 @@ struct FrontPose {
     Face face = Face::Smile;
 };
 
-void AddShoeFront(std::vector<Part> &parts, Pt ankle) {
+void AddShoeFront(std::vector<Part> &parts, Pt ankle)
+{
     parts.push_back(MakePart(kSoleRamp, {Ellipse(ankle + Pt{0, 5.4}, 7.0, 2.4)}));
     parts.push_back(MakePart(kShoeRamp, {Ellipse(ankle + Pt{0, 2.6}, 6.2, 4.2)}));
 }
 
-std::vector<Part> FrontParts(const FrontPose &pose, bool back) {
+std::vector<Part> FrontParts(const FrontPose &pose, bool back)
+{
     std::vector<Part> parts;
     Pt root = kHipRoot + pose.body;
     Placement body{root, pose.lean};
@@ -210,7 +227,8 @@ std::vector<Part> FrontParts(const FrontPose &pose, bool back) {
     parts.push_back(neck);
     std::vector<Shape> shirt = {
         body.Apply(Polygon({{-7.5, -28}, {7.5, -28}, {8.5, -8}, {-8.5, -8}}, 4.6))};
-    if (!back) shirt.push_back(Cut(body.Apply(Ellipse({0, -33}, 4.8, 3.0))));
+    if (!back)
+        shirt.push_back(Cut(body.Apply(Ellipse({0, -33}, 4.8, 3.0))));
     parts.push_back(MakePart(kShirtRamp, shirt));
     if (!back) {
         std::vector<Pt> star;
@@ -237,7 +255,8 @@ struct ProfilePose {
     double nearFoot = 0, farFoot = 0;   // foot turn, degrees, + toe down
 };
 
-void AddShoeProfile(std::vector<Part> &parts, Pt ankle, double turn, bool far) {
+void AddShoeProfile(std::vector<Part> &parts, Pt ankle, double turn, bool far)
+{
     Placement foot{ankle, turn};
     parts.push_back(MakePart(far ? kSoleFarRamp : kSoleRamp,
                              {foot.Apply(Capsule({-3.6, 5.8}, {8.8, 5.8}, 1.9, 1.9))}));
@@ -247,12 +266,14 @@ void AddShoeProfile(std::vector<Part> &parts, Pt ankle, double turn, bool far) {
 }
 
 // The lowest point of a shoe turned about its ankle, below the ankle.
-double ShoeDepth(double turn) {
+double ShoeDepth(double turn)
+{
     Placement foot{{0, 0}, turn};
     return std::max(foot.Apply(Pt{-3.6, 5.8}).y, foot.Apply(Pt{8.8, 5.8}).y) + 1.9;
 }
 
-std::vector<Part> ProfileParts(const ProfilePose &pose) {
+std::vector<Part> ProfileParts(const ProfilePose &pose)
+{
     std::vector<Part> parts;
     Pt root{kHipRoot.x + 0.5, pose.hipY};
     Placement body{root, pose.lean};
@@ -310,7 +331,8 @@ std::vector<Part> ProfileParts(const ProfilePose &pose) {
 // One foot's path through the walk, phase 0 to 1: on the ground moving back
 // under the body for the first half (as far as the window moves, so it does
 // not slide), then lifted and carried forward.
-void FootInWalk(double phase, Pt *ankle, double *turn) {
+void FootInWalk(double phase, Pt *ankle, double *turn)
+{
     const double stride = 12, lift = 7;
     double q = phase - std::floor(phase);
     if (q < 0.5) {
@@ -324,7 +346,8 @@ void FootInWalk(double phase, Pt *ankle, double *turn) {
     }
 }
 
-ProfilePose WalkProfile(double phase) {
+ProfilePose WalkProfile(double phase)
+{
     ProfilePose pose;
     pose.hipY = kHipRoot.y + 0.3 + 2.0 * (0.5 + 0.5 * std::cos(4 * kPi * phase));
     pose.lean = 3;
@@ -337,7 +360,8 @@ ProfilePose WalkProfile(double phase) {
     return pose;
 }
 
-FrontPose WalkFront(double phase) {
+FrontPose WalkFront(double phase)
+{
     FrontPose pose;
     double s = std::sin(2 * kPi * phase);
     // Weight over the foot on the ground, lowest when both feet are down.
@@ -365,7 +389,8 @@ FrontPose WalkFront(double phase) {
 
 // The wave: raise the arm on the viewer's right (4 frames), wave the hand
 // twice (10 frames), lower it again (4 frames). "Hi!" sounds from frame 56.
-FrontPose Wave(int k) {
+FrontPose Wave(int k)
+{
     static const ArmPose raise[] = {{10, 60}, {24, 130}, {70, 165}, {116, 180}};
     FrontPose pose;
     if (k < 4) {
@@ -378,7 +403,8 @@ FrontPose Wave(int k) {
         pose.lean = -1.5;
     } else {
         pose.right = raise[3 - (k - 14)];
-        if (k == 17) pose.right = ArmPose{9, 20};
+        if (k == 17)
+            pose.right = ArmPose{9, 20};
     }
     pose.left = ArmPose{-10, -5};
     if (k >= 7 && k <= 9)
@@ -390,7 +416,8 @@ FrontPose Wave(int k) {
 
 // The dance: small poses on the beat of the jingle, which starts on the
 // third frame; it ends on the plain standing pose.
-FrontPose Dance(int k) {
+FrontPose Dance(int k)
+{
     const ArmPose hang{-8, -3}, hangR{8, 3};
     const ArmPose cheerL{-128, -178}, cheerR{128, 178};
     const ArmPose hipL{-55, 25}, hipR{55, -25};
@@ -457,29 +484,36 @@ FrontPose Dance(int k) {
     return p;
 }
 
-std::vector<Part> FrameParts(int frame) {
-    if (frame <= 12) return ProfileParts(WalkProfile((frame - 1) / 12.0));
+std::vector<Part> FrameParts(int frame)
+{
+    if (frame <= 12)
+        return ProfileParts(WalkProfile((frame - 1) / 12.0));
     if (frame <= 24) {
         std::vector<Part> parts = ProfileParts(WalkProfile((frame - 13) / 12.0));
         Mirror(parts, kFrameWidth);
         return parts;
     }
-    if (frame <= 36) return FrontParts(WalkFront((frame - 25) / 12.0), false);
-    if (frame <= 48) return FrontParts(WalkFront((frame - 37) / 12.0), true);
-    if (frame <= 66) return FrontParts(Wave(frame - 49), false);
+    if (frame <= 36)
+        return FrontParts(WalkFront((frame - 25) / 12.0), false);
+    if (frame <= 48)
+        return FrontParts(WalkFront((frame - 37) / 12.0), true);
+    if (frame <= 66)
+        return FrontParts(Wave(frame - 49), false);
     return FrontParts(Dance(frame - 67), false);
 }
 
 } // namespace
 
-IndexedImage DrawFrame(int frame, uint8_t background) {
+IndexedImage DrawFrame(int frame, uint8_t background)
+{
     IndexedImage image(kFrameWidth, kFrameHeight, background);
     PaintParts(image, 0, 0, kFrameWidth, kFrameHeight, FrameParts(frame), background);
     FillPinholes(image, 0, 0, kFrameWidth, kFrameHeight, kSmallestGap, background);
     return image;
 }
 
-IndexedImage DrawFrameStrip() {
+IndexedImage DrawFrameStrip()
+{
     IndexedImage strip(kFrameWidth * kFrameCount, kFrameHeight, kBackground);
     for (int frame = 1; frame <= kFrameCount; frame++) {
         IndexedImage image = DrawFrame(frame, kBackground);
@@ -489,7 +523,8 @@ IndexedImage DrawFrameStrip() {
     return strip;
 }
 
-IndexedImage DrawAboutPicture() {
+IndexedImage DrawAboutPicture()
+{
     IndexedImage picture(kAboutWidth, kAboutHeight, kSky);
     // Sky in bands, lighter towards the horizon, and a strip of grass.
     const int horizon = 112;
@@ -530,7 +565,8 @@ IndexedImage DrawAboutPicture() {
     return picture;
 }
 
-IndexedImage DrawIconFace() {
+IndexedImage DrawIconFace()
+{
     IndexedImage icon(kIconSize, kIconSize, kBackground);
     std::vector<Part> parts;
     Placement head{{16, 17.5}, 0};

@@ -2,12 +2,14 @@
 
 enum : uint32_t { kIconDirSize = 6, kIconEntrySize = 16, kHeaderSize = 40 };
 
-static size_t RowBytes(int width, int bits) {
+static size_t RowBytes(int width, int bits)
+{
     return ((size_t(width) * bits + 31) / 32) * 4;
 }
 
 Bytes BuildIcon16(const IndexedImage &image, const std::array<Rgb, 16> &colours,
-                  uint8_t transparent) {
+                  uint8_t transparent)
+{
     size_t xorRow = RowBytes(image.width, 4), andRow = RowBytes(image.width, 1);
     uint32_t imageSize = kHeaderSize + 16 * 4 + (xorRow + andRow) * image.height;
     Bytes out;
@@ -40,15 +42,18 @@ Bytes BuildIcon16(const IndexedImage &image, const std::array<Rgb, 16> &colours,
     for (int y = image.height - 1; y >= 0; y--) {
         Bytes row(andRow, 0);
         for (int x = 0; x < image.width; x++)
-            if (image.At(x, y) == transparent) row[x / 8] |= 0x80 >> (x % 8);
+            if (image.At(x, y) == transparent)
+                row[x / 8] |= 0x80 >> (x % 8);
         out.insert(out.end(), row.begin(), row.end());
     }
     return out;
 }
 
-bool ParseIcon16(const uint8_t *icon, size_t size, IconInfo *info, std::string *error) {
+bool ParseIcon16(const uint8_t *icon, size_t size, IconInfo *info, std::string *error)
+{
     auto fail = [&](const char *what) {
-        if (error) *error = what;
+        if (error)
+            *error = what;
         return false;
     };
     if (size < kIconDirSize + kIconEntrySize || GetU16(icon) != 0 || GetU16(icon + 2) != 1 ||

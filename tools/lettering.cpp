@@ -59,46 +59,56 @@ const Glyph kGlyphs[] = {
 };
 // clang-format on
 
-const Glyph &Find(char c) {
+const Glyph &Find(char c)
+{
     for (const Glyph &g : kGlyphs)
-        if (g.c == c) return g;
+        if (g.c == c)
+            return g;
     return kGlyphs[0];
 }
 
-int Width(const Glyph &g) {
+int Width(const Glyph &g)
+{
     return static_cast<int>(std::strlen(g.rows[0]));
 }
 
-void Put(IndexedImage &image, int x, int y, uint8_t colour) {
-    if (image.Inside(x, y)) image.At(x, y) = colour;
+void Put(IndexedImage &image, int x, int y, uint8_t colour)
+{
+    if (image.Inside(x, y))
+        image.At(x, y) = colour;
 }
 
 // Calls dot(x, y) for every dot of the text at scale 1.
-template <typename F> void ForEachDot(const std::string &text, F dot) {
+template <typename F> void ForEachDot(const std::string &text, F dot)
+{
     int pen = 0;
     for (char c : text) {
         const Glyph &g = Find(c);
         for (int row = 0; row < 9; row++)
             for (int col = 0; col < Width(g); col++)
-                if (g.rows[row][col] == '#') dot(pen + col, row);
+                if (g.rows[row][col] == '#')
+                    dot(pen + col, row);
         pen += Width(g) + 1;
     }
 }
 
 } // namespace
 
-int TextWidth(const std::string &text) {
+int TextWidth(const std::string &text)
+{
     int width = 0;
     for (char c : text)
         width += Width(Find(c)) + 1;
     return width > 0 ? width - 1 : 0;
 }
 
-void DrawText(IndexedImage &image, int x, int y, const std::string &text, uint8_t colour) {
+void DrawText(IndexedImage &image, int x, int y, const std::string &text, uint8_t colour)
+{
     ForEachDot(text, [&](int dx, int dy) { Put(image, x + dx, y + dy, colour); });
 }
 
-void DrawTitle(IndexedImage &image, int x, int y, const std::string &text) {
+void DrawTitle(IndexedImage &image, int x, int y, const std::string &text)
+{
     // Each font dot becomes a block one pixel wider than high, for bold strokes.
     const int scale = 4, bold = 1, border = 1, depth = 2;
     const int pad = border + depth;
@@ -113,7 +123,8 @@ void DrawTitle(IndexedImage &image, int x, int y, const std::string &text) {
     auto near = [&](int i, int j) {
         for (int b = -border; b <= border; b++)
             for (int a = -border; a <= border; a++)
-                if (inside(i + a, j + b)) return true;
+                if (inside(i + a, j + b))
+                    return true;
         return false;
     };
     for (int j = 0; j < h; j++)

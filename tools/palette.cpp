@@ -1,6 +1,7 @@
 #include "tools/palette.h"
 
-static ColourTable MakeColours() {
+static ColourTable MakeColours()
+{
     ColourTable t{};
     auto set = [&](Colour c, int r, int g, int b) {
         t[c] = Rgb{uint8_t(r), uint8_t(g), uint8_t(b)};
@@ -33,7 +34,8 @@ static ColourTable MakeColours() {
     return t;
 }
 
-const ColourTable &NelkoColours() {
+const ColourTable &NelkoColours()
+{
     static const ColourTable colours = MakeColours();
     return colours;
 }

@@ -4,21 +4,25 @@
 #include <cmath>
 
 static const double kPi = 3.14159265358979323846;
-static double Radians(double degrees) {
+static double Radians(double degrees)
+{
     return degrees * kPi / 180;
 }
 
-static double SegmentDistance(Pt p, Pt a, Pt b, double *t) {
+static double SegmentDistance(Pt p, Pt a, Pt b, double *t)
+{
     Pt d = b - a;
     double len2 = d.x * d.x + d.y * d.y;
     double s = len2 > 0 ? ((p.x - a.x) * d.x + (p.y - a.y) * d.y) / len2 : 0;
     s = std::clamp(s, 0.0, 1.0);
-    if (t) *t = s;
+    if (t)
+        *t = s;
     Pt q = a + d * s;
     return std::hypot(p.x - q.x, p.y - q.y);
 }
 
-bool Shape::Contains(Pt p) const {
+bool Shape::Contains(Pt p) const
+{
     switch (kind) {
     case Ellipse: {
         double c = std::cos(angle), s = std::sin(angle);
@@ -39,9 +43,11 @@ bool Shape::Contains(Pt p) const {
                 p.x < (pj.x - pi.x) * (p.y - pi.y) / (pj.y - pi.y) + pi.x)
                 inside = !inside;
         }
-        if (inside || round <= 0) return inside;
+        if (inside || round <= 0)
+            return inside;
         for (size_t i = 0, j = points.size() - 1; i < points.size(); j = i++)
-            if (SegmentDistance(p, points[j], points[i], nullptr) <= round) return true;
+            if (SegmentDistance(p, points[j], points[i], nullptr) <= round)
+                return true;
         return false;
     }
     case Dot: return std::floor(p.x) == std::floor(a.x) && std::floor(p.y) == std::floor(a.y);
@@ -49,7 +55,8 @@ bool Shape::Contains(Pt p) const {
     return false;
 }
 
-void Shape::Bounds(double *left, double *top, double *right, double *bottom) const {
+void Shape::Bounds(double *left, double *top, double *right, double *bottom) const
+{
     auto grow = [&](Pt p, double r) {
         *left = std::min(*left, p.x - r), *right = std::max(*right, p.x + r);
         *top = std::min(*top, p.y - r), *bottom = std::max(*bottom, p.y + r);
@@ -66,40 +73,48 @@ void Shape::Bounds(double *left, double *top, double *right, double *bottom) con
     }
 }
 
-Shape Ellipse(Pt centre, double rx, double ry, double angleDegrees) {
+Shape Ellipse(Pt centre, double rx, double ry, double angleDegrees)
+{
     Shape s;
     s.kind = Shape::Ellipse, s.a = centre, s.ra = rx, s.rb = ry, s.angle = Radians(angleDegrees);
     return s;
 }
-Shape Circle(Pt centre, double r) {
+Shape Circle(Pt centre, double r)
+{
     return Ellipse(centre, r, r);
 }
-Shape Capsule(Pt a, Pt b, double ra, double rb) {
+Shape Capsule(Pt a, Pt b, double ra, double rb)
+{
     Shape s;
     s.kind = Shape::Capsule, s.a = a, s.b = b, s.ra = ra, s.rb = rb;
     return s;
 }
-Shape Polygon(std::vector<Pt> points, double round) {
+Shape Polygon(std::vector<Pt> points, double round)
+{
     Shape s;
     s.kind = Shape::Polygon, s.points = std::move(points), s.round = round;
     return s;
 }
-Shape Dot(Pt p) {
+Shape Dot(Pt p)
+{
     Shape s;
     s.kind = Shape::Dot, s.a = p;
     return s;
 }
-Shape Cut(Shape s) {
+Shape Cut(Shape s)
+{
     s.cut = true;
     return s;
 }
 
-Pt Placement::Apply(Pt local) const {
+Pt Placement::Apply(Pt local) const
+{
     double c = std::cos(Radians(angleDegrees)), s = std::sin(Radians(angleDegrees));
     return Pt{origin.x + local.x * c - local.y * s, origin.y + local.x * s + local.y * c};
 }
 
-Shape Placement::Apply(const Shape &in) const {
+Shape Placement::Apply(const Shape &in) const
+{
     Shape s = in;
     s.a = Apply(in.a), s.b = Apply(in.b);
     for (Pt &p : s.points)
@@ -108,11 +123,13 @@ Shape Placement::Apply(const Shape &in) const {
     return s;
 }
 
-Placement Placement::Then(const Placement &inner) const {
+Placement Placement::Then(const Placement &inner) const
+{
     return Placement{Apply(inner.origin), angleDegrees + inner.angleDegrees};
 }
 
-void Mirror(std::vector<Part> &parts, double frameWidth) {
+void Mirror(std::vector<Part> &parts, double frameWidth)
+{
     for (Part &part : parts)
         for (Shape &s : part.shapes) {
             s.a.x = frameWidth - s.a.x, s.b.x = frameWidth - s.b.x;
@@ -125,7 +142,8 @@ void Mirror(std::vector<Part> &parts, double frameWidth) {
 // Light score of a pixel from where it sits in its part's horizontal and
 // vertical runs: positive towards the upper left, negative towards the
 // lower right.
-static double LightAt(const std::vector<uint8_t> &mask, int w, int h, int x, int y) {
+static double LightAt(const std::vector<uint8_t> &mask, int w, int h, int x, int y)
+{
     int x0 = x, x1 = x, y0 = y, y1 = y;
     while (x0 > 0 && mask[size_t(y) * w + x0 - 1])
         x0--;
@@ -141,7 +159,8 @@ static double LightAt(const std::vector<uint8_t> &mask, int w, int h, int x, int
 }
 
 void PaintParts(IndexedImage &canvas, int left, int top, int width, int height,
-                const std::vector<Part> &parts, uint8_t background) {
+                const std::vector<Part> &parts, uint8_t background)
+{
     std::vector<uint8_t> mask(size_t(width) * height);
     for (const Part &part : parts) {
         std::fill(mask.begin(), mask.end(), 0);
@@ -163,7 +182,8 @@ void PaintParts(IndexedImage &canvas, int left, int top, int width, int height,
                 Pt centre{x + 0.5, y + 0.5};
                 bool in = false;
                 for (const Shape &s : part.shapes)
-                    if (s.cut ? in && s.Contains(centre) : !in && s.Contains(centre)) in = !s.cut;
+                    if (s.cut ? in && s.Contains(centre) : !in && s.Contains(centre))
+                        in = !s.cut;
                 mask[size_t(y) * width + x] = in;
             }
         auto inMask = [&](int x, int y) {
@@ -172,14 +192,17 @@ void PaintParts(IndexedImage &canvas, int left, int top, int width, int height,
         // Where the outline goes: next to the outside of the part or, for a
         // blending part, next to the background only.
         auto outside = [&](int x, int y) {
-            if (inMask(x, y)) return false;
-            if (!part.blend) return true;
+            if (inMask(x, y))
+                return false;
+            if (!part.blend)
+                return true;
             return x < 0 || y < 0 || x >= width || y >= height ||
                    canvas.At(left + x, top + y) == background;
         };
         for (int y = fromY; y < toY; y++)
             for (int x = fromX; x < toX; x++) {
-                if (!inMask(x, y)) continue;
+                if (!inMask(x, y))
+                    continue;
                 uint8_t colour = part.ramp.base;
                 bool edge = outside(x - 1, y) || outside(x + 1, y) || outside(x, y - 1) ||
                             outside(x, y + 1);
@@ -197,12 +220,14 @@ void PaintParts(IndexedImage &canvas, int left, int top, int width, int height,
 }
 
 void FillPinholes(IndexedImage &canvas, int left, int top, int width, int height, int minimum,
-                  uint8_t background) {
+                  uint8_t background)
+{
     std::vector<int> seen(size_t(width) * height, 0);
     auto isBackground = [&](int x, int y) { return canvas.At(left + x, top + y) == background; };
     for (int y = 0; y < height; y++)
         for (int x = 0; x < width; x++) {
-            if (seen[size_t(y) * width + x] || !isBackground(x, y)) continue;
+            if (seen[size_t(y) * width + x] || !isBackground(x, y))
+                continue;
             // One pocket of background, and whether it reaches the cell's edge.
             std::vector<std::pair<int, int>> pocket, todo{{x, y}};
             bool open = false;

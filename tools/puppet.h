@@ -12,13 +12,16 @@
 struct Pt {
     double x, y;
 };
-inline Pt operator+(Pt a, Pt b) {
+inline Pt operator+(Pt a, Pt b)
+{
     return Pt{a.x + b.x, a.y + b.y};
 }
-inline Pt operator-(Pt a, Pt b) {
+inline Pt operator-(Pt a, Pt b)
+{
     return Pt{a.x - b.x, a.y - b.y};
 }
-inline Pt operator*(Pt a, double k) {
+inline Pt operator*(Pt a, double k)
+{
     return Pt{a.x * k, a.y * k};
 }
 

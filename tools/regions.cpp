@@ -4,7 +4,8 @@
 
 typedef std::vector<std::pair<int32_t, int32_t>> Spans; // [left, right) of one row
 
-static Spans RowSpans(const uint8_t *row, int width) {
+static Spans RowSpans(const uint8_t *row, int width)
+{
     Spans spans;
     for (int x = 0; x < width;) {
         if (!row[x]) {
@@ -19,7 +20,8 @@ static Spans RowSpans(const uint8_t *row, int width) {
     return spans;
 }
 
-std::vector<RegionRect> RectsFromMask(const uint8_t *mask, int stride, int width, int height) {
+std::vector<RegionRect> RectsFromMask(const uint8_t *mask, int stride, int width, int height)
+{
     std::vector<RegionRect> rects;
     int y = 0;
     while (y < height) {
@@ -33,11 +35,13 @@ std::vector<RegionRect> RectsFromMask(const uint8_t *mask, int stride, int width
     return rects;
 }
 
-static void PutRect(Bytes &out, const RegionRect &r) {
+static void PutRect(Bytes &out, const RegionRect &r)
+{
     PutU32(out, r.left), PutU32(out, r.top), PutU32(out, r.right), PutU32(out, r.bottom);
 }
 
-void AppendRegionRecord(Bytes &table, const std::vector<RegionRect> &rects, uint32_t filler) {
+void AppendRegionRecord(Bytes &table, const std::vector<RegionRect> &rects, uint32_t filler)
+{
     RegionRect bound{0, 0, 0, 0};
     if (!rects.empty()) {
         bound = rects[0];
@@ -60,7 +64,8 @@ void AppendRegionRecord(Bytes &table, const std::vector<RegionRect> &rects, uint
 }
 
 Bytes RegionTableFromMask(const uint8_t *mask, int stripWidth, int height, int frameWidth,
-                          int frameCount) {
+                          int frameCount)
+{
     Bytes table;
     for (int i = 0; i < frameCount; i++)
         AppendRegionRecord(table,
@@ -69,7 +74,8 @@ Bytes RegionTableFromMask(const uint8_t *mask, int stripWidth, int height, int f
     return table;
 }
 
-Bytes RegionTableFromStrip(const IndexedImage &strip, int frameWidth, int frameCount) {
+Bytes RegionTableFromStrip(const IndexedImage &strip, int frameWidth, int frameCount)
+{
     uint8_t background = strip.pixels[0];
     std::vector<uint8_t> mask(strip.pixels.size());
     for (size_t i = 0; i < mask.size(); i++)
@@ -77,14 +83,17 @@ Bytes RegionTableFromStrip(const IndexedImage &strip, int frameWidth, int frameC
     return RegionTableFromMask(mask.data(), strip.width, strip.height, frameWidth, frameCount);
 }
 
-static RegionRect ReadRect(const uint8_t *p) {
+static RegionRect ReadRect(const uint8_t *p)
+{
     return RegionRect{GetI32(p), GetI32(p + 4), GetI32(p + 8), GetI32(p + 12)};
 }
 
 bool ReadRegionRecord(const uint8_t *table, size_t size, size_t offset, RegionRecord *record,
-                      std::string *error) {
+                      std::string *error)
+{
     auto fail = [&](const char *what) {
-        if (error) *error = std::string(what) + " in the record at " + std::to_string(offset);
+        if (error)
+            *error = std::string(what) + " in the record at " + std::to_string(offset);
         return false;
     };
     if (offset > size || size - offset < kRegionRecordHead)
@@ -99,7 +108,8 @@ bool ReadRegionRecord(const uint8_t *table, size_t size, size_t offset, RegionRe
     r.bound = ReadRect(p + 20);
     if (r.nRgnSize > size - offset - kRegionRecordHead)
         return fail("rectangles and filler past the end of the table");
-    if (r.nCount > r.nRgnSize / 16) return fail("more rectangles than nRgnSize holds");
+    if (r.nCount > r.nRgnSize / 16)
+        return fail("more rectangles than nRgnSize holds");
     for (uint32_t i = 0; i < r.nCount; i++)
         r.rects.push_back(ReadRect(p + kRegionRecordHead + 16 * i));
     r.next = offset + kRegionRecordHead + r.nRgnSize;
@@ -107,21 +117,26 @@ bool ReadRegionRecord(const uint8_t *table, size_t size, size_t offset, RegionRe
     return true;
 }
 
-static std::string Describe(const RegionRect &r) {
+static std::string Describe(const RegionRect &r)
+{
     return "(" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " +
            std::to_string(r.right) + ", " + std::to_string(r.bottom) + ")";
 }
 
-static bool SameSpans(const std::vector<RegionRect> &rects, size_t a, size_t b, size_t n) {
+static bool SameSpans(const std::vector<RegionRect> &rects, size_t a, size_t b, size_t n)
+{
     for (size_t k = 0; k < n; k++)
         if (rects[a + k].left != rects[b + k].left || rects[a + k].right != rects[b + k].right)
             return false;
     return true;
 }
 
-std::string CheckRegionRecord(const RegionRecord &r, int frameWidth, int frameHeight) {
-    if (r.dwSize != kRegionHeaderSize) return "dwSize " + std::to_string(r.dwSize);
-    if (r.iType != kRegionRectangles) return "iType " + std::to_string(r.iType);
+std::string CheckRegionRecord(const RegionRecord &r, int frameWidth, int frameHeight)
+{
+    if (r.dwSize != kRegionHeaderSize)
+        return "dwSize " + std::to_string(r.dwSize);
+    if (r.iType != kRegionRectangles)
+        return "iType " + std::to_string(r.iType);
     if (r.length != kRegionHeaderSize + 16 * r.nCount)
         return "length " + std::to_string(r.length) + " for " + std::to_string(r.nCount);
     if (r.nRgnSize < 16 * r.nCount || r.rects.size() != r.nCount)
@@ -130,7 +145,8 @@ std::string CheckRegionRecord(const RegionRecord &r, int frameWidth, int frameHe
     RegionRect bound{0, 0, 0, 0};
     for (size_t i = 0; i < rects.size(); i++) {
         const RegionRect &q = rects[i];
-        if (q.left >= q.right || q.top >= q.bottom) return "empty rectangle " + Describe(q);
+        if (q.left >= q.right || q.top >= q.bottom)
+            return "empty rectangle " + Describe(q);
         if (q.left < 0 || q.top < 0 || q.right > frameWidth || q.bottom > frameHeight)
             return "rectangle outside the frame " + Describe(q);
         bound = i == 0
@@ -152,7 +168,8 @@ std::string CheckRegionRecord(const RegionRecord &r, int frameWidth, int frameHe
     }
     for (size_t b = 1; b < bands.size(); b++) {
         const RegionRect &above = rects[bands[b - 1].first], &below = rects[bands[b].first];
-        if (below.top < above.bottom) return "bands overlap or run upwards at " + Describe(below);
+        if (below.top < above.bottom)
+            return "bands overlap or run upwards at " + Describe(below);
         size_t n = bands[b].second - bands[b].first;
         if (below.top == above.bottom && n == bands[b - 1].second - bands[b - 1].first &&
             SameSpans(rects, bands[b - 1].first, bands[b].first, n))

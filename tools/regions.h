@@ -11,7 +11,8 @@
 
 struct RegionRect {
     int32_t left, top, right, bottom;
-    bool operator==(const RegionRect &o) const {
+    bool operator==(const RegionRect &o) const
+    {
         return left == o.left && top == o.top && right == o.right && bottom == o.bottom;
     }
 };

@@ -11,7 +11,8 @@ const double kPi = 3.14159265358979323846;
 // A two-pole resonator, the building block of the voice's formants.
 struct Resonator {
     double y1 = 0, y2 = 0;
-    double Step(double x, double frequency, double bandwidth, double rate) {
+    double Step(double x, double frequency, double bandwidth, double rate)
+    {
         double r = std::exp(-kPi * bandwidth / rate);
         double b = 2 * r * std::cos(2 * kPi * frequency / rate), c = -r * r;
         double y = (1 - r) * x + b * y1 + c * y2;
@@ -23,23 +24,27 @@ struct Resonator {
 // Deterministic noise for the breath of the "h".
 struct Noise {
     uint32_t state = 0x2545F491;
-    double Next() {
+    double Next()
+    {
         state = state * 1664525u + 1013904223u;
         return (state >> 8) / double(1 << 24) * 2 - 1;
     }
 };
 
-double Smooth(double t) {
+double Smooth(double t)
+{
     return t <= 0 ? 0 : t >= 1 ? 1 : t * t * (3 - 2 * t);
 }
 
 // Rises over attack seconds from start, falls over release seconds to end.
-double Envelope(double t, double start, double attack, double end, double release) {
+double Envelope(double t, double start, double attack, double end, double release)
+{
     return Smooth((t - start) / attack) * Smooth((end - t) / release);
 }
 
 // Scales to a peak of 0.85 and turns into unsigned 8-bit samples around 128.
-Bytes ToSamples(const std::vector<double> &signal) {
+Bytes ToSamples(const std::vector<double> &signal)
+{
     double peak = 1e-9;
     for (double v : signal)
         peak = std::max(peak, std::fabs(v));
@@ -49,14 +54,16 @@ Bytes ToSamples(const std::vector<double> &signal) {
     return out;
 }
 
-double Note(int semitonesFromA4) {
+double Note(int semitonesFromA4)
+{
     return 440 * std::pow(2.0, semitonesFromA4 / 12.0);
 }
 
 } // namespace
 
 // Loudness of a harmonic at frequency f for a vowel with formants f1 to f3.
-double Vowel(double f, double f1, double f2, double f3) {
+double Vowel(double f, double f1, double f2, double f3)
+{
     auto peak = [&](double centre, double width) {
         double d = (f - centre) / width;
         return 1 / (1 + d * d);
@@ -64,7 +71,8 @@ double Vowel(double f, double f1, double f2, double f3) {
     return peak(f1, 110) + 0.8 * peak(f2, 150) + 0.4 * peak(f3, 220) + 0.04;
 }
 
-Bytes SynthesizeGreeting() {
+Bytes SynthesizeGreeting()
+{
     const double rate = kGreetingRate;
     std::vector<double> signal(kGreetingSamples);
     Resonator breath1, breath2;
@@ -109,7 +117,8 @@ Bytes SynthesizeGreeting() {
     return ToSamples(signal);
 }
 
-Bytes SynthesizeJingle() {
+Bytes SynthesizeJingle()
+{
     const double rate = kJingleRate;
     const double beat = 0.132; // two frames of the animation
     // Melody and bass, one entry per beat; 0 rests. Semitones from A4.
@@ -123,7 +132,8 @@ Bytes SynthesizeJingle() {
         for (int b = 0; b < beats; b++) {
             double start = 0.02 + b * beat;
             double s = t - start;
-            if (s < 0) continue;
+            if (s < 0)
+                continue;
             bool last = b == beats - 1; // the final note rings on
             double length = last ? 0.45 : beat * 0.9;
             if (melody[b] && s < length + 0.08) {

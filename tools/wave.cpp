@@ -4,7 +4,8 @@
 
 enum : uint32_t { kWavePcm = 1, kFmtSize = 16 };
 
-Bytes BuildWave(uint32_t samplesPerSecond, const Bytes &samples) {
+Bytes BuildWave(uint32_t samplesPerSecond, const Bytes &samples)
+{
     Bytes out;
     PutTag(out, "RIFF");
     PutU32(out, 4 + 8 + kFmtSize + 8 + samples.size() + (samples.size() & 1));
@@ -20,28 +21,34 @@ Bytes BuildWave(uint32_t samplesPerSecond, const Bytes &samples) {
     PutTag(out, "data");
     PutU32(out, samples.size());
     out.insert(out.end(), samples.begin(), samples.end());
-    if (samples.size() & 1) PutU8(out, 0); // chunks are padded to an even length
+    if (samples.size() & 1)
+        PutU8(out, 0); // chunks are padded to an even length
     return out;
 }
 
-bool ParseWave(const uint8_t *wave, size_t size, WaveInfo *info, std::string *error) {
+bool ParseWave(const uint8_t *wave, size_t size, WaveInfo *info, std::string *error)
+{
     auto fail = [&](const char *what) {
-        if (error) *error = what;
+        if (error)
+            *error = what;
         return false;
     };
     if (size < 12 || std::memcmp(wave, "RIFF", 4) != 0 || std::memcmp(wave + 8, "WAVE", 4) != 0)
         return fail("not a RIFF WAVE file");
     WaveInfo w{};
     w.riffSize = GetU32(wave + 4);
-    if (w.riffSize > size - 8) return fail("RIFF size past the end");
+    if (w.riffSize > size - 8)
+        return fail("RIFF size past the end");
     bool haveFormat = false, haveData = false;
     size_t at = 12, end = 8 + w.riffSize;
     while (at + 8 <= end) {
         uint32_t chunkSize = GetU32(wave + at + 4);
         const uint8_t *body = wave + at + 8;
-        if (chunkSize > end - at - 8) return fail("chunk past the end of the RIFF");
+        if (chunkSize > end - at - 8)
+            return fail("chunk past the end of the RIFF");
         if (std::memcmp(wave + at, "fmt ", 4) == 0) {
-            if (chunkSize < kFmtSize) return fail("short fmt chunk");
+            if (chunkSize < kFmtSize)
+                return fail("short fmt chunk");
             w.fmtSize = chunkSize;
             w.formatTag = GetU16(body);
             w.channels = GetU16(body + 2);
@@ -57,7 +64,8 @@ bool ParseWave(const uint8_t *wave, size_t size, WaveInfo *info, std::string *er
         }
         at += 8 + chunkSize + (chunkSize & 1);
     }
-    if (!haveFormat || !haveData) return fail("fmt or data chunk missing");
+    if (!haveFormat || !haveData)
+        return fail("fmt or data chunk missing");
     *info = w;
     return true;
 }

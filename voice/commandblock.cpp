@@ -27,17 +27,20 @@ constexpr char Category[] = "Main";
 constexpr DWORD LabelBufferSize = 64; // labels have at most 63 characters
 
 // Room for n characters and at least one zero, in whole 32-bit words.
-constexpr DWORD Padded(DWORD n) {
+constexpr DWORD Padded(DWORD n)
+{
     return (n + 4) & ~DWORD{3};
 }
 constexpr DWORD CategorySize = Padded(sizeof Category - 1);
 // The fields, the action value, phrase, description, category and a closing
 // zero word.
-constexpr DWORD RecordSize(DWORD padded) {
+constexpr DWORD RecordSize(DWORD padded)
+{
     return Phrase + 2 * padded + CategorySize + 4;
 }
 
-void Put32(BYTE *at, DWORD value) {
+void Put32(BYTE *at, DWORD value)
+{
     at[0] = static_cast<BYTE>(value);
     at[1] = static_cast<BYTE>(value >> 8);
     at[2] = static_cast<BYTE>(value >> 16);
@@ -46,7 +49,8 @@ void Put32(BYTE *at, DWORD value) {
 
 // Writes the record of a label of length n with the given action value into
 // a zeroed record of RecordSize(Padded(n)) bytes.
-void WriteRecord(BYTE *record, const char *label, DWORD n, DWORD action) {
+void WriteRecord(BYTE *record, const char *label, DWORD n, DWORD action)
+{
     const DWORD padded = Padded(n);
     Put32(record + SizeField, RecordSize(padded));
     Put32(record + FlagsField, 0);
@@ -65,9 +69,11 @@ void WriteRecord(BYTE *record, const char *label, DWORD n, DWORD action) {
 
 } // namespace
 
-int BuildCommandListBlock(CommandListBlock *block, uint32_t *count) {
+int BuildCommandListBlock(CommandListBlock *block, uint32_t *count)
+{
     BYTE *data = static_cast<BYTE *>(malloc(0));
-    if (!data) return 0;
+    if (!data)
+        return 0;
     DWORD total = 0;
     uint32_t i = 0;
     for (; i < CommandCount; ++i) {

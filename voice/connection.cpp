@@ -22,26 +22,31 @@ const char MenuState[] = "Main";
 const char MenuDialect[] = "US English";
 constexpr WORD MenuLanguage = LANG_ENGLISH; // no sublanguage
 
-void ShowVoiceError(const char *text) {
+void ShowVoiceError(const char *text)
+{
     MessageBoxA(nullptr, text, nullptr, MB_OK);
 }
 
 // Copies text into a fixed field, cut to leave room for the terminating zero.
-template <size_t N> void CopyField(char (&field)[N], const char *text) {
+template <size_t N> void CopyField(char (&field)[N], const char *text)
+{
     const size_t n = strnlen(text, N - 1);
     memcpy(field, text, n);
     field[n] = '\0';
 }
 
-int FailConnect() {
+int FailConnect()
+{
     ReleaseVoiceInterfaces();
     return 0;
 }
 
 } // namespace
 
-int VoiceConnect() {
-    if (FAILED(CoInitialize(nullptr))) return FailConnect();
+int VoiceConnect()
+{
+    if (FAILED(CoInitialize(nullptr)))
+        return FailConnect();
     ComStarted = true;
     if (CoCreateInstance(CLSID_VCmd, nullptr, CLSCTX_LOCAL_SERVER, IID_IVoiceCmdA,
                          reinterpret_cast<void **>(&VoiceCommandService)) != S_OK)
@@ -56,7 +61,8 @@ int VoiceConnect() {
     // The sink lives by the service's references from here on, even when a
     // later step fails.
     VoiceSink = new (std::nothrow) VoiceNotifySink;
-    if (!VoiceSink) return FailConnect();
+    if (!VoiceSink)
+        return FailConnect();
     if (FAILED(VoiceCommandService->Register("", VoiceSink, IID_IVCmdNotifySinkA,
                                              VCMDRF_ALLNOTIFICATIONS, nullptr)))
         return FailConnect();
@@ -72,10 +78,13 @@ int VoiceConnect() {
     return 1;
 }
 
-void VoiceSetUp() {
-    if (!VoiceMenu) return;
+void VoiceSetUp()
+{
+    if (!VoiceMenu)
+        return;
     const int32_t mode = PrepareSpeechMode();
-    if (mode == -1) return;
+    if (mode == -1)
+        return;
     RegisterSpeechMessages();
 
     CommandListBlock block;
@@ -96,28 +105,37 @@ void VoiceSetUp() {
     if (mode == SpeechModeListening &&
         (VoiceAttributes->EnabledSet(1) != S_OK || VoiceAttributes->AwakeStateSet(1) != S_OK))
         ShowVoiceError("Error enabling TTS during VCMD initialization.");
-    if (ActivateVoiceMenu() != S_OK) ShowVoiceError("Error activating the SR command menu.");
+    if (ActivateVoiceMenu() != S_OK)
+        ShowVoiceError("Error activating the SR command menu.");
 }
 
-HRESULT ActivateVoiceMenu() {
+HRESULT ActivateVoiceMenu()
+{
     VoiceMenu->Deactivate();
     // No listening window: the commands are heard whichever window is in front.
     return VoiceMenu->Activate(nullptr, 0);
 }
 
-void ReleaseVoiceInterfaces() {
-    if (VoiceMenu) VoiceMenu->Release();
-    if (VoiceAttributes) VoiceAttributes->Release();
-    if (VoiceDialogs) VoiceDialogs->Release();
-    if (VoiceCommandService) VoiceCommandService->Release();
+void ReleaseVoiceInterfaces()
+{
+    if (VoiceMenu)
+        VoiceMenu->Release();
+    if (VoiceAttributes)
+        VoiceAttributes->Release();
+    if (VoiceDialogs)
+        VoiceDialogs->Release();
+    if (VoiceCommandService)
+        VoiceCommandService->Release();
     VoiceMenu = nullptr;
     VoiceAttributes = nullptr;
     VoiceDialogs = nullptr;
     VoiceCommandService = nullptr;
 }
 
-void VoiceDisconnect() {
+void VoiceDisconnect()
+{
     ReleaseVoiceInterfaces();
-    if (ComStarted) CoUninitialize();
+    if (ComStarted)
+        CoUninitialize();
     ComStarted = false;
 }

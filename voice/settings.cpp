@@ -12,13 +12,15 @@ const char FeedbackWindowTitle[] = "Voice Commands Feedback";
 constexpr int FeedbackLooks = 50;
 constexpr DWORD FeedbackPause = 250; // ms after each look that finds nothing
 
-void ShowSettingError(const char *text, const char *caption = nullptr) {
+void ShowSettingError(const char *text, const char *caption = nullptr)
+{
     MessageBoxA(nullptr, text, caption, MB_OK);
 }
 
 } // namespace
 
-int32_t ReadUseSpeech() {
+int32_t ReadUseSpeech()
+{
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Voice", 0, KEY_READ, &key) != ERROR_SUCCESS) {
         ShowSettingError("Error obtaining the UseSpeech variable from the registry, please install "
@@ -40,19 +42,24 @@ int32_t ReadUseSpeech() {
     return setting;
 }
 
-int32_t PrepareSpeechMode() {
+int32_t PrepareSpeechMode()
+{
     const int32_t setting = ReadUseSpeech();
-    if (setting != 0) return setting; // including -1: set-up ends
-    if (WinExec(FeedbackProgram, SW_HIDE) < 32) return -1;
+    if (setting != 0)
+        return setting; // including -1: set-up ends
+    if (WinExec(FeedbackProgram, SW_HIDE) < 32)
+        return -1;
     // Whether the window shows up or not, recognition is switched on.
     for (int look = 0; look < FeedbackLooks; ++look) {
-        if (FindWindowA(nullptr, FeedbackWindowTitle)) break;
+        if (FindWindowA(nullptr, FeedbackWindowTitle))
+            break;
         Sleep(FeedbackPause);
     }
     return SpeechModeListening;
 }
 
-void RegisterSpeechMessages() {
+void RegisterSpeechMessages()
+{
     SpeechStartedMessage = RegisterWindowMessageA("WM_SPEECHSTARTED");
     SpeechEndedMessage = RegisterWindowMessageA("WM_SPEECHENDED");
     if (!SpeechStartedMessage || !SpeechEndedMessage)

@@ -9,11 +9,13 @@ namespace {
 
 // What the screen showed while something ran: the candidate frames of each
 // sample, consecutive repeats folded.
-std::vector<std::vector<int>> SampleFrames(Character &nelko, const Art &art, int ms) {
+std::vector<std::vector<int>> SampleFrames(Character &nelko, const Art &art, int ms)
+{
     std::vector<std::vector<int>> seen;
     for (int waited = 0; waited < ms; waited += 20) {
         std::vector<int> frames = art.Candidates(nelko.Screen());
-        if (!frames.empty() && (seen.empty() || seen.back() != frames)) seen.push_back(frames);
+        if (!frames.empty() && (seen.empty() || seen.back() != frames))
+            seen.push_back(frames);
         Session::Sleep(20);
     }
     return seen;
@@ -21,7 +23,8 @@ std::vector<std::vector<int>> SampleFrames(Character &nelko, const Art &art, int
 
 // The samples read as frames rising through first..last: each sample can be
 // given a candidate above the one before (repeated poses have several).
-bool RisesThrough(const std::vector<std::vector<int>> &samples, int first, int last) {
+bool RisesThrough(const std::vector<std::vector<int>> &samples, int first, int last)
+{
     int previous = first - 1;
     for (const std::vector<int> &candidates : samples) {
         int next = 0;
@@ -30,13 +33,15 @@ bool RisesThrough(const std::vector<std::vector<int>> &samples, int first, int l
                 next = f;
                 break;
             }
-        if (!next) return false;
+        if (!next)
+            return false;
         previous = next;
     }
     return true;
 }
 
-std::string Show(const std::vector<std::vector<int>> &samples) {
+std::string Show(const std::vector<std::vector<int>> &samples)
+{
     std::string text;
     for (const std::vector<int> &candidates : samples) {
         for (size_t i = 0; i < candidates.size(); ++i)
@@ -46,16 +51,19 @@ std::string Show(const std::vector<std::vector<int>> &samples) {
     return text;
 }
 
-bool Danced(const std::vector<std::vector<int>> &samples) {
+bool Danced(const std::vector<std::vector<int>> &samples)
+{
     for (const std::vector<int> &candidates : samples)
         for (int f : candidates)
-            if (f >= 67 && f < 86) return true;
+            if (f >= 67 && f < 86)
+                return true;
     return false;
 }
 
 } // namespace
 
-TEST(Character, StandsCentredOnItsRestFrameInExactlyItsOutline) {
+TEST(Character, StandsCentredOnItsRestFrameInExactlyItsOutline)
+{
     Art art;
     Session session;
     Character nelko(session);
@@ -73,7 +81,8 @@ TEST(Character, StandsCentredOnItsRestFrameInExactlyItsOutline) {
     EXPECT_EQ(wrong, 0) << "pixels that differ from frame 86 on the desktop";
 }
 
-TEST(Character, AClickMakesItDanceInPlace) {
+TEST(Character, AClickMakesItDanceInPlace)
+{
     Art art;
     Session session;
     Character nelko(session);
@@ -95,7 +104,8 @@ TEST(Character, AClickMakesItDanceInPlace) {
     EXPECT_EQ(after.y, before.y);
 }
 
-TEST(Character, APressMovedFivePixelsIsStillAClick) {
+TEST(Character, APressMovedFivePixelsIsStillAClick)
+{
     Art art;
     Session session;
     Character nelko(session);
@@ -117,7 +127,8 @@ TEST(Character, APressMovedFivePixelsIsStillAClick) {
     EXPECT_EQ(nelko.Where().y, before.y);
 }
 
-TEST(Character, ADragMovesItWithThePointerAndDoesNotDance) {
+TEST(Character, ADragMovesItWithThePointerAndDoesNotDance)
+{
     Art art;
     Session session;
     Character nelko(session);

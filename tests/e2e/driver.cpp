@@ -23,44 +23,52 @@ namespace e2e {
 
 namespace {
 
-std::string SourceDir() {
+std::string SourceDir()
+{
     return NELKO_SOURCE_DIR;
 }
 
-std::string EnvOr(const char *name, const std::string &fallback) {
+std::string EnvOr(const char *name, const std::string &fallback)
+{
     const char *value = getenv(name);
     return value && *value ? value : fallback;
 }
 
 // Runs a shell command to its end; returns its exit status.
-int Shell(const std::string &command) {
+int Shell(const std::string &command)
+{
     int status = system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Windows come and go while the tests look at them: a request about one that
 // is gone fails quietly instead of ending the test program.
-int IgnoreXErrors(Display *, XErrorEvent *) {
+int IgnoreXErrors(Display *, XErrorEvent *)
+{
     return 0;
 }
 
-std::string WineSetup() {
+std::string WineSetup()
+{
     return "source '" + SourceDir() + "/scripts/wine-env.sh'";
 }
 
 } // namespace
 
-std::string Win32Dir() {
+std::string Win32Dir()
+{
     return EnvOr("NELKO_WIN32_DIR", NELKO_WIN32_DIR);
 }
 
-void Session::Sleep(int ms) {
+void Session::Sleep(int ms)
+{
     timespec delay{ms / 1000, (ms % 1000) * 1000000L};
     while (nanosleep(&delay, &delay) == -1 && errno == EINTR) {
     }
 }
 
-Session::Session(int width, int height, int depth) : width_(width), height_(height) {
+Session::Session(int width, int height, int depth) : width_(width), height_(height)
+{
     // The prefix exists once per run. Each session gets a wineserver of its
     // own: the server keeps the mouse buttons' state, and a release it never
     // saw (a program ended or killed mid-click) would hold a button down for
@@ -70,7 +78,8 @@ Session::Session(int width, int height, int depth) : width_(width), height_(heig
         throw std::runtime_error("cannot prepare the Wine prefix");
 
     int fds[2];
-    if (pipe(fds) != 0) throw std::runtime_error("pipe");
+    if (pipe(fds) != 0)
+        throw std::runtime_error("pipe");
     xvfb_ = fork();
     if (xvfb_ == 0) {
         close(fds[0]);
@@ -89,37 +98,46 @@ Session::Session(int width, int height, int depth) : width_(width), height_(heig
     ssize_t got = 0;
     for (ssize_t n; got < 15 && (n = read(fds[0], number + got, 15 - got)) > 0;) {
         got += n;
-        if (memchr(number, '\n', got)) break;
+        if (memchr(number, '\n', got))
+            break;
     }
     close(fds[0]);
-    if (got <= 0) throw std::runtime_error("Xvfb did not start");
+    if (got <= 0)
+        throw std::runtime_error("Xvfb did not start");
     displayName_ = ":" + std::to_string(atoi(number));
     XSetErrorHandler(IgnoreXErrors);
     display_ = XOpenDisplay(displayName_.c_str());
-    if (!display_) throw std::runtime_error("cannot open " + displayName_);
+    if (!display_)
+        throw std::runtime_error("cannot open " + displayName_);
 }
 
-Session::~Session() {
+Session::~Session()
+{
     for (pid_t pid : started_) {
-        if (kill(-pid, SIGKILL) == 0 || kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+        if (kill(-pid, SIGKILL) == 0 || kill(pid, SIGKILL) == 0)
+            waitpid(pid, nullptr, 0);
     }
     EndWine();
-    if (display_) XCloseDisplay(display_);
+    if (display_)
+        XCloseDisplay(display_);
     if (xvfb_ > 0) {
         kill(xvfb_, SIGTERM);
         waitpid(xvfb_, nullptr, 0);
     }
 }
 
-void Session::EndWine() {
+void Session::EndWine()
+{
     Shell("bash -c \"" + WineSetup() + " && wineserver -k\" >/dev/null 2>&1");
 }
 
-void Session::Sync() {
+void Session::Sync()
+{
     XSync(display_, False);
 }
 
-void Session::SetRootColour(uint32_t rgb) {
+void Session::SetRootColour(uint32_t rgb)
+{
     Window root = DefaultRootWindow(display_);
     XColor colour = {};
     colour.red = static_cast<unsigned short>(((rgb >> 16) & 0xFF) * 257);
@@ -132,7 +150,8 @@ void Session::SetRootColour(uint32_t rgb) {
 }
 
 pid_t Session::Start(const std::string &program, const std::vector<std::string> &args,
-                     const std::vector<std::string> &env) {
+                     const std::vector<std::string> &env)
+{
     bool verbatim = program[0] == '/' || program.find('\\') != std::string::npos;
     std::string path = verbatim ? program : Win32Dir() + "/" + program;
     pid_t pid = fork();
@@ -158,7 +177,8 @@ pid_t Session::Start(const std::string &program, const std::vector<std::string> 
     return pid;
 }
 
-int Session::WaitExit(pid_t pid, int timeoutMs) {
+int Session::WaitExit(pid_t pid, int timeoutMs)
+{
     for (int waited = 0; waited <= timeoutMs; waited += 20) {
         int status;
         pid_t done = waitpid(pid, &status, WNOHANG);
@@ -171,23 +191,27 @@ int Session::WaitExit(pid_t pid, int timeoutMs) {
     return -1;
 }
 
-bool Session::Running(pid_t pid) {
+bool Session::Running(pid_t pid)
+{
     return waitpid(pid, nullptr, WNOHANG) == 0;
 }
 
-std::vector<Window> Session::TopLevelWindows() {
+std::vector<Window> Session::TopLevelWindows()
+{
     std::vector<Window> found;
     Window root = DefaultRootWindow(display_), parent, *children = nullptr;
     unsigned count = 0;
     if (XQueryTree(display_, root, &root, &parent, &children, &count)) {
         for (unsigned i = 0; i < count; ++i)
-            if (Mapped(children[i])) found.push_back(children[i]);
+            if (Mapped(children[i]))
+                found.push_back(children[i]);
         XFree(children);
     }
     return found;
 }
 
-std::string Session::Title(Window window) {
+std::string Session::Title(Window window)
+{
     char *name = nullptr;
     std::string title;
     if (XFetchName(display_, window, &name) && name) {
@@ -197,10 +221,10 @@ std::string Session::Title(Window window) {
     return title;
 }
 
-std::string Session::Describe() {
+std::string Session::Describe()
+{
     std::string text = "mapped windows:";
-    for (Window window : TopLevelWindows())
-    {
+    for (Window window : TopLevelWindows()) {
         Rect r = Geometry(window);
         text += " \"" + Title(window) + "\" " + std::to_string(r.width) + "x" +
                 std::to_string(r.height) + "+" + std::to_string(r.x) + "+" + std::to_string(r.y);
@@ -208,28 +232,33 @@ std::string Session::Describe() {
     return text;
 }
 
-bool Session::Mapped(Window window) {
+bool Session::Mapped(Window window)
+{
     XWindowAttributes attributes;
     return XGetWindowAttributes(display_, window, &attributes) &&
            attributes.map_state == IsViewable;
 }
 
-Window Session::FindWindow(const std::string &title, int timeoutMs) {
+Window Session::FindWindow(const std::string &title, int timeoutMs)
+{
     Window result = 0;
     WaitFor(
         [&] {
             for (Window window : TopLevelWindows())
-                if (Title(window) == title) return (result = window) != 0;
+                if (Title(window) == title)
+                    return (result = window) != 0;
             return false;
         },
         timeoutMs);
     return result;
 }
 
-Rect Session::Geometry(Window window) {
+Rect Session::Geometry(Window window)
+{
     XWindowAttributes attributes;
     Rect rect;
-    if (!XGetWindowAttributes(display_, window, &attributes)) return rect;
+    if (!XGetWindowAttributes(display_, window, &attributes))
+        return rect;
     Window child;
     XTranslateCoordinates(display_, window, DefaultRootWindow(display_), 0, 0, &rect.x, &rect.y,
                           &child);
@@ -238,22 +267,26 @@ Rect Session::Geometry(Window window) {
     return rect;
 }
 
-std::vector<Rect> Session::Shape(Window window) {
+std::vector<Rect> Session::Shape(Window window)
+{
     int count = 0, ordering = 0;
     std::vector<Rect> shape;
     XRectangle *rects = XShapeGetRectangles(display_, window, ShapeBounding, &count, &ordering);
     for (int i = 0; i < count; ++i)
         shape.push_back({rects[i].x, rects[i].y, rects[i].width, rects[i].height});
-    if (rects) XFree(rects);
+    if (rects)
+        XFree(rects);
     return shape;
 }
 
-Image Session::Grab(const Rect &area) {
+Image Session::Grab(const Rect &area)
+{
     Image image;
     image.x = area.x, image.y = area.y, image.width = area.width, image.height = area.height;
     XImage *grabbed = XGetImage(display_, DefaultRootWindow(display_), area.x, area.y, area.width,
                                 area.height, AllPlanes, ZPixmap);
-    if (!grabbed) return image;
+    if (!grabbed)
+        return image;
     Visual *visual = DefaultVisual(display_, DefaultScreen(display_));
     std::map<unsigned long, uint32_t> colours; // for a palette display
     image.pixels.resize(static_cast<size_t>(area.width) * area.height);
@@ -282,22 +315,26 @@ Image Session::Grab(const Rect &area) {
     return image;
 }
 
-void Session::MovePointer(int x, int y) {
+void Session::MovePointer(int x, int y)
+{
     XTestFakeMotionEvent(display_, DefaultScreen(display_), x, y, CurrentTime);
     Sync();
 }
 
-void Session::Press(int button) {
+void Session::Press(int button)
+{
     XTestFakeButtonEvent(display_, button, True, CurrentTime);
     Sync();
 }
 
-void Session::Release(int button) {
+void Session::Release(int button)
+{
     XTestFakeButtonEvent(display_, button, False, CurrentTime);
     Sync();
 }
 
-void Session::Click(int x, int y, int button) {
+void Session::Click(int x, int y, int button)
+{
     MovePointer(x, y);
     Sleep(60);
     Press(button);
@@ -305,7 +342,8 @@ void Session::Click(int x, int y, int button) {
     Release(button);
 }
 
-void Session::Key(Window target, unsigned long keysym) {
+void Session::Key(Window target, unsigned long keysym)
+{
     Rect where = Geometry(target);
     (void)where;
     XSetInputFocus(display_, target, RevertToParent, CurrentTime);

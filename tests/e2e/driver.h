@@ -68,10 +68,13 @@ class Session {
     void Key(Window target, unsigned long keysym);
 
     // Polls until predicate holds or timeoutMs passes; returns the last result.
-    template <class F> bool WaitFor(F predicate, int timeoutMs) {
+    template <class F> bool WaitFor(F predicate, int timeoutMs)
+    {
         for (int waited = 0;; waited += 50) {
-            if (predicate()) return true;
-            if (waited >= timeoutMs) return false;
+            if (predicate())
+                return true;
+            if (waited >= timeoutMs)
+                return false;
             Sleep(50);
         }
     }

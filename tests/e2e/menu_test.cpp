@@ -8,12 +8,14 @@ using namespace e2e;
 namespace {
 
 struct Menu : ::testing::Test {
-    void SetUp() override {
+    void SetUp() override
+    {
         nelko = std::make_unique<Character>(session);
         ASSERT_TRUE(nelko->WaitForRest(art));
     }
     // Drags the figure so that its window's left edge lands at left.
-    void DragTo(int left) {
+    void DragTo(int left)
+    {
         int x, y;
         nelko->PointOnFigure(&x, &y);
         int dx = left - nelko->Where().x;
@@ -37,7 +39,8 @@ struct Menu : ::testing::Test {
 
 } // namespace
 
-TEST_F(Menu, OpensAtThePointer) {
+TEST_F(Menu, OpensAtThePointer)
+{
     int x, y;
     Rect menu = nelko->OpenMenu(&x, &y);
     EXPECT_EQ(menu.x, x);
@@ -48,7 +51,8 @@ TEST_F(Menu, OpensAtThePointer) {
     EXPECT_EQ(nelko->Frame(art), RestFrame);
 }
 
-TEST_F(Menu, WalkAndRunCommandsEndWhereTheyMust) {
+TEST_F(Menu, WalkAndRunCommandsEndWhereTheyMust)
+{
     struct Case {
         Command command;
         int dx, dy;
@@ -68,7 +72,8 @@ TEST_F(Menu, WalkAndRunCommandsEndWhereTheyMust) {
     }
 }
 
-TEST_F(Menu, GoingLeftStopsShortOfTheScreenEdge) {
+TEST_F(Menu, GoingLeftStopsShortOfTheScreenEdge)
+{
     DragTo(50);
     nelko->Pick(GoLeft);
     Session::Sleep(400);
@@ -76,7 +81,8 @@ TEST_F(Menu, GoingLeftStopsShortOfTheScreenEdge) {
     EXPECT_EQ(nelko->Where().x, 2);
 }
 
-TEST_F(Menu, RandomActsByItselfUntilAnotherCommand) {
+TEST_F(Menu, RandomActsByItselfUntilAnotherCommand)
+{
     Rect start = nelko->Where();
     nelko->Pick(Random);
     // The first action starts at once; later ones come on about one idle
@@ -101,7 +107,8 @@ TEST_F(Menu, RandomActsByItselfUntilAnotherCommand) {
     }
 }
 
-TEST_F(Menu, AboutBoxShowsThePictureCentredAndCloses) {
+TEST_F(Menu, AboutBoxShowsThePictureCentredAndCloses)
+{
     for (bool byEscape : {true, false}) {
         nelko->Pick(AboutNelko);
         Window box = session.FindWindow("About Nelko", 10000);
@@ -140,12 +147,14 @@ TEST_F(Menu, AboutBoxShowsThePictureCentredAndCloses) {
     EXPECT_TRUE(session.Running(nelko->pid()));
 }
 
-TEST_F(Menu, ByeByeEndsWithExitCodeZero) {
+TEST_F(Menu, ByeByeEndsWithExitCodeZero)
+{
     nelko->Pick(ByeBye);
     EXPECT_EQ(nelko->Exit(), 0);
 }
 
-TEST_F(Menu, AfterTheAboutBoxNelkoStillObeysAndShowsWhole) {
+TEST_F(Menu, AfterTheAboutBoxNelkoStillObeysAndShowsWhole)
+{
     nelko->Pick(AboutNelko);
     Window box = session.FindWindow("About Nelko", 10000);
     ASSERT_NE(box, 0u) << session.Describe();

@@ -10,7 +10,8 @@ namespace {
 constexpr int ExitTimeoutMs = 10000;
 }
 
-TEST(Shell, EscapeEndsWithExitCodeZero) {
+TEST(Shell, EscapeEndsWithExitCodeZero)
+{
     Session session;
     pid_t nelko = session.Start("nelko.exe");
     Window window = session.FindWindow("Nelko");
@@ -23,7 +24,8 @@ TEST(Shell, EscapeEndsWithExitCodeZero) {
     EXPECT_EQ(session.WaitExit(nelko, ExitTimeoutMs), 0);
 }
 
-TEST(Shell, CommandLineAndShowStateAreIgnored) {
+TEST(Shell, CommandLineAndShowStateAreIgnored)
+{
     Session session;
     // "start /min" asks for a minimised window; the arguments mean nothing.
     pid_t nelko = session.Start(

@@ -21,7 +21,8 @@ namespace {
 
 constexpr int ProgramMs = 20000; // a Wine program's start and end, generously
 
-std::string Run(const std::string &command) {
+std::string Run(const std::string &command)
+{
     std::string output;
     if (FILE *pipe = popen(command.c_str(), "r")) {
         char buffer[512];
@@ -33,7 +34,8 @@ std::string Run(const std::string &command) {
 }
 
 // The harness's prefix, as scripts/wine-env.sh chooses it, with "-voice".
-std::string VoicePrefix() {
+std::string VoicePrefix()
+{
     static const std::string prefix =
         Run("bash -c 'source \"" NELKO_SOURCE_DIR "/scripts/wine-env.sh\" && printf %s "
             "\"$WINEPREFIX\"'") +
@@ -45,13 +47,16 @@ std::string VoicePrefix() {
 // handling) at the voice prefix, and back afterwards.
 class UseVoicePrefix {
   public:
-    UseVoicePrefix() {
+    UseVoicePrefix()
+    {
         const char *old = getenv("NELKO_WINEPREFIX");
         had_ = old != nullptr;
-        if (had_) old_ = old;
+        if (had_)
+            old_ = old;
         setenv("NELKO_WINEPREFIX", VoicePrefix().c_str(), 1);
     }
-    ~UseVoicePrefix() {
+    ~UseVoicePrefix()
+    {
         if (had_)
             setenv("NELKO_WINEPREFIX", old_.c_str(), 1);
         else
@@ -63,7 +68,8 @@ class UseVoicePrefix {
     std::string old_;
 };
 
-std::string ReadFile(const std::string &path) {
+std::string ReadFile(const std::string &path)
+{
     std::ifstream file(path);
     std::stringstream text;
     text << file.rdbuf();
@@ -71,23 +77,29 @@ std::string ReadFile(const std::string &path) {
 }
 
 // The live Unix processes of a Windows program running in the voice prefix.
-std::vector<pid_t> WineProcesses(const std::string &program) {
+std::vector<pid_t> WineProcesses(const std::string &program)
+{
     std::vector<pid_t> found;
     DIR *proc = opendir("/proc");
-    if (!proc) return found;
+    if (!proc)
+        return found;
     const std::string wanted = "WINEPREFIX=" + VoicePrefix();
     while (dirent *entry = readdir(proc)) {
         const pid_t pid = atoi(entry->d_name);
-        if (pid <= 0) continue;
+        if (pid <= 0)
+            continue;
         const std::string dir = std::string("/proc/") + entry->d_name;
         std::string command = ReadFile(dir + "/cmdline");
-        if (command.find(program) == std::string::npos) continue;
+        if (command.find(program) == std::string::npos)
+            continue;
         const std::string stat = ReadFile(dir + "/stat");
         const size_t state = stat.rfind(") ");
-        if (state == std::string::npos || stat[state + 2] == 'Z') continue;
+        if (state == std::string::npos || stat[state + 2] == 'Z')
+            continue;
         std::string environment = ReadFile(dir + "/environ");
         std::replace(environment.begin(), environment.end(), '\0', '\n');
-        if (("\n" + environment + "\n").find("\n" + wanted + "\n") == std::string::npos) continue;
+        if (("\n" + environment + "\n").find("\n" + wanted + "\n") == std::string::npos)
+            continue;
         found.push_back(pid);
     }
     closedir(proc);
@@ -96,56 +108,69 @@ std::vector<pid_t> WineProcesses(const std::string &program) {
 
 class Voice : public ::testing::Test {
   protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         // Installed as ./run installs it; again and again changes nothing.
         ASSERT_EQ(Program("nelkovoice.exe", {"/regserver"}), 0);
         ASSERT_EQ(SetUseSpeech(2), 0);
     }
 
-    int Program(const std::string &program, const std::vector<std::string> &args) {
+    int Program(const std::string &program, const std::vector<std::string> &args)
+    {
         return session.WaitExit(session.Start(program, args), ProgramMs);
     }
     int Say(const std::string &phrase) { return Program("nelkovoice.exe", {"/say", phrase}); }
-    int SetUseSpeech(int value) {
+    int SetUseSpeech(int value)
+    {
         return Program("C:\\windows\\system32\\reg.exe",
                        {"add", "HKCU\\Software\\Voice", "/v", "UseSpeech", "/t", "REG_DWORD", "/d",
                         std::to_string(value), "/f"});
     }
-    int RegistryHas(const std::string &key, const std::string &value = "") {
+    int RegistryHas(const std::string &key, const std::string &value = "")
+    {
         std::vector<std::string> args = {"query", key};
-        if (!value.empty()) args.insert(args.end(), {"/v", value});
+        if (!value.empty())
+            args.insert(args.end(), {"/v", value});
         return Program("C:\\windows\\system32\\reg.exe", args) == 0;
     }
     // Starts Nelko and waits until its commands are listened for.
-    void StartNelko() {
+    void StartNelko()
+    {
         nelko = std::make_unique<Character>(session);
         ASSERT_TRUE(Listening()) << "the hub never listed Nelko's commands";
         ASSERT_TRUE(nelko->WaitForRest(art));
     }
-    bool Listening() {
+    bool Listening()
+    {
         return session.WaitFor([&] { return Program("nelkovoice.exe", {"/list"}) == 0; }, 20000);
     }
     // The feedback window's rows, read by the probe: "row\t...", "text\t...".
-    std::vector<std::string> FeedbackWindow() {
+    std::vector<std::string> FeedbackWindow()
+    {
         const std::string out = testing::TempDir() + "voice-window.txt";
         std::vector<std::string> lines;
-        if (Program("voiceprobe.exe", {"window", "Z:" + out}) != 0) return lines;
+        if (Program("voiceprobe.exe", {"window", "Z:" + out}) != 0)
+            return lines;
         std::istringstream text(ReadFile(out));
         for (std::string line; std::getline(text, line);)
             lines.push_back(line);
         return lines;
     }
-    bool MessageBoxShown() {
+    bool MessageBoxShown()
+    {
         for (Window window : session.TopLevelWindows()) {
             const std::string title = session.Title(window);
-            if (title == "Error" || title == "Warning") return true;
+            if (title == "Error" || title == "Warning")
+                return true;
         }
         return false;
     }
     // Moved by (dx, dy) and at rest again.
-    ::testing::AssertionResult Moved(const Rect &before, int dx, int dy) {
+    ::testing::AssertionResult Moved(const Rect &before, int dx, int dy)
+    {
         Session::Sleep(300);
-        if (!nelko->WaitForRest(art)) return ::testing::AssertionFailure() << "never rested";
+        if (!nelko->WaitForRest(art))
+            return ::testing::AssertionFailure() << "never rested";
         const Rect after = nelko->Where();
         if (after.x - before.x == dx && after.y - before.y == dy)
             return ::testing::AssertionSuccess();
@@ -153,7 +178,8 @@ class Voice : public ::testing::Test {
                << "moved by " << after.x - before.x << "," << after.y - before.y << ", expected "
                << dx << "," << dy;
     }
-    bool ServiceEnds(int timeoutMs) {
+    bool ServiceEnds(int timeoutMs)
+    {
         return session.WaitFor([] { return WineProcesses("nelkovoice.exe").empty(); }, timeoutMs);
     }
 
@@ -163,7 +189,8 @@ class Voice : public ::testing::Test {
     std::unique_ptr<Character> nelko;
 };
 
-TEST_F(Voice, SaidCommandsRunAsTheMenuRunsThem) {
+TEST_F(Voice, SaidCommandsRunAsTheMenuRunsThem)
+{
     StartNelko();
     EXPECT_FALSE(MessageBoxShown()) << session.Describe();
 
@@ -174,7 +201,8 @@ TEST_F(Voice, SaidCommandsRunAsTheMenuRunsThem) {
                                              "Dance",     "About Nelko", "Bye Bye"};
     std::vector<std::string> rows;
     for (const std::string &line : window)
-        if (line.rfind("row\t", 0) == 0) rows.push_back(line.substr(4));
+        if (line.rfind("row\t", 0) == 0)
+            rows.push_back(line.substr(4));
     ASSERT_EQ(rows.size(), 12u) << ::testing::PrintToString(window);
     EXPECT_EQ(rows[0], "Nelko: Main");
     for (size_t i = 0; i < labels.size(); ++i)
@@ -228,9 +256,46 @@ TEST_F(Voice, SaidCommandsRunAsTheMenuRunsThem) {
     EXPECT_TRUE(ServiceEnds(5000));
 }
 
+// The feedback window is a way to speak as well: a clicked command and a
+// typed phrase run as said ones.
+TEST_F(Voice, ClickedAndTypedInTheFeedbackWindow)
+{
+    StartNelko();
+    ASSERT_EQ(Program("Feedback.exe", {}), 0); // shows the running hub's window
+    const Window feedback = session.FindWindow("Voice Commands Feedback", 5000);
+    ASSERT_NE(feedback, 0u) << session.Describe();
+    int rowX = 0, rowY = 0, editX = 0, editY = 0;
+    for (const std::string &line : FeedbackWindow()) {
+        std::istringstream fields(line);
+        std::string kind, label;
+        std::getline(fields, kind, '\t');
+        if (kind == "at")
+            std::getline(fields, label, '\t');
+        if (kind == "at" && label == "    Go Left")
+            fields >> rowX >> rowY;
+        if (kind == "edit")
+            fields >> editX >> editY;
+    }
+    ASSERT_GT(rowX, 0) << "no row for Go Left";
+    ASSERT_GT(editX, 0) << "no phrase box";
+
+    Rect before = nelko->Where();
+    session.Click(rowX, rowY);
+    EXPECT_TRUE(Moved(before, -96, 0));
+
+    before = nelko->Where();
+    session.Click(editX, editY);
+    for (unsigned long key : {XK_g, XK_o, XK_space, XK_r, XK_i, XK_g, XK_h, XK_t, XK_Return})
+        session.Key(feedback, key);
+    EXPECT_TRUE(Moved(before, 96, 0));
+    session.Key(nelko->window(), XK_Escape);
+    EXPECT_EQ(nelko->Exit(), 0);
+}
+
 // "About Nelko" opens the box inside the notification; what is said while
 // it is open waits and runs once it closes.
-TEST_F(Voice, AboutBoxHoldsLaterPhrasesUntilItCloses) {
+TEST_F(Voice, AboutBoxHoldsLaterPhrasesUntilItCloses)
+{
     StartNelko();
     const Rect before = nelko->Where();
     ASSERT_EQ(Say("About Nelko"), 0);
@@ -246,7 +311,8 @@ TEST_F(Voice, AboutBoxHoldsLaterPhrasesUntilItCloses) {
     EXPECT_EQ(nelko->Exit(), 0);
 }
 
-TEST_F(Voice, KilledServiceLeavesNelkoRunningAndTheNextNelkoGetsOne) {
+TEST_F(Voice, KilledServiceLeavesNelkoRunningAndTheNextNelkoGetsOne)
+{
     StartNelko();
     std::vector<pid_t> services = WineProcesses("nelkovoice.exe");
     ASSERT_EQ(services.size(), 1u);
@@ -271,7 +337,8 @@ TEST_F(Voice, KilledServiceLeavesNelkoRunningAndTheNextNelkoGetsOne) {
     EXPECT_TRUE(ServiceEnds(5000));
 }
 
-TEST_F(Voice, KilledNelkoEndsItsService) {
+TEST_F(Voice, KilledNelkoEndsItsService)
+{
     StartNelko();
     ASSERT_EQ(WineProcesses("nelkovoice.exe").size(), 1u);
     kill(nelko->pid(), SIGKILL);
@@ -280,7 +347,8 @@ TEST_F(Voice, KilledNelkoEndsItsService) {
 
 // UseSpeech 0: Nelko starts the feedback program hidden and waits for its
 // window, which must come at once; a start by the user shows the one hub.
-TEST_F(Voice, FeedbackProgramComesAtOnceAndStaysOnePerDesktop) {
+TEST_F(Voice, FeedbackProgramComesAtOnceAndStaysOnePerDesktop)
+{
     ASSERT_EQ(SetUseSpeech(0), 0);
     session.SetRootColour(Desktop);
     const pid_t first = session.Start("nelko.exe");
@@ -313,7 +381,8 @@ TEST_F(Voice, FeedbackProgramComesAtOnceAndStaysOnePerDesktop) {
     EXPECT_TRUE(ServiceEnds(5000));
 }
 
-TEST_F(Voice, InstallationKeepsTheUsersSettingAndRemovesOnlyWhatItAdded) {
+TEST_F(Voice, InstallationKeepsTheUsersSettingAndRemovesOnlyWhatItAdded)
+{
     const std::string classKey = "HKCR\\CLSID\\{6D40D820-0BA7-11CE-A166-00AA004CD65C}";
     const std::string proxyKey = "HKCR\\Interface\\{C63A2B30-5543-11B9-C000-5611722E1D15}";
     const std::string voiceKey = "HKCU\\Software\\Voice";
@@ -354,7 +423,8 @@ TEST_F(Voice, InstallationKeepsTheUsersSettingAndRemovesOnlyWhatItAdded) {
 
 // The latency benchmark: run it by name, it is not part of the test run.
 //   e2e_tests --gtest_also_run_disabled_tests --gtest_filter='Voice.DISABLED_Benchmark'
-TEST_F(Voice, DISABLED_Benchmark) {
+TEST_F(Voice, DISABLED_Benchmark)
+{
     StartNelko();
     const char *count = getenv("NELKO_VOICE_BENCH_COUNT");
     const std::string out = testing::TempDir() + "voice-bench.txt";

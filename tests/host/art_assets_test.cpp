@@ -16,21 +16,25 @@
 
 namespace {
 
-const std::vector<AssetFile> &Assets() {
+const std::vector<AssetFile> &Assets()
+{
     static const std::vector<AssetFile> assets = BuildAssets();
     return assets;
 }
 
-const Bytes &File(const std::string &name) {
+const Bytes &File(const std::string &name)
+{
     for (const AssetFile &f : Assets())
-        if (f.name == name) return f.data;
+        if (f.name == name)
+            return f.data;
     static const Bytes none;
     ADD_FAILURE() << "no " << name;
     return none;
 }
 
 // A bitmap file's picture, checked for the resource form on the way.
-IndexedImage Decode(const std::string &name, DibInfo *info) {
+IndexedImage Decode(const std::string &name, DibInfo *info)
+{
     const Bytes &file = File(name);
     std::string error;
     IndexedImage image;
@@ -42,7 +46,8 @@ IndexedImage Decode(const std::string &name, DibInfo *info) {
     return image;
 }
 
-const IndexedImage &Strip() {
+const IndexedImage &Strip()
+{
     static const IndexedImage strip = [] {
         DibInfo info;
         return Decode("frames.bmp", &info);
@@ -50,7 +55,8 @@ const IndexedImage &Strip() {
     return strip;
 }
 
-uint8_t At(int frame, int x, int y) {
+uint8_t At(int frame, int x, int y)
+{
     return Strip().At(kFrameWidth * (frame - 1) + x, y);
 }
 
@@ -58,7 +64,8 @@ struct Box {
     int left = kFrameWidth, top = kFrameHeight, right = 0, bottom = 0; // right, bottom exclusive
 };
 
-Box FigureBox(int frame) {
+Box FigureBox(int frame)
+{
     Box b;
     for (int y = 0; y < kFrameHeight; y++)
         for (int x = 0; x < kFrameWidth; x++)
@@ -68,7 +75,8 @@ Box FigureBox(int frame) {
     return b;
 }
 
-int Difference(int a, int b) {
+int Difference(int a, int b)
+{
     int n = 0;
     for (int y = 0; y < kFrameHeight; y++)
         for (int x = 0; x < kFrameWidth; x++)
@@ -78,7 +86,8 @@ int Difference(int a, int b) {
 
 } // namespace
 
-TEST(Assets, TwoBuildsAreIdentical) {
+TEST(Assets, TwoBuildsAreIdentical)
+{
     std::vector<AssetFile> again = BuildAssets();
     ASSERT_EQ(again.size(), Assets().size());
     for (size_t i = 0; i < again.size(); i++) {
@@ -87,7 +96,8 @@ TEST(Assets, TwoBuildsAreIdentical) {
     }
 }
 
-TEST(Assets, BitmapsHaveTheResourceForm) {
+TEST(Assets, BitmapsHaveTheResourceForm)
+{
     struct Case {
         const char *bitmap, *pixels;
         int width, height;
@@ -111,7 +121,8 @@ TEST(Assets, BitmapsHaveTheResourceForm) {
     }
 }
 
-TEST(Assets, RegionTableWalksToItsEndAndKeepsTheInvariants) {
+TEST(Assets, RegionTableWalksToItsEndAndKeepsTheInvariants)
+{
     const Bytes &table = File("regions.bin");
     size_t at = 0;
     for (int frame = 1; frame <= kFrameCount; frame++) {
@@ -129,7 +140,8 @@ TEST(Assets, RegionTableWalksToItsEndAndKeepsTheInvariants) {
     EXPECT_TRUE(RegionTableFromStrip(Strip(), kFrameWidth, kFrameCount) == table);
 }
 
-TEST(Assets, BackgroundIndexOnlyOutsideTheFigure) {
+TEST(Assets, BackgroundIndexOnlyOutsideTheFigure)
+{
     // Drawn on another background, a frame changes exactly where it holds
     // index 117: no part of the figure (eyes included) uses it, so nothing
     // inside the figure becomes a hole in the window.
@@ -149,7 +161,8 @@ TEST(Assets, BackgroundIndexOnlyOutsideTheFigure) {
     EXPECT_EQ(std::count(about.pixels.begin(), about.pixels.end(), kBackground), 0);
 }
 
-TEST(Assets, NoPinholes) {
+TEST(Assets, NoPinholes)
+{
     // Background the figure closes in is a real gap (between an arm and the
     // body), never a speck where two parts nearly touch.
     for (int frame = 1; frame <= kFrameCount; frame++) {
@@ -182,14 +195,16 @@ TEST(Assets, NoPinholes) {
     }
 }
 
-TEST(Assets, FigureIsOutlinedAgainstTheDesktop) {
+TEST(Assets, FigureIsOutlinedAgainstTheDesktop)
+{
     // Every figure pixel next to the background is the dark outline, so no
     // light fringe shows against a dark desktop.
     for (int frame = 1; frame <= kFrameCount; frame++) {
         int fringe = 0;
         for (int y = 0; y < kFrameHeight; y++)
             for (int x = 0; x < kFrameWidth; x++) {
-                if (At(frame, x, y) == kBackground) continue;
+                if (At(frame, x, y) == kBackground)
+                    continue;
                 bool edge = false;
                 for (auto [dx, dy] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
                     int nx = x + dx, ny = y + dy;
@@ -202,7 +217,8 @@ TEST(Assets, FigureIsOutlinedAgainstTheDesktop) {
     }
 }
 
-TEST(Assets, FigureStandsInsideTheFrame) {
+TEST(Assets, FigureStandsInsideTheFrame)
+{
     for (int frame = 1; frame <= kFrameCount; frame++) {
         Box b = FigureBox(frame);
         EXPECT_GE(b.left, 1) << "frame " << frame;
@@ -218,7 +234,8 @@ TEST(Assets, FigureStandsInsideTheFrame) {
     EXPECT_GE(rest.bottom, kFrameHeight - 3) << "standing on the bottom";
 }
 
-TEST(Assets, CyclesCloseSmoothly) {
+TEST(Assets, CyclesCloseSmoothly)
+{
     // From the last frame of a cycle back to its first is no bigger a change
     // than the steps inside the cycle; the same for a run's every other frame.
     struct Case {
@@ -255,7 +272,8 @@ TEST(Assets, CyclesCloseSmoothly) {
     EXPECT_LT(Difference(66, kRestFrame), biggestWaveStep / 2);
 }
 
-TEST(Assets, AboutPictureBottomRowIsPlainGround) {
+TEST(Assets, AboutPictureBottomRowIsPlainGround)
+{
     DibInfo info;
     IndexedImage about = Decode("about.bmp", &info);
     for (int x = 1; x < kAboutWidth; x++)
@@ -267,7 +285,8 @@ TEST(Assets, AboutPictureBottomRowIsPlainGround) {
     EXPECT_EQ(same, kAboutWidth) << "the row above the last is plain ground too";
 }
 
-TEST(Assets, SoundsHaveTheirFormatsAndStayClean) {
+TEST(Assets, SoundsHaveTheirFormatsAndStayClean)
+{
     struct Case {
         const char *name;
         uint32_t rate, bytes;
@@ -308,7 +327,8 @@ TEST(Assets, SoundsHaveTheirFormatsAndStayClean) {
     }
 }
 
-TEST(Assets, IconIsNelkosFaceIn16Colours) {
+TEST(Assets, IconIsNelkosFaceIn16Colours)
+{
     const Bytes &file = File("nelko.ico");
     IconInfo icon;
     std::string error;

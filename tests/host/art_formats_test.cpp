@@ -4,7 +4,8 @@
 
 #include <gtest/gtest.h>
 
-TEST(Wave, HeaderFieldsAndPadding) {
+TEST(Wave, HeaderFieldsAndPadding)
+{
     struct Case {
         const char *what;
         uint32_t rate;
@@ -37,7 +38,8 @@ TEST(Wave, HeaderFieldsAndPadding) {
     }
 }
 
-TEST(Wave, ReaderRefusesBrokenFiles) {
+TEST(Wave, ReaderRefusesBrokenFiles)
+{
     Bytes good = BuildWave(22050, Bytes(10, 128));
     struct Case {
         const char *what;
@@ -60,7 +62,8 @@ TEST(Wave, ReaderRefusesBrokenFiles) {
     EXPECT_FALSE(ParseWave(noData.data(), noData.size(), &w, nullptr)) << "no data chunk";
 }
 
-TEST(Icon, RoundTripsAnAsymmetricPicture) {
+TEST(Icon, RoundTripsAnAsymmetricPicture)
+{
     // 32 x 32, slot 0 transparent in the top-left triangle, the rest a pattern
     // that tells odd from even columns and top from bottom.
     IndexedImage image(32, 32, 0);

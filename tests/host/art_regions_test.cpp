@@ -14,7 +14,8 @@ struct Mask {
     std::vector<uint8_t> bits;
 };
 
-Mask FromRows(std::vector<const char *> rows) {
+Mask FromRows(std::vector<const char *> rows)
+{
     Mask m{int(std::strlen(rows[0])), int(rows.size()), {}};
     for (const char *row : rows)
         for (int x = 0; x < m.width; x++)
@@ -22,7 +23,8 @@ Mask FromRows(std::vector<const char *> rows) {
     return m;
 }
 
-std::string Describe(const std::vector<RegionRect> &rects) {
+std::string Describe(const std::vector<RegionRect> &rects)
+{
     std::string s;
     for (const RegionRect &r : rects)
         s += "(" + std::to_string(r.left) + "," + std::to_string(r.top) + "," +
@@ -30,7 +32,8 @@ std::string Describe(const std::vector<RegionRect> &rects) {
     return s;
 }
 
-RegionRecord Read(const Bytes &table, size_t offset = 0) {
+RegionRecord Read(const Bytes &table, size_t offset = 0)
+{
     RegionRecord r;
     std::string error;
     EXPECT_TRUE(ReadRegionRecord(table.data(), table.size(), offset, &r, &error)) << error;
@@ -39,7 +42,8 @@ RegionRecord Read(const Bytes &table, size_t offset = 0) {
 
 } // namespace
 
-TEST(RegionRule, BandsOfMaximalSpans) {
+TEST(RegionRule, BandsOfMaximalSpans)
+{
     struct Case {
         const char *what;
         std::vector<const char *> rows;
@@ -66,7 +70,8 @@ TEST(RegionRule, BandsOfMaximalSpans) {
     }
 }
 
-TEST(RegionRecord, WrittenAndReadBack) {
+TEST(RegionRecord, WrittenAndReadBack)
+{
     std::vector<RegionRect> rects = {{31, 6, 34, 10}, {2, 10, 5, 12}, {40, 10, 60, 12}};
     Bytes table;
     AppendRegionRecord(table, rects, 8);
@@ -96,7 +101,8 @@ TEST(RegionRecord, WrittenAndReadBack) {
         << "header cut";
 }
 
-TEST(RegionRecord, CheckFindsBrokenRecords) {
+TEST(RegionRecord, CheckFindsBrokenRecords)
+{
     // A good record of two bands: one span, then two.
     Bytes table;
     AppendRegionRecord(table, {{10, 0, 20, 5}, {8, 5, 12, 9}, {15, 5, 22, 9}}, 8);
@@ -135,7 +141,8 @@ TEST(RegionRecord, CheckFindsBrokenRecords) {
     }
 }
 
-TEST(RegionTable, FromStripByThePixelRule) {
+TEST(RegionTable, FromStripByThePixelRule)
+{
     // Two frames 3 wide: the background is whatever the top-left pixel holds.
     IndexedImage strip(6, 2, 117);
     strip.At(1, 0) = 5, strip.At(4, 1) = 0, strip.At(5, 1) = 117;

@@ -8,7 +8,8 @@
 
 namespace {
 
-IndexedImage Make(int w, int h, const std::function<uint8_t(int, int)> &pixel) {
+IndexedImage Make(int w, int h, const std::function<uint8_t(int, int)> &pixel)
+{
     IndexedImage image(w, h, 0);
     for (int y = 0; y < h; y++)
         for (int x = 0; x < w; x++)
@@ -17,16 +18,19 @@ IndexedImage Make(int w, int h, const std::function<uint8_t(int, int)> &pixel) {
 }
 
 // A 6 x 5 "F", 9 on 4: a flip or a shifted row shows.
-IndexedImage LetterF() {
+IndexedImage LetterF()
+{
     static const char *rows[] = {"######", "#.....", "####..", "#.....", "#....."};
     return Make(6, 5, [](int x, int y) { return rows[y][x] == '#' ? 9 : 4; });
 }
 
-IndexedImage One(std::vector<uint8_t> row) {
+IndexedImage One(std::vector<uint8_t> row)
+{
     return Make(int(row.size()), 1, [&](int x, int) { return row[x]; });
 }
 
-std::string Dump(const Bytes &b) {
+std::string Dump(const Bytes &b)
+{
     std::string s;
     for (uint8_t v : b)
         s += std::to_string(v) + " ";
@@ -35,7 +39,8 @@ std::string Dump(const Bytes &b) {
 
 } // namespace
 
-TEST(Rle8, RoundTripsThroughTheDecoder) {
+TEST(Rle8, RoundTripsThroughTheDecoder)
+{
     uint32_t seed = 12345;
     auto noise = [&](int, int) {
         seed = seed * 1103515245u + 12345u;
@@ -70,7 +75,8 @@ TEST(Rle8, RoundTripsThroughTheDecoder) {
     }
 }
 
-TEST(Rle8, WritesTheEscapesTheDecodersExpect) {
+TEST(Rle8, WritesTheEscapesTheDecodersExpect)
+{
     struct Case {
         const char *what;
         std::vector<uint8_t> row;
@@ -97,7 +103,8 @@ TEST(Rle8, WritesTheEscapesTheDecodersExpect) {
     EXPECT_EQ(Dump(EncodeRle8(two)), Dump({3, 6, 0, 0, 3, 4, 0, 1}));
 }
 
-TEST(Rle8, DecoderRefusesWhatOurBitmapsMustNotHold) {
+TEST(Rle8, DecoderRefusesWhatOurBitmapsMustNotHold)
+{
     struct Case {
         const char *what;
         Bytes bits; // for a 3 x 2 picture
@@ -119,7 +126,8 @@ TEST(Rle8, DecoderRefusesWhatOurBitmapsMustNotHold) {
     }
 }
 
-TEST(Rle8Dib, HasTheResourceForm) {
+TEST(Rle8Dib, HasTheResourceForm)
+{
     ColourTable colours{};
     colours[4] = Rgb{0, 0, 255}, colours[9] = Rgb{255, 0, 0},
     colours[kBackground] = Rgb{255, 255, 255};
@@ -148,7 +156,8 @@ TEST(Rle8Dib, HasTheResourceForm) {
     EXPECT_TRUE(std::equal(dib.begin(), dib.end(), file.begin() + 14));
 }
 
-TEST(Rle8Dib, ParserRefusesOtherForms) {
+TEST(Rle8Dib, ParserRefusesOtherForms)
+{
     ColourTable colours{};
     Bytes good = BuildRle8Dib(LetterF(), colours);
     struct Case {

@@ -9,12 +9,12 @@ TEST(ParseDecimal, ReadsConfigurationNumbers)
         uint16_t expected; // low 16 bits, as stored
     } cases[] = {
         {"64", 64},
-        {" 64", 64},       // leading white space skipped
+        {" 64", 64}, // leading white space skipped
         {"\t\n\v\f\r128", 128},
-        {"64px", 64},      // text after the digits ignored
-        {"px", 0},         // no digits: 0, accepted
+        {"64px", 64}, // text after the digits ignored
+        {"px", 0},    // no digits: 0, accepted
         {"", 0},
-        {"-1", 65535},     // negated in 32 bits, low half kept
+        {"-1", 65535}, // negated in 32 bits, low half kept
         {"+12", 12},
         {"70000", 4464},   // 70000 modulo 65536
         {"--5", 0},        // one sign only

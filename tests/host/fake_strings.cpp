@@ -7,24 +7,28 @@
 #include <string>
 
 namespace {
-std::map<UINT, std::string> &Strings() {
+std::map<UINT, std::string> &Strings()
+{
     static std::map<UINT, std::string> strings;
     return strings;
 }
 } // namespace
 
-void SetFakeString(UINT id, const char *text) {
+void SetFakeString(UINT id, const char *text)
+{
     if (text)
         Strings()[id] = text;
     else
         Strings().erase(id);
 }
 
-void ClearFakeStrings() {
+void ClearFakeStrings()
+{
     Strings().clear();
 }
 
-void SetShippedCommandLabels() {
+void SetShippedCommandLabels()
+{
     static const char *const labels[] = {"Random",    "Go Left",     "Go Right", "Run Left",
                                          "Run Right", "Go Up",       "Go Down",  "Wave",
                                          "Dance",     "About Nelko", "Bye Bye"};
@@ -34,11 +38,14 @@ void SetShippedCommandLabels() {
 
 // As the platform's lookup: at most size - 1 characters and a terminating
 // zero; 0 and an empty buffer for a missing or empty string.
-int LoadText(UINT id, char *buffer, int size) {
-    if (size <= 0) return 0;
+int LoadText(UINT id, char *buffer, int size)
+{
+    if (size <= 0)
+        return 0;
     buffer[0] = '\0';
     auto found = Strings().find(id);
-    if (found == Strings().end()) return 0;
+    if (found == Strings().end())
+        return 0;
     const size_t n = std::min(found->second.size(), static_cast<size_t>(size - 1));
     memcpy(buffer, found->second.data(), n);
     buffer[n] = '\0';

@@ -9,19 +9,22 @@
 
 namespace {
 
-uint32_t Get32(const BYTE *at) {
+uint32_t Get32(const BYTE *at)
+{
     return at[0] | at[1] << 8 | at[2] << 16 | uint32_t{at[3]} << 24;
 }
 
 class CommandListBlockTest : public ::testing::Test {
   protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         savedCount = CommandCount;
         CommandCount = 11;
         ClearFakeStrings();
         SetShippedCommandLabels();
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         free(block.data);
         CommandCount = savedCount;
         ClearFakeStrings();
@@ -32,16 +35,19 @@ class CommandListBlockTest : public ::testing::Test {
 };
 
 // The label, zero-padded to its room of `room` bytes.
-::testing::AssertionResult TextAt(const BYTE *at, const std::string &text, uint32_t room) {
+::testing::AssertionResult TextAt(const BYTE *at, const std::string &text, uint32_t room)
+{
     std::string expected = text;
     expected.resize(room, '\0');
     std::string got(reinterpret_cast<const char *>(at), room);
-    if (got == expected) return ::testing::AssertionSuccess();
+    if (got == expected)
+        return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
            << "got \"" << got << "\" (" << room << " bytes), expected \"" << text << "\" and zeros";
 }
 
-TEST_F(CommandListBlockTest, ShippedLabelsGiveElevenRecordsIn780Bytes) {
+TEST_F(CommandListBlockTest, ShippedLabelsGiveElevenRecordsIn780Bytes)
+{
     struct Row {
         const char *label;
         uint32_t room; // the label's padded room L
@@ -78,7 +84,8 @@ TEST_F(CommandListBlockTest, ShippedLabelsGiveElevenRecordsIn780Bytes) {
 }
 
 // "Wave" fills its four characters exactly, so four zeros follow it.
-TEST_F(CommandListBlockTest, WaveRecordByteForByte) {
+TEST_F(CommandListBlockTest, WaveRecordByteForByte)
+{
     static const BYTE expected[68] = {
         68,  0, 0, 0,  0, 0,   0,   0,   0,   0,   0, 0,  40, 0, 0,   0,   48,
         0,   0, 0, 56, 0, 0,   0,   0,   0,   0,   0, 36, 0,  0, 0,   4,   0,
@@ -90,7 +97,8 @@ TEST_F(CommandListBlockTest, WaveRecordByteForByte) {
     EXPECT_EQ(memcmp(block.data + 500, expected, sizeof expected), 0);
 }
 
-TEST_F(CommandListBlockTest, LongestLabelGivesA180ByteRecord) {
+TEST_F(CommandListBlockTest, LongestLabelGivesA180ByteRecord)
+{
     const std::string label(63, 'x');
     SetFakeString(8000, label.c_str());
     CommandCount = 2;
@@ -107,7 +115,8 @@ TEST_F(CommandListBlockTest, LongestLabelGivesA180ByteRecord) {
     EXPECT_EQ(Get32(block.data + 180 + 36), 2u);
 }
 
-TEST_F(CommandListBlockTest, NoCommandsGiveAnEmptyBlock) {
+TEST_F(CommandListBlockTest, NoCommandsGiveAnEmptyBlock)
+{
     CommandCount = 0;
     count = 99;
     ASSERT_EQ(BuildCommandListBlock(&block, &count), 1);
@@ -117,7 +126,8 @@ TEST_F(CommandListBlockTest, NoCommandsGiveAnEmptyBlock) {
 
 // A missing or empty label fails the whole block; the records built so far
 // are freed (the leak checker watches) and nothing is handed out.
-TEST_F(CommandListBlockTest, MissingLabelFailsAndHandsOutNothing) {
+TEST_F(CommandListBlockTest, MissingLabelFailsAndHandsOutNothing)
+{
     struct Case {
         UINT id;
         const char *text; // nullptr: missing

@@ -15,7 +15,8 @@ bool Opened;
 UINT CloseMessage;
 WPARAM CloseParam;
 
-void CALLBACK OnTimer(HWND, UINT, UINT_PTR timer, DWORD) {
+void CALLBACK OnTimer(HWND, UINT, UINT_PTR timer, DWORD)
+{
     KillTimer(nullptr, timer);
     HWND box = AboutBox;
     Opened = box != nullptr;
@@ -24,7 +25,8 @@ void CALLBACK OnTimer(HWND, UINT, UINT_PTR timer, DWORD) {
     PostMessageA(box, CloseMessage, CloseParam, 0);
 }
 
-void RunAboutBox(std::function<void(HWND)> check, UINT close = WM_LBUTTONUP, WPARAM param = 0) {
+void RunAboutBox(std::function<void(HWND)> check, UINT close = WM_LBUTTONUP, WPARAM param = 0)
+{
     WhileOpen = std::move(check);
     CloseMessage = close;
     CloseParam = param;
@@ -35,7 +37,8 @@ void RunAboutBox(std::function<void(HWND)> check, UINT close = WM_LBUTTONUP, WPA
     EXPECT_TRUE(Opened) << "the About box did not open";
 }
 
-BOOL CALLBACK CountAboutBoxes(HWND window, LPARAM count) {
+BOOL CALLBACK CountAboutBoxes(HWND window, LPARAM count)
+{
     char caption[32];
     if (GetWindowTextA(window, caption, sizeof caption) && lstrcmpA(caption, "About Nelko") == 0)
         ++*reinterpret_cast<int *>(count);
@@ -50,7 +53,8 @@ struct Objects {
 
 } // namespace
 
-TEST(AboutBox, SizedToThePictureAndCentred) {
+TEST(AboutBox, SizedToThePictureAndCentred)
+{
     HWND window = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                   nullptr, nullptr);
     SizeAboutBox(window, 220, 128);
@@ -73,7 +77,8 @@ TEST(AboutBox, SizedToThePictureAndCentred) {
     DestroyWindow(window);
 }
 
-TEST(AboutBox, OpenCloseOpenLeavesNoObjectsBehind) {
+TEST(AboutBox, OpenCloseOpenLeavesNoObjectsBehind)
+{
     for (int round = 0; round < 2; ++round) {
         Objects held = {};
         RunAboutBox([&](HWND box) {
@@ -95,13 +100,15 @@ TEST(AboutBox, OpenCloseOpenLeavesNoObjectsBehind) {
     }
 }
 
-TEST(AboutBox, EscapeClosesTheBox) {
+TEST(AboutBox, EscapeClosesTheBox)
+{
     RunAboutBox([](HWND) {}, WM_COMMAND, IDCANCEL);
     EXPECT_EQ(AboutBox, nullptr);
     EXPECT_EQ(AboutDC, nullptr);
 }
 
-TEST(AboutBox, OnlyTheFirstEraseSelectsThePalette) {
+TEST(AboutBox, OnlyTheFirstEraseSelectsThePalette)
+{
     RunAboutBox([](HWND box) {
         EXPECT_EQ(AboutPalettePending, 0) << "the box was erased once when it opened";
         HDC dc = CreateCompatibleDC(nullptr);
@@ -118,7 +125,8 @@ TEST(AboutBox, OnlyTheFirstEraseSelectsThePalette) {
     });
 }
 
-TEST(AboutBox, ASecondAboutCommandBringsTheOpenBoxForward) {
+TEST(AboutBox, ASecondAboutCommandBringsTheOpenBoxForward)
+{
     RunAboutBox([](HWND box) {
         ShowAboutBox(); // returns at once instead of opening over the same slots
         EXPECT_EQ(AboutBox, box);
@@ -128,7 +136,8 @@ TEST(AboutBox, ASecondAboutCommandBringsTheOpenBoxForward) {
     });
 }
 
-TEST(AboutBox, WithoutItsPictureClosesAtOnceHoldingNothing) {
+TEST(AboutBox, WithoutItsPictureClosesAtOnceHoldingNothing)
+{
     std::string path = harness::Variant("noabout");
     HMODULE strings = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(strings, nullptr);

@@ -23,17 +23,20 @@ struct Found {
     DWORD size = 0;
 };
 
-Found Resource(UINT id, LPCSTR type) {
+Found Resource(UINT id, LPCSTR type)
+{
     HMODULE module = GetModuleHandleA(nullptr);
     HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(id), type);
-    if (!found) return {};
+    if (!found)
+        return {};
     return {static_cast<const uint8_t *>(LockResource(LoadResource(module, found))),
             SizeofResource(module, found)};
 }
 
 // What the generator drew: one palette index per pixel, rows top-down,
 // written beside the resource files it made.
-std::vector<uint8_t> GeneratorPixels(const char *name) {
+std::vector<uint8_t> GeneratorPixels(const char *name)
+{
     std::ifstream file(harness::TestDir() + "..\\..\\assets\\" + name, std::ios::binary);
     return std::vector<uint8_t>((std::istreambuf_iterator<char>(file)),
                                 std::istreambuf_iterator<char>());
@@ -41,7 +44,8 @@ std::vector<uint8_t> GeneratorPixels(const char *name) {
 
 // The bitmap resource turned into a device bitmap by the platform's own
 // BI_RLE8 decoder, read back as 0x00RRGGBB, rows top-down.
-std::vector<uint32_t> DecodedByThePlatform(const Found &dib, const DibInfo &info) {
+std::vector<uint32_t> DecodedByThePlatform(const Found &dib, const DibInfo &info)
+{
     HDC screen = GetDC(nullptr);
     const BITMAPINFO *bmi = reinterpret_cast<const BITMAPINFO *>(dib.data);
     HBITMAP bitmap =
@@ -53,14 +57,16 @@ std::vector<uint32_t> DecodedByThePlatform(const Found &dib, const DibInfo &info
     int rows =
         bitmap ? GetDIBits(screen, bitmap, 0, info.height, pixels.data(), &out, DIB_RGB_COLORS) : 0;
     EXPECT_EQ(rows, info.height);
-    if (bitmap) DeleteObject(bitmap);
+    if (bitmap)
+        DeleteObject(bitmap);
     ReleaseDC(nullptr, screen);
     for (uint32_t &p : pixels)
         p &= 0xFFFFFF;
     return pixels;
 }
 
-uint32_t Packed(const Rgb &c) {
+uint32_t Packed(const Rgb &c)
+{
     return uint32_t(c.r) << 16 | uint32_t(c.g) << 8 | c.b;
 }
 
@@ -70,25 +76,29 @@ struct Picture {
     std::vector<uint32_t> colours; // as decoded by the platform
 };
 
-Picture Load(UINT id) {
+Picture Load(UINT id)
+{
     Picture p;
     p.resource = Resource(id, reinterpret_cast<LPCSTR>(RT_BITMAP));
     std::string error;
     EXPECT_TRUE(p.resource.data && ParseRle8Dib(p.resource.data, p.resource.size, &p.info, &error))
         << "bitmap " << id << ": " << error;
-    if (::testing::Test::HasFailure()) return p;
+    if (::testing::Test::HasFailure())
+        return p;
     p.colours = DecodedByThePlatform(p.resource, p.info);
     return p;
 }
 
-const Picture &Strip() {
+const Picture &Strip()
+{
     static const Picture strip = Load(IDB_FRAMES);
     return strip;
 }
 
 } // namespace
 
-TEST(EmbeddedArt, PlatformDecodesTheGeneratorsPixels) {
+TEST(EmbeddedArt, PlatformDecodesTheGeneratorsPixels)
+{
     struct Case {
         UINT id;
         const char *pixels;
@@ -107,14 +117,16 @@ TEST(EmbeddedArt, PlatformDecodesTheGeneratorsPixels) {
         ASSERT_EQ(drawn.size(), size_t(c.width) * c.height) << c.pixels;
         int wrong = 0, first = -1;
         for (size_t i = 0; i < drawn.size(); i++)
-            if (p.colours[i] != Packed(p.info.colours[drawn[i]]) && wrong++ == 0) first = int(i);
+            if (p.colours[i] != Packed(p.info.colours[drawn[i]]) && wrong++ == 0)
+                first = int(i);
         EXPECT_EQ(wrong, 0) << "bitmap " << c.id << ", first at x " << first % c.width << " y "
                             << first / c.width;
     }
     EXPECT_EQ(Strip().colours[0], 0xFFFFFFu) << "the strip's top-left pixel is white";
 }
 
-TEST(EmbeddedArt, OutlineTableMatchesTheStripThePlatformDecodes) {
+TEST(EmbeddedArt, OutlineTableMatchesTheStripThePlatformDecodes)
+{
     const Picture &strip = Strip();
     ASSERT_FALSE(strip.colours.empty());
     Found table = Resource(IDR_FRAME_REGIONS, MAKEINTRESOURCEA(RT_FRAME_REGIONS));
@@ -151,7 +163,8 @@ TEST(EmbeddedArt, OutlineTableMatchesTheStripThePlatformDecodes) {
     EXPECT_EQ(at, table.size);
 }
 
-TEST(EmbeddedArt, SoundsArePcmWaves) {
+TEST(EmbeddedArt, SoundsArePcmWaves)
+{
     struct Case {
         UINT id;
         uint32_t rate, bytes;
@@ -175,7 +188,8 @@ TEST(EmbeddedArt, SoundsArePcmWaves) {
     }
 }
 
-TEST(EmbeddedArt, IconGroupHoldsOne32By32In16Colours) {
+TEST(EmbeddedArt, IconGroupHoldsOne32By32In16Colours)
+{
     Found group = Resource(IDI_NELKO, reinterpret_cast<LPCSTR>(RT_GROUP_ICON));
     ASSERT_NE(group.data, nullptr);
     ASSERT_GE(group.size, 6u + 14);
@@ -196,11 +210,13 @@ TEST(EmbeddedArt, IconGroupHoldsOne32By32In16Colours) {
     GetObjectA(info.hbmMask, sizeof mask, &mask);
     EXPECT_EQ(mask.bmWidth, 32);
     DeleteObject(info.hbmMask);
-    if (info.hbmColor) DeleteObject(info.hbmColor);
+    if (info.hbmColor)
+        DeleteObject(info.hbmColor);
     DestroyIcon(icon);
 }
 
-TEST(EmbeddedArt, AboutTemplateHasItsFields) {
+TEST(EmbeddedArt, AboutTemplateHasItsFields)
+{
     Found dialog = Resource(IDD_ABOUT, reinterpret_cast<LPCSTR>(RT_DIALOG));
     ASSERT_NE(dialog.data, nullptr);
     const uint8_t *p = dialog.data;

@@ -15,17 +15,20 @@ const char *const ShippedLabels[] = {"Random",    "Go Left",     "Go Right", "Ru
 
 // Reads the configuration and labels from another build's string table.
 struct StringTable {
-    explicit StringTable(const char *variant) {
+    explicit StringTable(const char *variant)
+    {
         std::string path = variant ? harness::Variant(variant) : harness::CharacterProgram();
         module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
         AppInstance = module;
         // Reads strings 1, 10, 1003 and 1004; the class itself may already exist.
         RegisterMainClass(GetModuleHandleA(nullptr));
     }
-    ~StringTable() {
+    ~StringTable()
+    {
         AppInstance = nullptr;
         UnregisterClassA("KOV_DesktopToyClass", GetModuleHandleA(nullptr));
-        if (module) FreeLibrary(module);
+        if (module)
+            FreeLibrary(module);
     }
     HMODULE module;
 };
@@ -35,7 +38,8 @@ struct Entry {
     std::string label;
 };
 
-std::vector<Entry> MenuEntries(HMENU menu) {
+std::vector<Entry> MenuEntries(HMENU menu)
+{
     std::vector<Entry> entries;
     for (int i = 0; i < GetMenuItemCount(menu); ++i) {
         char label[128] = {};
@@ -46,12 +50,14 @@ std::vector<Entry> MenuEntries(HMENU menu) {
 }
 
 struct Dispatch : ::testing::Test {
-    void SetUp() override {
+    void SetUp() override
+    {
         instance = GetModuleHandleA(nullptr);
         ASSERT_NE(RegisterMainClass(instance), 0);
         ASSERT_EQ(CreateMainWindow(instance, SW_SHOW), 1);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         DestroyWindow(MainWindow);
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -63,7 +69,8 @@ struct Dispatch : ::testing::Test {
 
 } // namespace
 
-TEST(PopupMenu, ShippedStringsGiveElevenEntriesInTableOrder) {
+TEST(PopupMenu, ShippedStringsGiveElevenEntriesInTableOrder)
+{
     StringTable strings(nullptr);
     ASSERT_EQ(CommandCount, 11);
     EXPECT_EQ(BuildPopupMenu(), 1);
@@ -76,7 +83,8 @@ TEST(PopupMenu, ShippedStringsGiveElevenEntriesInTableOrder) {
     DestroyMenu(PopupMenu);
 }
 
-TEST(PopupMenu, AlteredStringTables) {
+TEST(PopupMenu, AlteredStringTables)
+{
     struct Case {
         const char *variant;
         int result;
@@ -96,7 +104,8 @@ TEST(PopupMenu, AlteredStringTables) {
     }
 }
 
-TEST_F(Dispatch, RandomSetsBothFlagsAndAnyOtherEntryEndsRandomMode) {
+TEST_F(Dispatch, RandomSetsBothFlagsAndAnyOtherEntryEndsRandomMode)
+{
     RandomMode = PickNow = 0;
     SendMessageA(MainWindow, WM_COMMAND, IDM_COMMAND_FIRST + 0, 0);
     EXPECT_EQ(RandomMode, 1u);
@@ -107,7 +116,8 @@ TEST_F(Dispatch, RandomSetsBothFlagsAndAnyOtherEntryEndsRandomMode) {
     EXPECT_EQ(BehaviourState, Dancing);
 }
 
-TEST_F(Dispatch, IdentifiersOutsideTheTableAreIgnored) {
+TEST_F(Dispatch, IdentifiersOutsideTheTableAreIgnored)
+{
     RandomMode = 1;
     BehaviourState = Idle;
     for (WPARAM id :

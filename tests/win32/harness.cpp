@@ -2,22 +2,26 @@
 
 namespace harness {
 
-std::string TestDir() {
+std::string TestDir()
+{
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string dir(path, length);
     return dir.substr(0, dir.find_last_of("\\/") + 1);
 }
 
-std::string CharacterProgram() {
+std::string CharacterProgram()
+{
     return TestDir() + "..\\..\\nelko.exe";
 }
 
-std::string Variant(const char *name) {
+std::string Variant(const char *name)
+{
     return TestDir() + "nelko-" + name + ".exe";
 }
 
-Process::Process(const std::string &path, const char *arguments) {
+Process::Process(const std::string &path, const char *arguments)
+{
     std::string commandLine = "\"" + path + "\" " + arguments;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -26,8 +30,10 @@ Process::Process(const std::string &path, const char *arguments) {
         info_ = {};
 }
 
-Process::~Process() {
-    if (!info_.hProcess) return;
+Process::~Process()
+{
+    if (!info_.hProcess)
+        return;
     if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
         TerminateProcess(info_.hProcess, 1);
         WaitForSingleObject(info_.hProcess, 5000);
@@ -36,7 +42,8 @@ Process::~Process() {
     CloseHandle(info_.hProcess);
 }
 
-DWORD Process::Wait(DWORD timeoutMs) {
+DWORD Process::Wait(DWORD timeoutMs)
+{
     DWORD code = STILL_ACTIVE;
     if (info_.hProcess && WaitForSingleObject(info_.hProcess, timeoutMs) == WAIT_OBJECT_0)
         GetExitCodeProcess(info_.hProcess, &code);
@@ -49,7 +56,8 @@ struct Search {
     HWND found;
 };
 
-BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
+BOOL CALLBACK MatchWindow(HWND window, LPARAM context)
+{
     auto *search = reinterpret_cast<Search *>(context);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
@@ -63,16 +71,19 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
 }
 } // namespace
 
-HWND FindCharacterWindow(DWORD processId, DWORD timeoutMs) {
+HWND FindCharacterWindow(DWORD processId, DWORD timeoutMs)
+{
     for (DWORD waited = 0;; waited += 50) {
         Search search = {processId, nullptr};
         EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
-        if (search.found || waited >= timeoutMs) return search.found;
+        if (search.found || waited >= timeoutMs)
+            return search.found;
         Sleep(50);
     }
 }
 
-void Pump(DWORD ms) {
+void Pump(DWORD ms)
+{
     DWORD start = GetTickCount();
     while (GetTickCount() - start < ms) {
         MSG message;

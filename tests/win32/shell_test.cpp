@@ -13,7 +13,8 @@ namespace {
 constexpr DWORD ExitTimeoutMs = 15000;
 
 // Runs a variant until it exits; fails if it ever shows a character window.
-void ExpectQuietExit(const char *variant) {
+void ExpectQuietExit(const char *variant)
+{
     Process process(harness::Variant(variant));
     ASSERT_TRUE(process.Started()) << variant;
     DWORD code = STILL_ACTIVE;
@@ -26,13 +27,15 @@ void ExpectQuietExit(const char *variant) {
 
 // The character window created in this process, torn down afterwards.
 struct InProcessWindow : ::testing::Test {
-    void SetUp() override {
+    void SetUp() override
+    {
         instance = GetModuleHandleA(nullptr);
         AppInstance = nullptr;
         ASSERT_NE(RegisterMainClass(instance), 0);
         ASSERT_EQ(CreateMainWindow(instance, SW_HIDE), 1);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         DestroyWindow(MainWindow);
         MSG message; // the quit request the destruction posts
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -44,18 +47,21 @@ struct InProcessWindow : ::testing::Test {
 };
 
 int TimerTicks;
-void CALLBACK CountTick(HWND, UINT, UINT_PTR, DWORD) {
+void CALLBACK CountTick(HWND, UINT, UINT_PTR, DWORD)
+{
     ++TimerTicks;
 }
 } // namespace
 
-TEST(Startup, MissingConfigurationStringsEndQuietlyWithCodeZero) {
+TEST(Startup, MissingConfigurationStringsEndQuietlyWithCodeZero)
+{
     ExpectQuietExit("notitle"); // string 1
     ExpectQuietExit("nocount"); // string 10
     ExpectQuietExit("nowidth"); // string 1003
 }
 
-TEST(Startup, CharacterWindowIsAFrameSizedTopmostToolWindow) {
+TEST(Startup, CharacterWindowIsAFrameSizedTopmostToolWindow)
+{
     Process nelko(harness::CharacterProgram(), "/ignored --arguments");
     HWND window = harness::FindCharacterWindow(nelko.Id(), ExitTimeoutMs);
     ASSERT_NE(window, nullptr);
@@ -84,7 +90,8 @@ TEST(Startup, CharacterWindowIsAFrameSizedTopmostToolWindow) {
     EXPECT_EQ(nelko.Wait(ExitTimeoutMs), 0u);
 }
 
-TEST(Startup, LongNameIsCutTo63Characters) {
+TEST(Startup, LongNameIsCutTo63Characters)
+{
     Process nelko(harness::Variant("longtitle"));
     HWND window = harness::FindCharacterWindow(nelko.Id(), ExitTimeoutMs);
     ASSERT_NE(window, nullptr);
@@ -95,7 +102,8 @@ TEST(Startup, LongNameIsCutTo63Characters) {
     EXPECT_EQ(nelko.Wait(ExitTimeoutMs), 0u);
 }
 
-TEST_F(InProcessWindow, PaintBeforeTheAssetsValidatesAndTheTimerStillFires) {
+TEST_F(InProcessWindow, PaintBeforeTheAssetsValidatesAndTheTimerStillFires)
+{
     int wasReady = AssetsReady; // another test in this process may have loaded them
     AssetsReady = 0;
     TimerTicks = 0;
@@ -106,7 +114,8 @@ TEST_F(InProcessWindow, PaintBeforeTheAssetsValidatesAndTheTimerStillFires) {
     while (GetTickCount() - start < 400) {
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            if (message.message != WM_USER) DispatchMessageA(&message);
+            if (message.message != WM_USER)
+                DispatchMessageA(&message);
         Sleep(5);
     }
     KillTimer(MainWindow, 77);

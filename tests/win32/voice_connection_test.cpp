@@ -41,7 +41,8 @@ struct Script {
 };
 Script *Fake;
 
-HRESULT Call(const std::string &name) {
+HRESULT Call(const std::string &name)
+{
     Fake->calls.push_back(name);
     return name == Fake->failing ? Fake->failure : S_OK;
 }
@@ -52,17 +53,21 @@ template <class Interface> class FakeObject : public Interface {
   public:
     explicit FakeObject(const char *name) : name(name) {}
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
-    ULONG STDMETHODCALLTYPE Release() override {
+    ULONG STDMETHODCALLTYPE Release() override
+    {
         if (references == 0) {
             Fake->calls.push_back(std::string("released too often: ") + name);
             return 0;
         }
-        if (--references == 0) Freed();
+        if (--references == 0)
+            Freed();
         return references;
     }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
+    {
         *object = nullptr;
-        if (iid != IID_IUnknown && iid != __uuidof(Interface)) return E_NOINTERFACE;
+        if (iid != IID_IUnknown && iid != __uuidof(Interface))
+            return E_NOINTERFACE;
         *object = this;
         AddRef();
         return S_OK;
@@ -82,11 +87,13 @@ class FakeAttributes : public FakeObject<IVCmdAttributesA> {
     FakeAttributes() : FakeObject("attributes") {}
     HRESULT STDMETHODCALLTYPE Reserved3() override { return Call("Reserved3"); }
     HRESULT STDMETHODCALLTYPE Reserved4() override { return Call("Reserved4"); }
-    HRESULT STDMETHODCALLTYPE AwakeStateGet(DWORD *awake) override {
+    HRESULT STDMETHODCALLTYPE AwakeStateGet(DWORD *awake) override
+    {
         *awake = Fake->awake;
         return Call("AwakeStateGet");
     }
-    HRESULT STDMETHODCALLTYPE AwakeStateSet(DWORD awake) override {
+    HRESULT STDMETHODCALLTYPE AwakeStateSet(DWORD awake) override
+    {
         Fake->awake = awake;
         return Call("AwakeStateSet");
     }
@@ -94,11 +101,13 @@ class FakeAttributes : public FakeObject<IVCmdAttributesA> {
     HRESULT STDMETHODCALLTYPE Reserved8() override { return Call("Reserved8"); }
     HRESULT STDMETHODCALLTYPE Reserved9() override { return Call("Reserved9"); }
     HRESULT STDMETHODCALLTYPE Reserved10() override { return Call("Reserved10"); }
-    HRESULT STDMETHODCALLTYPE EnabledGet(DWORD *enabled) override {
+    HRESULT STDMETHODCALLTYPE EnabledGet(DWORD *enabled) override
+    {
         *enabled = Fake->enabled;
         return Call("EnabledGet");
     }
-    HRESULT STDMETHODCALLTYPE EnabledSet(DWORD enabled) override {
+    HRESULT STDMETHODCALLTYPE EnabledSet(DWORD enabled) override
+    {
         Fake->enabled = enabled;
         return Call("EnabledSet");
     }
@@ -107,7 +116,8 @@ class FakeAttributes : public FakeObject<IVCmdAttributesA> {
 class FakeMenu : public FakeObject<IVCmdMenuA> {
   public:
     FakeMenu() : FakeObject("menu") {}
-    HRESULT STDMETHODCALLTYPE Activate(HWND listening, DWORD flags) override {
+    HRESULT STDMETHODCALLTYPE Activate(HWND listening, DWORD flags) override
+    {
         Fake->listening = listening;
         Fake->activateFlags = flags;
         return Call("Activate");
@@ -118,7 +128,8 @@ class FakeMenu : public FakeObject<IVCmdMenuA> {
     HRESULT STDMETHODCALLTYPE Reserved7() override { return Call("Reserved7"); }
     HRESULT STDMETHODCALLTYPE Reserved8() override { return Call("Reserved8"); }
     // The block is copied during the call, as the service does.
-    HRESULT STDMETHODCALLTYPE Add(DWORD count, SDATA data, DWORD *first) override {
+    HRESULT STDMETHODCALLTYPE Add(DWORD count, SDATA data, DWORD *first) override
+    {
         Fake->addedCount = count;
         Fake->block.assign(data.pData, data.pData + data.dwSize);
         *first = 0;
@@ -133,13 +144,15 @@ FakeMenu Menu;
 class FakeService : public FakeObject<IVoiceCmdA> {
   public:
     FakeService() : FakeObject("service") {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
+    {
         if (iid == IID_IVCmdDialogsA || iid == IID_IVCmdAttributesA) {
             *object = nullptr;
             const bool dialogs = iid == IID_IVCmdDialogsA;
             const HRESULT result =
                 Call(dialogs ? "QueryInterface IVCmdDialogsA" : "QueryInterface IVCmdAttributesA");
-            if (FAILED(result)) return result;
+            if (FAILED(result))
+                return result;
             if (dialogs)
                 Dialogs.AddRef(), *object = static_cast<IVCmdDialogsA *>(&Dialogs);
             else
@@ -149,7 +162,8 @@ class FakeService : public FakeObject<IVoiceCmdA> {
         return FakeObject::QueryInterface(iid, object);
     }
     HRESULT STDMETHODCALLTYPE Register(const char *site, IUnknown *notify, GUID notifyId,
-                                       DWORD flags, VCMDSITEINFOA *siteInfo) override {
+                                       DWORD flags, VCMDSITEINFOA *siteInfo) override
+    {
         Fake->siteGiven = site != nullptr;
         Fake->site = site ? site : "";
         Fake->notifyId = notifyId;
@@ -165,19 +179,23 @@ class FakeService : public FakeObject<IVoiceCmdA> {
     }
     HRESULT STDMETHODCALLTYPE Reserved4() override { return Call("Reserved4"); }
     HRESULT STDMETHODCALLTYPE MenuCreate(VCMDNAMEA *name, LANGUAGEA *language, DWORD flags,
-                                         IVCmdMenuA **menu) override {
+                                         IVCmdMenuA **menu) override
+    {
         Fake->name = *name;
         Fake->language = *language;
         Fake->menuFlags = flags;
         *menu = nullptr;
         const HRESULT result = Call("MenuCreate");
-        if (SUCCEEDED(result)) Menu.AddRef(), *menu = &Menu;
+        if (SUCCEEDED(result))
+            Menu.AddRef(), *menu = &Menu;
         return result;
     }
     // The service lets go of the sink when it ends.
-    void Freed() override {
+    void Freed() override
+    {
         FakeObject::Freed();
-        if (Fake->sink) Fake->sink->Release();
+        if (Fake->sink)
+            Fake->sink->Release();
         Fake->sink = nullptr;
     }
 };
@@ -186,19 +204,24 @@ FakeService Service;
 
 class FakeFactory : public IClassFactory {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
+    {
         *object = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
+        if (iid != IID_IUnknown && iid != IID_IClassFactory)
+            return E_NOINTERFACE;
         *object = this;
         return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID iid, void **object) override {
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID iid, void **object) override
+    {
         *object = nullptr;
         const HRESULT result = Call("CreateInstance");
-        if (outer) return CLASS_E_NOAGGREGATION;
-        if (FAILED(result)) return result;
+        if (outer)
+            return CLASS_E_NOAGGREGATION;
+        if (FAILED(result))
+            return result;
         return Service.QueryInterface(iid, object);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
@@ -209,20 +232,24 @@ FakeFactory Factory;
 // Counts this thread's CoInitialize and CoUninitialize calls.
 class InitializeCounter : public IInitializeSpy {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
+    {
         *object = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IInitializeSpy) return E_NOINTERFACE;
+        if (iid != IID_IUnknown && iid != IID_IInitializeSpy)
+            return E_NOINTERFACE;
         *object = this;
         return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE PreInitialize(DWORD, DWORD) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE PostInitialize(HRESULT result, DWORD, DWORD) override {
+    HRESULT STDMETHODCALLTYPE PostInitialize(HRESULT result, DWORD, DWORD) override
+    {
         ++initialized;
         return result;
     }
-    HRESULT STDMETHODCALLTYPE PreUninitialize(DWORD) override {
+    HRESULT STDMETHODCALLTYPE PreUninitialize(DWORD) override
+    {
         ++uninitialized;
         return S_OK;
     }
@@ -235,7 +262,8 @@ const Calls Connected = {"CreateInstance", "QueryInterface IVCmdDialogsA",
                          "QueryInterface IVCmdAttributesA", "Register", "MenuCreate"};
 const Calls Released = {"free menu", "free attributes", "free dialogs", "free service"};
 
-Calls Join(std::initializer_list<Calls> parts) {
+Calls Join(std::initializer_list<Calls> parts)
+{
     Calls all;
     for (const Calls &part : parts)
         all.insert(all.end(), part.begin(), part.end());
@@ -244,7 +272,8 @@ Calls Join(std::initializer_list<Calls> parts) {
 
 class VoiceConnectionTest : public ::testing::Test {
   protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         savedCount = CommandCount;
         memcpy(savedTitle, WindowTitle, sizeof savedTitle);
         CommandCount = 11;
@@ -257,8 +286,10 @@ class VoiceConnectionTest : public ::testing::Test {
                   S_OK);
         voicetest::SetUseSpeech(2);
     }
-    void TearDown() override {
-        if (VoiceCommandService || VoiceMenu) ReleaseVoiceInterfaces();
+    void TearDown() override
+    {
+        if (VoiceCommandService || VoiceMenu)
+            ReleaseVoiceInterfaces();
         CoRevokeClassObject(registration);
         CoRevokeInitializeSpy(spyCookie);
         CoUninitialize();
@@ -267,13 +298,15 @@ class VoiceConnectionTest : public ::testing::Test {
         memcpy(WindowTitle, savedTitle, sizeof savedTitle);
     }
     // Connects; on success, calls made while connecting are cleared.
-    void Connect() {
+    void Connect()
+    {
         ASSERT_EQ(VoiceConnect(), 1);
         ASSERT_EQ(script.calls, Connected);
         script.calls.clear();
     }
     // The fake as it is expected after a disconnect: no references left.
-    void ExpectAllReleased() {
+    void ExpectAllReleased()
+    {
         EXPECT_EQ(Service.references, 0u);
         EXPECT_EQ(Dialogs.references, 0u);
         EXPECT_EQ(Attributes.references, 0u);
@@ -294,7 +327,8 @@ class VoiceConnectionTest : public ::testing::Test {
     char savedTitle[sizeof WindowTitle] = {};
 };
 
-TEST_F(VoiceConnectionTest, ConnectsFillsActivatesAndReleasesInOrder) {
+TEST_F(VoiceConnectionTest, ConnectsFillsActivatesAndReleasesInOrder)
+{
     ASSERT_EQ(VoiceConnect(), 1);
     EXPECT_EQ(script.calls, Connected);
     EXPECT_EQ(counter.initialized, 1);
@@ -340,7 +374,8 @@ TEST_F(VoiceConnectionTest, ConnectsFillsActivatesAndReleasesInOrder) {
 
 // A command heard by the service comes back with the action data it was
 // given in the block and runs as the menu would, random mode left alone.
-TEST_F(VoiceConnectionTest, HeardCommandRunsThroughTheSink) {
+TEST_F(VoiceConnectionTest, HeardCommandRunsThroughTheSink)
+{
     Connect();
     VoiceSetUp();
     ASSERT_EQ(script.block.size(), 780u);
@@ -364,7 +399,8 @@ TEST_F(VoiceConnectionTest, HeardCommandRunsThroughTheSink) {
 
 // Any failure while connecting shows nothing and releases what was obtained,
 // in order; negative results fail, other success codes do not.
-TEST_F(VoiceConnectionTest, ConnectFailuresAreSilentAndReleaseWhatWasHeld) {
+TEST_F(VoiceConnectionTest, ConnectFailuresAreSilentAndReleaseWhatWasHeld)
+{
     struct Case {
         const char *failing;
         HRESULT failure;
@@ -412,7 +448,8 @@ TEST_F(VoiceConnectionTest, ConnectFailuresAreSilentAndReleaseWhatWasHeld) {
 
 // Failures after the connection exists are shown, and the rest of the
 // set-up goes on or stops as each row says.
-TEST_F(VoiceConnectionTest, SetUpFailuresShowTheirBox) {
+TEST_F(VoiceConnectionTest, SetUpFailuresShowTheirBox)
+{
     const Box addError = Unowned("Error adding commands to menu.");
     const Box enableError = Unowned("Error enabling TTS during VCMD initialization.");
     const Box activateError = Unowned("Error activating the SR command menu.");
@@ -459,7 +496,8 @@ TEST_F(VoiceConnectionTest, SetUpFailuresShowTheirBox) {
 
 // Modes other than 2 leave recognition as it is; a setting that ends the
 // set-up leaves the empty menu held until the disconnect.
-TEST_F(VoiceConnectionTest, SpeechSettingDecidesWhatSetUpDoes) {
+TEST_F(VoiceConnectionTest, SpeechSettingDecidesWhatSetUpDoes)
+{
     const Box noKey = Unowned("Error obtaining the UseSpeech variable from the registry, please "
                               "install the voice command service.");
     struct Case {
@@ -492,7 +530,8 @@ TEST_F(VoiceConnectionTest, SpeechSettingDecidesWhatSetUpDoes) {
 
 // A count past the last label makes the block fail: reported as out of
 // memory, nothing added.
-TEST_F(VoiceConnectionTest, BlockFailureShowsOutOfMemory) {
+TEST_F(VoiceConnectionTest, BlockFailureShowsOutOfMemory)
+{
     CommandCount = 12;
     Connect();
     VoiceSetUp();
@@ -502,7 +541,8 @@ TEST_F(VoiceConnectionTest, BlockFailureShowsOutOfMemory) {
     EXPECT_EQ(script.calls, Released);
 }
 
-TEST_F(VoiceConnectionTest, WindowTitleIsCutToTheApplicationField) {
+TEST_F(VoiceConnectionTest, WindowTitleIsCutToTheApplicationField)
+{
     struct Case {
         std::string title;
         std::string application; // as the field holds it, zero after
@@ -525,7 +565,8 @@ TEST_F(VoiceConnectionTest, WindowTitleIsCutToTheApplicationField) {
 
 // Without the service the character runs on: nothing shown, nothing held,
 // COM still ended once at exit.
-TEST_F(VoiceConnectionTest, ServiceNotRegisteredShowsNothing) {
+TEST_F(VoiceConnectionTest, ServiceNotRegisteredShowsNothing)
+{
     CoRevokeClassObject(registration);
     registration = 0;
     HKEY key;
@@ -546,7 +587,8 @@ TEST_F(VoiceConnectionTest, ServiceNotRegisteredShowsNothing) {
 // On a thread already in the multithreaded apartment CoInitialize fails:
 // nothing is tried, nothing shown, and the disconnect leaves that thread's
 // own initialisation alone.
-TEST_F(VoiceConnectionTest, ComThatCannotStartIsSilent) {
+TEST_F(VoiceConnectionTest, ComThatCannotStartIsSilent)
+{
     int connected = -1;
     HRESULT stillInitialized = E_FAIL;
     InitializeCounter threadCounter;

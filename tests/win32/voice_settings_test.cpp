@@ -20,7 +20,8 @@ class SpeechSettingTest : public ::testing::Test {
     voicetest::BoxCatcher catcher;
 };
 
-TEST_F(SpeechSettingTest, ModeFollowsTheStoredSetting) {
+TEST_F(SpeechSettingTest, ModeFollowsTheStoredSetting)
+{
     enum Stored { Value, NoValue, NoKey };
     const uint64_t eight = 2;
     const BYTE one = 2;
@@ -71,7 +72,8 @@ TEST_F(SpeechSettingTest, ModeFollowsTheStoredSetting) {
 
 // The feedback program is started even when its window is already there; the
 // first look finds the window, so there is no wait.
-TEST_F(SpeechSettingTest, ZeroStartsTheFeedbackProgramAndFindsItsWindow) {
+TEST_F(SpeechSettingTest, ZeroStartsTheFeedbackProgramAndFindsItsWindow)
+{
     voicetest::FeedbackProgram program;
     ASSERT_TRUE(program.installed);
     voicetest::FeedbackWindow window;
@@ -84,7 +86,8 @@ TEST_F(SpeechSettingTest, ZeroStartsTheFeedbackProgramAndFindsItsWindow) {
 }
 
 // 50 looks 250 ms apart; then set-up goes on as if the window had come.
-TEST_F(SpeechSettingTest, ZeroGoesOnAfterTheFeedbackWindowNeverAppears) {
+TEST_F(SpeechSettingTest, ZeroGoesOnAfterTheFeedbackWindowNeverAppears)
+{
     voicetest::FeedbackProgram program;
     ASSERT_TRUE(program.installed);
     voicetest::SetUseSpeech(0);
@@ -94,7 +97,8 @@ TEST_F(SpeechSettingTest, ZeroGoesOnAfterTheFeedbackWindowNeverAppears) {
     EXPECT_TRUE(catcher.boxes.empty());
 }
 
-TEST(SpeechMessages, RegistersBothNames) {
+TEST(SpeechMessages, RegistersBothNames)
+{
     voicetest::BoxCatcher catcher;
     RegisterSpeechMessages();
     EXPECT_EQ(SpeechStartedMessage, RegisterWindowMessageA("WM_SPEECHSTARTED"));

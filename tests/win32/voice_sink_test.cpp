@@ -10,7 +10,8 @@ namespace {
 
 class VoiceSinkTest : public ::testing::Test {
   protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         saved = {CommandCount, RandomMode, PickNow, BehaviourState, MainWindow};
         CommandCount = 11;
         RandomMode = 0;
@@ -19,7 +20,8 @@ class VoiceSinkTest : public ::testing::Test {
         sink = new VoiceNotifySink;
         sink->AddRef();
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         sink->Release();
         CommandCount = saved.count;
         RandomMode = saved.random;
@@ -28,7 +30,8 @@ class VoiceSinkTest : public ::testing::Test {
         MainWindow = saved.window;
     }
     // A recognised command whose action data is the given bytes.
-    HRESULT Recognize(const void *action, DWORD size) {
+    HRESULT Recognize(const void *action, DWORD size)
+    {
         return sink->CommandRecognize(0, nullptr, 0, size,
                                       static_cast<BYTE *>(const_cast<void *>(action)), 0, nullptr,
                                       nullptr);
@@ -44,7 +47,8 @@ class VoiceSinkTest : public ::testing::Test {
     VoiceNotifySink *sink = nullptr;
 };
 
-TEST_F(VoiceSinkTest, ActionValueRunsItsCommandAndLeavesRandomMode) {
+TEST_F(VoiceSinkTest, ActionValueRunsItsCommandAndLeavesRandomMode)
+{
     struct Case {
         uint32_t value;
         uint16_t commandCount;
@@ -76,7 +80,8 @@ TEST_F(VoiceSinkTest, ActionValueRunsItsCommandAndLeavesRandomMode) {
     }
 }
 
-TEST_F(VoiceSinkTest, ByeByeAsksTheCharacterWindowToClose) {
+TEST_F(VoiceSinkTest, ByeByeAsksTheCharacterWindowToClose)
+{
     MainWindow = CreateWindowExA(0, "STATIC", "stand-in", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                  nullptr, nullptr);
     ASSERT_NE(MainWindow, nullptr);
@@ -88,7 +93,8 @@ TEST_F(VoiceSinkTest, ByeByeAsksTheCharacterWindowToClose) {
 
 // Action data that cannot hold a value is refused; longer data is read from
 // its start, wherever it lies.
-TEST_F(VoiceSinkTest, ActionDataTooShortOrMissingRunsNothing) {
+TEST_F(VoiceSinkTest, ActionDataTooShortOrMissingRunsNothing)
+{
     BYTE bytes[12] = {};
     const uint32_t goLeft = 2;
     memcpy(bytes + 1, &goLeft, sizeof goLeft);
@@ -112,7 +118,8 @@ TEST_F(VoiceSinkTest, ActionDataTooShortOrMissingRunsNothing) {
     }
 }
 
-TEST_F(VoiceSinkTest, AnswersForItselfAndIUnknownOnly) {
+TEST_F(VoiceSinkTest, AnswersForItselfAndIUnknownOnly)
+{
     struct Case {
         const IID *iid;
         HRESULT result;
@@ -136,7 +143,8 @@ TEST_F(VoiceSinkTest, AnswersForItselfAndIUnknownOnly) {
     }
 }
 
-TEST(VoiceSink, CountsReferencesFromZeroAndDeletesItselfAtZero) {
+TEST(VoiceSink, CountsReferencesFromZeroAndDeletesItselfAtZero)
+{
     VoiceNotifySink *sink = new VoiceNotifySink;
     EXPECT_EQ(sink->AddRef(), 1u);
     EXPECT_EQ(sink->AddRef(), 2u);

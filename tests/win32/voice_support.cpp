@@ -11,23 +11,27 @@ const char Value[] = "UseSpeech";
 
 BoxCatcher *Catching; // the one live catcher of this thread
 
-std::string WindowText(HWND window) {
+std::string WindowText(HWND window)
+{
     char text[512] = "";
     GetWindowTextA(window, text, sizeof text);
     return text;
 }
 
 // The box's message is its one static control with text.
-BOOL CALLBACK FindMessage(HWND child, LPARAM found) {
+BOOL CALLBACK FindMessage(HWND child, LPARAM found)
+{
     char className[32] = "";
     GetClassNameA(child, className, sizeof className);
     std::string text = WindowText(child);
-    if (lstrcmpiA(className, "Static") != 0 || text.empty()) return TRUE;
+    if (lstrcmpiA(className, "Static") != 0 || text.empty())
+        return TRUE;
     *reinterpret_cast<std::string *>(found) = text;
     return FALSE;
 }
 
-LRESULT CALLBACK WatchBoxes(int code, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK WatchBoxes(int code, WPARAM wParam, LPARAM lParam)
+{
     if (code == HCBT_ACTIVATE && Catching) {
         HWND window = reinterpret_cast<HWND>(wParam);
         char className[16] = "";
@@ -44,7 +48,8 @@ LRESULT CALLBACK WatchBoxes(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-std::string TestDir() {
+std::string TestDir()
+{
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string dir(path, length);
@@ -53,29 +58,35 @@ std::string TestDir() {
 
 } // namespace
 
-std::ostream &operator<<(std::ostream &out, const Box &box) {
+std::ostream &operator<<(std::ostream &out, const Box &box)
+{
     return out << "box \"" << box.text << "\" caption \"" << box.caption << '"'
                << (box.owned ? " owned" : "");
 }
 
-Box Unowned(const char *text, const char *caption) {
+Box Unowned(const char *text, const char *caption)
+{
     return Box{text, caption, false};
 }
 
 BoxCatcher::BoxCatcher()
-    : hook(SetWindowsHookExA(WH_CBT, WatchBoxes, nullptr, GetCurrentThreadId())) {
+    : hook(SetWindowsHookExA(WH_CBT, WatchBoxes, nullptr, GetCurrentThreadId()))
+{
     Catching = this;
 }
 
-BoxCatcher::~BoxCatcher() {
+BoxCatcher::~BoxCatcher()
+{
     Catching = nullptr;
     UnhookWindowsHookEx(hook);
 }
 
-SettingGuard::SettingGuard() : lock(CreateMutexA(nullptr, FALSE, "NelkoVoiceTests")) {
+SettingGuard::SettingGuard() : lock(CreateMutexA(nullptr, FALSE, "NelkoVoiceTests"))
+{
     WaitForSingleObject(lock, INFINITE);
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, VoiceKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, VoiceKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
     keyExisted = true;
     DWORD size = 0;
     if (RegQueryValueExA(key, Value, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
@@ -86,7 +97,8 @@ SettingGuard::SettingGuard() : lock(CreateMutexA(nullptr, FALSE, "NelkoVoiceTest
     RegCloseKey(key);
 }
 
-SettingGuard::~SettingGuard() {
+SettingGuard::~SettingGuard()
+{
     if (!keyExisted)
         RemoveVoiceKey();
     else if (valueExisted)
@@ -97,7 +109,8 @@ SettingGuard::~SettingGuard() {
     CloseHandle(lock);
 }
 
-void SetUseSpeech(DWORD type, const void *data, DWORD size) {
+void SetUseSpeech(DWORD type, const void *data, DWORD size)
+{
     HKEY key;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, VoiceKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
                         nullptr) != ERROR_SUCCESS)
@@ -106,45 +119,56 @@ void SetUseSpeech(DWORD type, const void *data, DWORD size) {
     RegCloseKey(key);
 }
 
-void SetUseSpeech(DWORD value) {
+void SetUseSpeech(DWORD value)
+{
     SetUseSpeech(REG_DWORD, &value, sizeof value);
 }
 
-void RemoveUseSpeech() {
+void RemoveUseSpeech()
+{
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, VoiceKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, VoiceKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS)
+        return;
     RegDeleteValueA(key, Value);
     RegCloseKey(key);
 }
 
-void RemoveVoiceKey() {
+void RemoveVoiceKey()
+{
     RemoveUseSpeech();
     RegDeleteKeyA(HKEY_CURRENT_USER, VoiceKey);
 }
 
-FeedbackProgram::FeedbackProgram() {
+FeedbackProgram::FeedbackProgram()
+{
     installed = CopyFileA((TestDir() + "nelko-voicefeedback.exe").c_str(),
                           (TestDir() + "Feedback.exe").c_str(), FALSE);
 }
 
-FeedbackProgram::~FeedbackProgram() {
+FeedbackProgram::~FeedbackProgram()
+{
     RemoveFeedbackProgram();
 }
 
-void RemoveFeedbackProgram() {
+void RemoveFeedbackProgram()
+{
     // A copy that is still running cannot be deleted: give it a moment to end.
     const std::string path = TestDir() + "Feedback.exe";
     for (int tries = 0; tries < 50; ++tries) {
-        if (DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) return;
+        if (DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
+            return;
         Sleep(100);
     }
 }
 
 FeedbackWindow::FeedbackWindow()
     : window(CreateWindowExA(0, "STATIC", "Voice Commands Feedback", WS_POPUP, 0, 0, 10, 10,
-                             nullptr, nullptr, nullptr, nullptr)) {}
+                             nullptr, nullptr, nullptr, nullptr))
+{
+}
 
-FeedbackWindow::~FeedbackWindow() {
+FeedbackWindow::~FeedbackWindow()
+{
     DestroyWindow(window);
 }
 

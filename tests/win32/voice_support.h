@@ -12,7 +12,8 @@ struct Box {
     std::string text;
     std::string caption;
     bool owned; // has an owner window
-    bool operator==(const Box &other) const {
+    bool operator==(const Box &other) const
+    {
         return text == other.text && caption == other.caption && owned == other.owned;
     }
 };
