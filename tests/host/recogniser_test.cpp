@@ -16,14 +16,16 @@ const double Pi = 3.14159265358979323846;
 // A wave image built chunk by chunk, for the reader's odd cases.
 struct WaveImage {
     std::vector<uint8_t> bytes;
-    void Put(uint32_t v, int n) {
+    void Put(uint32_t v, int n)
+    {
         for (int i = 0; i < n; i++)
             bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
     }
     void Tag(const char *t) { bytes.insert(bytes.end(), t, t + 4); }
     WaveImage() { Tag("RIFF"), Put(0, 4), Tag("WAVE"); }
     void Fmt(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits,
-             bool extensible = false) {
+             bool extensible = false)
+    {
         Tag("fmt "), Put(extensible ? 40 : 16, 4);
         Put(extensible ? 0xFFFE : format, 2), Put(channels, 2), Put(rate, 4);
         Put(rate * channels * bits / 8, 4), Put(channels * bits / 8, 2), Put(bits, 2);
@@ -34,20 +36,23 @@ struct WaveImage {
             bytes.insert(bytes.end(), rest, rest + 14);
         }
     }
-    void Data(const std::vector<uint8_t> &payload, uint32_t declared = 0) {
+    void Data(const std::vector<uint8_t> &payload, uint32_t declared = 0)
+    {
         Tag("data"), Put(declared ? declared : static_cast<uint32_t>(payload.size()), 4);
         bytes.insert(bytes.end(), payload.begin(), payload.end());
     }
 };
 
-std::vector<int16_t> Tone(double hz, double seconds, unsigned rate, double amplitude) {
+std::vector<int16_t> Tone(double hz, double seconds, unsigned rate, double amplitude)
+{
     std::vector<int16_t> s(static_cast<size_t>(seconds * rate));
     for (size_t i = 0; i < s.size(); i++)
         s[i] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * Pi * hz * i / rate)));
     return s;
 }
 
-double Rms(const std::vector<int16_t> &s, size_t from, size_t to) {
+double Rms(const std::vector<int16_t> &s, size_t from, size_t to)
+{
     double sum = 0;
     for (size_t i = from; i < to; i++)
         sum += double(s[i]) * s[i];
@@ -55,7 +60,8 @@ double Rms(const std::vector<int16_t> &s, size_t from, size_t to) {
 }
 
 // Upward zero crossings per second, away from the edges.
-double Frequency(const std::vector<int16_t> &s, unsigned rate) {
+double Frequency(const std::vector<int16_t> &s, unsigned rate)
+{
     size_t from = s.size() / 10, to = s.size() - s.size() / 10;
     int crossings = 0;
     for (size_t i = from + 1; i < to; i++)
@@ -65,7 +71,8 @@ double Frequency(const std::vector<int16_t> &s, unsigned rate) {
 
 } // namespace
 
-TEST(ReadWave, ReadsTheCommonEncodings) {
+TEST(ReadWave, ReadsTheCommonEncodings)
+{
     struct Case {
         const char *what;
         uint16_t format, channels, bits;
@@ -105,7 +112,8 @@ TEST(ReadWave, ReadsTheCommonEncodings) {
     }
 }
 
-TEST(ReadWave, SkipsOtherChunksAndRefusesBrokenFiles) {
+TEST(ReadWave, SkipsOtherChunksAndRefusesBrokenFiles)
+{
     std::vector<uint8_t> pcm = {0x34, 0x12};
     auto build = [&](auto &&edit) {
         WaveImage w;
@@ -146,7 +154,8 @@ TEST(ReadWave, SkipsOtherChunksAndRefusesBrokenFiles) {
     }
 }
 
-TEST(ReadWave, RoundTripsTheWriter) {
+TEST(ReadWave, RoundTripsTheWriter)
+{
     std::vector<int16_t> s = {0, 1, -1, 32767, -32768, 1234, -4321};
     std::vector<uint8_t> image = WriteWave(s.data(), s.size(), 22050, 1);
     EXPECT_EQ(image.size(), 44 + 2 * s.size());
@@ -166,7 +175,8 @@ TEST(ReadWave, RoundTripsTheWriter) {
     EXPECT_EQ(LoadWave16k(path.c_str(), &at16k), 0); // gone
 }
 
-TEST(Resample, KeepsThePassBandAndStopsAliases) {
+TEST(Resample, KeepsThePassBandAndStopsAliases)
+{
     struct Case {
         unsigned from;
         double hz;    // tone in the input
@@ -192,7 +202,8 @@ TEST(Resample, KeepsThePassBandAndStopsAliases) {
     }
 }
 
-TEST(PhraseWords, SplitsLabelsAsTheDictionarySpellsThem) {
+TEST(PhraseWords, SplitsLabelsAsTheDictionarySpellsThem)
+{
     struct Case {
         const char *phrase;
         std::vector<std::string> words;
@@ -212,7 +223,8 @@ TEST(PhraseWords, SplitsLabelsAsTheDictionarySpellsThem) {
         EXPECT_EQ(PhraseWords(c.phrase), c.words) << '"' << c.phrase << '"';
 }
 
-TEST(BuildGrammar, OneAlternativePerDistinctPhraseAndDecoy) {
+TEST(BuildGrammar, OneAlternativePerDistinctPhraseAndDecoy)
+{
     std::string g =
         BuildGrammar({{"go", "left"}, {"wave"}, {"go", "left"}, {}}, {"go", "wave", "stop"});
     EXPECT_NE(g.find("<command> = go left | wave;"), std::string::npos) << g;
@@ -223,7 +235,8 @@ TEST(BuildGrammar, OneAlternativePerDistinctPhraseAndDecoy) {
     EXPECT_EQ(onlyDecoys.find("<command>"), std::string::npos) << onlyDecoys;
 }
 
-TEST(LookUpWords, FindsEveryPronunciation) {
+TEST(LookUpWords, FindsEveryPronunciation)
+{
     std::vector<Pronunciation> found;
     ASSERT_EQ(LookUpWords(NELKO_RECOGNISER_DICT, {"read", "dance", "nelko"}, &found), 1);
     std::map<std::string, std::string> byWord;
@@ -246,11 +259,13 @@ namespace {
 // before and after.
 class Speech {
   public:
-    static std::vector<int16_t> Say(const std::string &text, double padSeconds = 0.5) {
+    static std::vector<int16_t> Say(const std::string &text, double padSeconds = 0.5)
+    {
         static std::map<std::string, std::vector<int16_t>> cache;
         std::string key = text + "/" + std::to_string(padSeconds);
         auto hit = cache.find(key);
-        if (hit != cache.end()) return hit->second;
+        if (hit != cache.end())
+            return hit->second;
         std::string path = testing::TempDir() + "/recogniser-say.wav";
         std::string command =
             "espeak-ng -v en-us -s 175 -w '" + path + "' '" + text + "' >/dev/null 2>&1";
@@ -267,12 +282,14 @@ class Speech {
         return cache[key] = out;
     }
     // Digital silence upsets the detector's noise estimate: a low noise floor.
-    static std::vector<int16_t> Floor(double seconds) {
+    static std::vector<int16_t> Floor(double seconds)
+    {
         std::vector<int16_t> s(static_cast<size_t>(seconds * RecogniserRate), 0);
         AddFloor(&s);
         return s;
     }
-    static void AddFloor(std::vector<int16_t> *s, int amplitude = 40) {
+    static void AddFloor(std::vector<int16_t> *s, int amplitude = 40)
+    {
         for (int16_t &v : *s)
             v = static_cast<int16_t>(
                 std::max(-32768, std::min(32767, v + Noise() * amplitude / 32768)));
@@ -290,7 +307,8 @@ struct Heard {
     double score, start, end;
 };
 
-void Collect(void *context, const RecogniserUtterance &u) {
+void Collect(void *context, const RecogniserUtterance &u)
+{
     static_cast<std::vector<Heard> *>(context)->push_back(
         {u.phrase, u.heard, u.score, u.start, u.end});
 }
@@ -301,17 +319,20 @@ const std::vector<std::string> Commands = {"Random",    "Go Left",     "Go Right
 
 class RecogniserTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
+    static void SetUpTestSuite()
+    {
         r = RecogniserCreate(NELKO_RECOGNISER_MODEL, NELKO_RECOGNISER_DICT,
                              NELKO_RECOGNISER_EXTRA_DICT);
     }
     static void TearDownTestSuite() { RecogniserDestroy(r), r = nullptr; }
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_NE(r, nullptr) << "the acoustic model did not load from " NELKO_RECOGNISER_MODEL;
         ASSERT_EQ(RecogniserSetPhrases(r, Commands, nullptr), 1);
         RecogniserSetThreshold(r, RecogniserDefaultThreshold);
     }
-    std::vector<Heard> Hear(const std::vector<int16_t> &samples, size_t chunk = 4000) {
+    std::vector<Heard> Hear(const std::vector<int16_t> &samples, size_t chunk = 4000)
+    {
         std::vector<Heard> heard;
         for (size_t at = 0; at < samples.size(); at += chunk)
             RecogniserFeed(r, samples.data() + at, std::min(chunk, samples.size() - at), Collect,
@@ -323,16 +344,19 @@ class RecogniserTest : public ::testing::Test {
 };
 Recogniser *RecogniserTest::r = nullptr;
 
-std::vector<std::string> Accepted(const std::vector<Heard> &heard) {
+std::vector<std::string> Accepted(const std::vector<Heard> &heard)
+{
     std::vector<std::string> out;
     for (const Heard &h : heard)
-        if (!h.phrase.empty()) out.push_back(h.phrase);
+        if (!h.phrase.empty())
+            out.push_back(h.phrase);
     return out;
 }
 
 } // namespace
 
-TEST_F(RecogniserTest, HearsCommandsOnceEach) {
+TEST_F(RecogniserTest, HearsCommandsOnceEach)
+{
     for (const char *phrase : {"Go Left", "About Nelko", "Bye Bye", "Random"}) {
         std::vector<Heard> heard = Hear(Speech::Say(phrase));
         EXPECT_EQ(Accepted(heard), std::vector<std::string>{phrase});
@@ -342,7 +366,8 @@ TEST_F(RecogniserTest, HearsCommandsOnceEach) {
     }
 }
 
-TEST_F(RecogniserTest, PhrasesComeFromTheCallerNotTheCode) {
+TEST_F(RecogniserTest, PhrasesComeFromTheCallerNotTheCode)
+{
     // A label no one has written code for, in odd spelling, and one the
     // dictionary cannot pronounce.
     std::vector<std::string> unknown;
@@ -356,7 +381,8 @@ TEST_F(RecogniserTest, PhrasesComeFromTheCallerNotTheCode) {
     EXPECT_EQ(Accepted(Hear(Speech::Say("Go Left"))), std::vector<std::string>{});
 }
 
-TEST_F(RecogniserTest, NonSpeechIsNoCommand) {
+TEST_F(RecogniserTest, NonSpeechIsNoCommand)
+{
     struct Case {
         const char *what;
         std::vector<int16_t> samples;
@@ -387,7 +413,8 @@ TEST_F(RecogniserTest, NonSpeechIsNoCommand) {
     }
 }
 
-TEST_F(RecogniserTest, ThresholdDecidesAcceptance) {
+TEST_F(RecogniserTest, ThresholdDecidesAcceptance)
+{
     std::vector<Heard> heard = Hear(Speech::Say("Go Right"));
     ASSERT_EQ(heard.size(), 1u);
     ASSERT_EQ(heard[0].heard, "go right");
@@ -399,7 +426,8 @@ TEST_F(RecogniserTest, ThresholdDecidesAcceptance) {
     EXPECT_DOUBLE_EQ(strict[0].score, heard[0].score);
 }
 
-TEST_F(RecogniserTest, AnUtteranceCutOffIsDecodedAtTheEndOfInput) {
+TEST_F(RecogniserTest, AnUtteranceCutOffIsDecodedAtTheEndOfInput)
+{
     std::vector<int16_t> s = Speech::Say("Wave");
     s.resize(s.size() - RecogniserRate * 4 / 10); // the recording stops right after the word
     std::vector<Heard> heard;
@@ -411,7 +439,8 @@ TEST_F(RecogniserTest, AnUtteranceCutOffIsDecodedAtTheEndOfInput) {
     EXPECT_EQ(RecogniserInSpeech(r), 0);
 }
 
-TEST_F(RecogniserTest, ALongStreamIsSegmentedIntoEachCommandOnce) {
+TEST_F(RecogniserTest, ALongStreamIsSegmentedIntoEachCommandOnce)
+{
     // A minute: fifteen commands with pauses of 2 to 3.5 s between them,
     // noise bursts in some of the pauses, fed in odd-sized pieces.
     std::vector<int16_t> stream = Speech::Floor(1.0);

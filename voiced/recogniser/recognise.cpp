@@ -21,7 +21,8 @@
 namespace {
 
 #ifdef _WIN32
-std::string ProgramDir() {
+std::string ProgramDir()
+{
     char path[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string s(path, n);
@@ -31,10 +32,12 @@ std::string ProgramDir() {
 
 // One phrase a line; in a resource script, the quoted text of each string
 // table line of the command labels (8000 to 8999).
-std::vector<std::string> ReadPhrases(const char *path) {
+std::vector<std::string> ReadPhrases(const char *path)
+{
     std::vector<std::string> phrases;
     FILE *f = std::fopen(path, "r");
-    if (!f) return phrases;
+    if (!f)
+        return phrases;
     std::string name(path);
     bool rc = name.size() > 3 && name.compare(name.size() - 3, 3, ".rc") == 0;
     char line[512];
@@ -53,14 +56,16 @@ std::vector<std::string> ReadPhrases(const char *path) {
     return phrases;
 }
 
-void Print(void *context, const RecogniserUtterance &u) {
+void Print(void *context, const RecogniserUtterance &u)
+{
     std::printf("%s\t%.2f\t%.2f\t%s\t%.4f\t%s\n", static_cast<const char *>(context), u.start,
                 u.end, *u.phrase ? u.phrase : "-", u.score, u.heard);
 }
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
 #ifdef _WIN32
     std::string dir = ProgramDir();
     std::string model = dir + "model\\en-us", dict = dir + "cmudict-en-us.dict",

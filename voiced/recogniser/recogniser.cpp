@@ -13,13 +13,14 @@
 #include <sphinxbase/err.h>
 #include <sphinxbase/fe.h>
 #include <sphinxbase/jsgf.h>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <map>
 #include <set>
 
-const double RecogniserDefaultThreshold = 0.30;
+const double RecogniserDefaultThreshold = 0.25;
 
 namespace {
 
@@ -37,6 +38,14 @@ const char *const Decoys[] = {"go",    "run", "bye",  "left", "right", "up",   "
 // How much of a stream's opening the detector learns the noise from.
 constexpr size_t WarmUpSamples = RecogniserRate / 4;
 
+// The grammar's shortfall per frame grows with the spread of the
+// utterance's energy: clean speech leaves the phone loop more detail to fit
+// than noisy speech does. The score scales the shortfall by the square root
+// of the spread of speech at about 20 dB over the utterance's own, so that
+// one threshold serves quiet rooms and noisy ones alike.
+constexpr double SpreadRef = 30;
+constexpr double MinSpread = 5;
+
 // The decoder keeps acoustic scores in its log base, shifted right by ten bits.
 constexpr double ScoreScale = 1024;
 
@@ -44,7 +53,8 @@ constexpr double ScoreScale = 1024;
 // without decoding.
 constexpr double MaxUtteranceSeconds = 6.0;
 
-double Now() {
+double Now()
+{
     using namespace std::chrono;
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
@@ -77,28 +87,34 @@ struct Recogniser {
 
 namespace {
 
-bool WordKnown(ps_decoder_t *ps, const std::string &word) {
+bool WordKnown(ps_decoder_t *ps, const std::string &word)
+{
     char *phones = ps_lookup_word(ps, word.c_str());
     ckd_free(phones);
     return phones != nullptr;
 }
 
-fe_t *NewDetector(Recogniser *r) {
+fe_t *NewDetector(Recogniser *r)
+{
     fe_t *fe = fe_init_auto_r(ps_get_config(r->ps));
-    if (fe) fe_start_utt(fe);
+    if (fe)
+        fe_start_utt(fe);
     return fe;
 }
 
 // Best-path acoustic score and frame count of the current search over the
 // utterance, or 0 when it found no path.
 int Decode(Recogniser *r, const char *search, std::vector<mfcc_t *> &rows, int32_t *score,
-           const char **hyp) {
-    if (ps_set_search(r->ps, search) < 0 || ps_start_utt(r->ps) < 0) return 0;
+           const char **hyp)
+{
+    if (ps_set_search(r->ps, search) < 0 || ps_start_utt(r->ps) < 0)
+        return 0;
     ps_process_cep(r->ps, rows.data(), static_cast<int>(rows.size()), FALSE, TRUE);
     ps_end_utt(r->ps);
     int32_t best = 0;
     const char *h = ps_get_hyp(r->ps, &best);
-    if (!h) return 0;
+    if (!h)
+        return 0;
     int32_t sum = 0;
     for (ps_seg_t *seg = ps_seg_iter(r->ps); seg; seg = ps_seg_next(seg)) {
         int32_t ascr = 0;
@@ -106,25 +122,45 @@ int Decode(Recogniser *r, const char *search, std::vector<mfcc_t *> &rows, int32
         sum += ascr;
     }
     *score = sum;
-    if (hyp) *hyp = h;
+    if (hyp)
+        *hyp = h;
     return 1;
 }
 
+// The spread between the loudest and the quietest tenth of the utterance's
+// frames in log energy (the first cepstral coefficient): about 50 for clean
+// speech, 30 at 20 dB and 20 at 10 dB signal to noise.
+double Spread(const std::vector<mfcc_t> &cepstra, size_t frames, int cepSize)
+{
+    std::vector<double> c0(frames);
+    for (size_t i = 0; i < frames; i++)
+        c0[i] = cepstra[i * cepSize];
+    std::sort(c0.begin(), c0.end());
+    size_t tenth = std::max<size_t>(1, frames / 10);
+    double low = 0, high = 0;
+    for (size_t i = 0; i < tenth; i++)
+        low += c0[i], high += c0[frames - 1 - i];
+    return (high - low) / tenth;
+}
+
 // The hypothesis as words, without fillers and alternate markers.
-std::string CleanHyp(const char *hyp) {
+std::string CleanHyp(const char *hyp)
+{
     std::string out;
     for (const std::string &w : PhraseWords(hyp ? hyp : ""))
         out += (out.empty() ? "" : " ") + w;
     return out;
 }
 
-void Report(Recogniser *r, double end, RecogniserCallback callback, void *context) {
+void Report(Recogniser *r, double end, RecogniserCallback callback, void *context)
+{
     double started = Now();
     size_t frames = r->cepstra.size() / r->cepSize;
     r->phrase.clear();
     r->heard.clear();
     double score = 0;
     if (!r->overlong && frames > 0) {
+        double spread = Spread(r->cepstra, frames, r->cepSize); // before decoding normalises them
         std::vector<mfcc_t *> rows(frames);
         for (size_t i = 0; i < frames; i++)
             rows[i] = &r->cepstra[i * r->cepSize];
@@ -134,11 +170,13 @@ void Report(Recogniser *r, double end, RecogniserCallback callback, void *contex
             r->heard = CleanHyp(hyp);
             if (Decode(r, PhoneSearch, rows, &phones, nullptr)) {
                 double perFrame = double(grammar - phones) / frames * r->logBase * ScoreScale;
+                perFrame *= std::sqrt(SpreadRef / std::max(spread, MinSpread));
                 score = std::exp(perFrame < 0 ? perFrame : 0);
             }
         }
         auto match = r->phrases.find(r->heard);
-        if (match != r->phrases.end() && score >= r->threshold) r->phrase = match->second;
+        if (match != r->phrases.end() && score >= r->threshold)
+            r->phrase = match->second;
     }
     RecogniserUtterance u;
     u.phrase = r->phrase.c_str();
@@ -149,12 +187,14 @@ void Report(Recogniser *r, double end, RecogniserCallback callback, void *contex
     u.decodeMs = Now() - started;
     r->cepstra.clear();
     r->overlong = false;
-    if (callback) callback(context, u);
+    if (callback)
+        callback(context, u);
 }
 
 // One frame shift of samples through the detector.
 void DetectStep(Recogniser *r, const int16_t *samples, size_t count, RecogniserCallback callback,
-                void *context) {
+                void *context)
+{
     std::vector<mfcc_t> out(static_cast<size_t>(r->maxPrespeech + 2) * r->cepSize);
     std::vector<mfcc_t *> rows(r->maxPrespeech + 2);
     for (size_t i = 0; i < rows.size(); i++)
@@ -169,23 +209,27 @@ void DetectStep(Recogniser *r, const int16_t *samples, size_t count, RecogniserC
         r->utteranceStart = now - double(nframes) * r->frameShift / RecogniserRate;
     if (nframes > 0 && !r->overlong) {
         r->cepstra.insert(r->cepstra.end(), out.begin(), out.begin() + nframes * r->cepSize);
-        if (now - r->utteranceStart > MaxUtteranceSeconds) r->overlong = true, r->cepstra.clear();
+        if (now - r->utteranceStart > MaxUtteranceSeconds)
+            r->overlong = true, r->cepstra.clear();
     }
-    if (!speech && r->inSpeech) Report(r, now, callback, context);
+    if (!speech && r->inSpeech)
+        Report(r, now, callback, context);
     r->inSpeech = speech;
 }
 
 } // namespace
 
-Recogniser *RecogniserCreate(const char *modelDir, const char *dictPath,
-                             const char *extraDictPath) {
-    if (!std::getenv("NELKO_RECOGNISER_LOG")) err_set_logfp(nullptr);
+Recogniser *RecogniserCreate(const char *modelDir, const char *dictPath, const char *extraDictPath)
+{
+    if (!std::getenv("NELKO_RECOGNISER_LOG"))
+        err_set_logfp(nullptr);
     // The decoder starts from the small dictionary when there is one; the
     // phrases' words are looked up and added when the phrases are set.
     const char *startDict = extraDictPath ? extraDictPath : dictPath;
     cmd_ln_t *config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", modelDir, "-dict", startDict,
                                    "-lw", "1.0", "-allphone_ci", "yes", nullptr);
-    if (!config) return nullptr;
+    if (!config)
+        return nullptr;
     Recogniser *r = new Recogniser;
     r->ps = ps_init(config);
     cmd_ln_free_r(config); // the decoder keeps its own reference
@@ -210,9 +254,12 @@ Recogniser *RecogniserCreate(const char *modelDir, const char *dictPath,
     return r;
 }
 
-void RecogniserDestroy(Recogniser *r) {
-    if (!r) return;
-    if (r->fe) fe_free(r->fe);
+void RecogniserDestroy(Recogniser *r)
+{
+    if (!r)
+        return;
+    if (r->fe)
+        fe_free(r->fe);
     if (r->ps) {
         // The phone loop keeps its last best path until its next backtrace
         // and never frees it: an empty utterance makes it let go.
@@ -226,7 +273,8 @@ void RecogniserDestroy(Recogniser *r) {
 }
 
 int RecogniserSetPhrases(Recogniser *r, const std::vector<std::string> &phrases,
-                         std::vector<std::string> *unknownWords) {
+                         std::vector<std::string> *unknownWords)
+{
     std::vector<std::vector<std::string>> phraseWords;
     std::vector<std::string> words(std::begin(Decoys), std::end(Decoys));
     for (const std::string &phrase : phrases) {
@@ -239,7 +287,8 @@ int RecogniserSetPhrases(Recogniser *r, const std::vector<std::string> &phrases,
     // dictionary first, then the large one.
     std::vector<std::string> missing;
     for (const std::string &w : words)
-        if (!r->decoderWords.count(w) && !WordKnown(r->ps, w)) missing.push_back(w);
+        if (!r->decoderWords.count(w) && !WordKnown(r->ps, w))
+            missing.push_back(w);
     std::vector<Pronunciation> found;
     if (!missing.empty() && !r->extraDictPath.empty())
         LookUpWords(r->extraDictPath.c_str(), missing, &found);
@@ -248,8 +297,10 @@ int RecogniserSetPhrases(Recogniser *r, const std::vector<std::string> &phrases,
         fromExtra.insert(p.word.substr(0, p.word.find('(')));
     std::vector<std::string> rest;
     for (const std::string &w : missing)
-        if (!fromExtra.count(w)) rest.push_back(w);
-    if (!rest.empty() && !r->dictPath.empty()) LookUpWords(r->dictPath.c_str(), rest, &found);
+        if (!fromExtra.count(w))
+            rest.push_back(w);
+    if (!rest.empty() && !r->dictPath.empty())
+        LookUpWords(r->dictPath.c_str(), rest, &found);
     for (const Pronunciation &p : found)
         if (ps_add_word(r->ps, p.word.c_str(), p.phones.c_str(), FALSE) >= 0)
             r->decoderWords.insert(p.word.substr(0, p.word.find('(')));
@@ -266,23 +317,27 @@ int RecogniserSetPhrases(Recogniser *r, const std::vector<std::string> &phrases,
         for (const std::string &w : phraseWords[i]) {
             if (!known(w)) {
                 ok = false;
-                if (unknownWords) unknownWords->push_back(w);
+                if (unknownWords)
+                    unknownWords->push_back(w);
             }
             joined += (joined.empty() ? "" : " ") + w;
         }
-        if (!ok) continue;
+        if (!ok)
+            continue;
         usable.push_back(phraseWords[i]);
         map.emplace(joined, phrases[i]);
         for (const std::string &w : phraseWords[i])
             decoys.push_back(w);
     }
     for (const char *d : Decoys)
-        if (known(d)) decoys.push_back(d);
+        if (known(d))
+            decoys.push_back(d);
     // Parsed here rather than by ps_set_jsgf_string, which never frees the
     // parsed grammar.
     std::string grammar = BuildGrammar(usable, decoys);
     jsgf_t *jsgf = jsgf_parse_string(grammar.c_str(), nullptr);
-    if (!jsgf) return 0;
+    if (!jsgf)
+        return 0;
     int result = -1;
     if (jsgf_rule_t *rule = jsgf_get_public_rule(jsgf)) {
         fsg_model_t *fsg = jsgf_build_fsg(jsgf, rule, ps_get_logmath(r->ps),
@@ -293,12 +348,14 @@ int RecogniserSetPhrases(Recogniser *r, const std::vector<std::string> &phrases,
         }
     }
     jsgf_grammar_free(jsgf);
-    if (result < 0) return 0;
+    if (result < 0)
+        return 0;
     r->phrases = std::move(map);
     return 1;
 }
 
-void RecogniserSetThreshold(Recogniser *r, double threshold) {
+void RecogniserSetThreshold(Recogniser *r, double threshold)
+{
     r->threshold = threshold;
 }
 
@@ -306,7 +363,8 @@ namespace {
 
 // Whole frame shifts through the detector; the rest waits for more.
 void FeedSteps(Recogniser *r, const int16_t *samples, size_t count, RecogniserCallback callback,
-               void *context) {
+               void *context)
+{
     const size_t shift = static_cast<size_t>(r->frameShift);
     while (count > 0) {
         if (!r->pending.empty() || count < shift) {
@@ -330,7 +388,8 @@ void FeedSteps(Recogniser *r, const int16_t *samples, size_t count, RecogniserCa
 // the estimate settles. A fresh detector therefore listens to the opening
 // once, forgets what it decided, and then hears the stream from its start
 // with the noise level it has learnt.
-void WarmUp(Recogniser *r) {
+void WarmUp(Recogniser *r)
+{
     const size_t shift = static_cast<size_t>(r->frameShift);
     std::vector<mfcc_t> out(static_cast<size_t>(r->maxPrespeech + 2) * r->cepSize);
     std::vector<mfcc_t *> rows(r->maxPrespeech + 2);
@@ -349,22 +408,27 @@ void WarmUp(Recogniser *r) {
 } // namespace
 
 void RecogniserFeed(Recogniser *r, const int16_t *samples, size_t count,
-                    RecogniserCallback callback, void *context) {
-    if (!r->fe) return;
+                    RecogniserCallback callback, void *context)
+{
+    if (!r->fe)
+        return;
     if (r->warm) {
         FeedSteps(r, samples, count, callback, context);
         return;
     }
     r->opening.insert(r->opening.end(), samples, samples + count);
-    if (r->opening.size() < WarmUpSamples) return;
+    if (r->opening.size() < WarmUpSamples)
+        return;
     WarmUp(r);
     std::vector<int16_t> opening;
     opening.swap(r->opening);
     FeedSteps(r, opening.data(), opening.size(), callback, context);
 }
 
-void RecogniserFlush(Recogniser *r, RecogniserCallback callback, void *context) {
-    if (!r->fe) return;
+void RecogniserFlush(Recogniser *r, RecogniserCallback callback, void *context)
+{
+    if (!r->fe)
+        return;
     if (!r->warm && !r->opening.empty()) {
         WarmUp(r);
         std::vector<int16_t> opening;
@@ -377,7 +441,8 @@ void RecogniserFlush(Recogniser *r, RecogniserCallback callback, void *context) 
         step.resize(r->frameShift, 0);
         DetectStep(r, step.data(), step.size(), callback, context);
     }
-    if (r->inSpeech) Report(r, double(r->samplesDone) / RecogniserRate, callback, context);
+    if (r->inSpeech)
+        Report(r, double(r->samplesDone) / RecogniserRate, callback, context);
     // A new stream starts with a detector that has heard nothing yet.
     fe_free(r->fe);
     r->fe = NewDetector(r);
@@ -388,6 +453,7 @@ void RecogniserFlush(Recogniser *r, RecogniserCallback callback, void *context) 
     r->samplesDone = 0;
 }
 
-int RecogniserInSpeech(const Recogniser *r) {
+int RecogniserInSpeech(const Recogniser *r)
+{
     return r->inSpeech;
 }

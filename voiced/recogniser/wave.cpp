@@ -10,20 +10,23 @@ constexpr uint16_t FormatPcm = 1;
 constexpr uint16_t FormatFloat = 3;
 constexpr uint16_t FormatExtensible = 0xFFFE;
 
-uint32_t Le(const uint8_t *p, int bytes) {
+uint32_t Le(const uint8_t *p, int bytes)
+{
     uint32_t v = 0;
     for (int i = bytes - 1; i >= 0; i--)
         v = v << 8 | p[i];
     return v;
 }
 
-void PutLe(std::vector<uint8_t> &out, uint32_t v, int bytes) {
+void PutLe(std::vector<uint8_t> &out, uint32_t v, int bytes)
+{
     for (int i = 0; i < bytes; i++)
         out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
 // One sample as a value in [-1, 1).
-double SampleValue(const uint8_t *p, uint16_t format, unsigned bits) {
+double SampleValue(const uint8_t *p, uint16_t format, unsigned bits)
+{
     if (format == FormatFloat) {
         if (bits == 32) {
             uint32_t u = Le(p, 4);
@@ -36,17 +39,20 @@ double SampleValue(const uint8_t *p, uint16_t format, unsigned bits) {
         std::memcpy(&d, &u, 8);
         return std::isfinite(d) ? d : 0.0;
     }
-    if (bits == 8) return (p[0] - 128) / 128.0;
+    if (bits == 8)
+        return (p[0] - 128) / 128.0;
     uint32_t u = Le(p, bits / 8) << (32 - bits);
     return static_cast<int32_t>(u) / 2147483648.0;
 }
 
-int16_t ToInt16(double v) {
+int16_t ToInt16(double v)
+{
     double s = std::lround(v * 32768.0);
     return static_cast<int16_t>(s > 32767 ? 32767 : s < -32768 ? -32768 : s);
 }
 
-unsigned Gcd(unsigned a, unsigned b) {
+unsigned Gcd(unsigned a, unsigned b)
+{
     while (b) {
         unsigned t = a % b;
         a = b, b = t;
@@ -56,8 +62,10 @@ unsigned Gcd(unsigned a, unsigned b) {
 
 } // namespace
 
-int ReadWave(const uint8_t *bytes, size_t size, Wave *wave) {
-    if (size < 12 || std::memcmp(bytes, "RIFF", 4) || std::memcmp(bytes + 8, "WAVE", 4)) return 0;
+int ReadWave(const uint8_t *bytes, size_t size, Wave *wave)
+{
+    if (size < 12 || std::memcmp(bytes, "RIFF", 4) || std::memcmp(bytes + 8, "WAVE", 4))
+        return 0;
     uint16_t format = 0, channels = 0, bits = 0;
     uint32_t rate = 0;
     const uint8_t *data = nullptr;
@@ -68,13 +76,15 @@ int ReadWave(const uint8_t *bytes, size_t size, Wave *wave) {
         size_t length = Le(chunk + 4, 4);
         size_t room = size - at - 8;
         if (!std::memcmp(chunk, "fmt ", 4)) {
-            if (length < 16 || length > room) return 0;
+            if (length < 16 || length > room)
+                return 0;
             format = static_cast<uint16_t>(Le(chunk + 8, 2));
             channels = static_cast<uint16_t>(Le(chunk + 10, 2));
             rate = Le(chunk + 12, 4);
             bits = static_cast<uint16_t>(Le(chunk + 22, 2));
             if (format == FormatExtensible) {
-                if (length < 40) return 0;
+                if (length < 40)
+                    return 0;
                 format = static_cast<uint16_t>(Le(chunk + 32, 2)); // sub-format GUID's first field
             }
         } else if (!std::memcmp(chunk, "data", 4)) {
@@ -82,12 +92,14 @@ int ReadWave(const uint8_t *bytes, size_t size, Wave *wave) {
             dataSize = length < room ? length : room; // a stream may leave the length unset
             break;
         }
-        if (length > room) return 0;
+        if (length > room)
+            return 0;
         at += 8 + length + (length & 1);
     }
     bool pcm = format == FormatPcm && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
     bool fp = format == FormatFloat && (bits == 32 || bits == 64);
-    if (!data || !(pcm || fp) || channels == 0 || rate == 0) return 0;
+    if (!data || !(pcm || fp) || channels == 0 || rate == 0)
+        return 0;
     size_t frameBytes = static_cast<size_t>(bits / 8) * channels;
     size_t frames = dataSize / frameBytes;
     wave->rate = rate;
@@ -102,7 +114,8 @@ int ReadWave(const uint8_t *bytes, size_t size, Wave *wave) {
 }
 
 std::vector<uint8_t> WriteWave(const int16_t *samples, size_t frames, unsigned rate,
-                               unsigned channels) {
+                               unsigned channels)
+{
     uint32_t dataBytes = static_cast<uint32_t>(frames * channels * 2);
     std::vector<uint8_t> out;
     out.reserve(44 + dataBytes);
@@ -123,17 +136,21 @@ std::vector<uint8_t> WriteWave(const int16_t *samples, size_t frames, unsigned r
     return out;
 }
 
-int SaveWave(const char *path, const int16_t *samples, size_t count, unsigned rate) {
+int SaveWave(const char *path, const int16_t *samples, size_t count, unsigned rate)
+{
     std::vector<uint8_t> bytes = WriteWave(samples, count, rate, 1);
     FILE *f = std::fopen(path, "wb");
-    if (!f) return 0;
+    if (!f)
+        return 0;
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return std::fclose(f) == 0 && ok;
 }
 
-int LoadWave16k(const char *path, std::vector<int16_t> *samples) {
+int LoadWave16k(const char *path, std::vector<int16_t> *samples)
+{
     FILE *f = std::fopen(path, "rb");
-    if (!f) return 0;
+    if (!f)
+        return 0;
     std::vector<uint8_t> bytes;
     uint8_t block[65536];
     size_t n;
@@ -141,7 +158,8 @@ int LoadWave16k(const char *path, std::vector<int16_t> *samples) {
         bytes.insert(bytes.end(), block, block + n);
     std::fclose(f);
     Wave wave;
-    if (!ReadWave(bytes.data(), bytes.size(), &wave)) return 0;
+    if (!ReadWave(bytes.data(), bytes.size(), &wave))
+        return 0;
     *samples = Resample(wave.samples.data(), wave.samples.size(), wave.rate, RecogniserRate);
     return 1;
 }
@@ -150,7 +168,8 @@ int LoadWave16k(const char *path, std::vector<int16_t> *samples) {
 // the cut-off follows the lower of the two Nyquist frequencies. For rates
 // with a small common period the filter taps are tabled per phase.
 std::vector<int16_t> Resample(const int16_t *samples, size_t count, unsigned fromRate,
-                              unsigned toRate) {
+                              unsigned toRate)
+{
     if (fromRate == toRate || fromRate == 0 || toRate == 0)
         return std::vector<int16_t>(samples, samples + count);
     const double pi = 3.14159265358979323846;
@@ -159,7 +178,8 @@ std::vector<int16_t> Resample(const int16_t *samples, size_t count, unsigned fro
     const double cutoff = 0.95 * (toRate < fromRate ? double(toRate) / fromRate : 1.0);
     const int half = static_cast<int>(std::ceil(32 / cutoff)); // taps either side
     auto tap = [&](double x) {                                 // x: distance in input samples
-        if (std::fabs(x) >= half) return 0.0;
+        if (std::fabs(x) >= half)
+            return 0.0;
         double w = 0.42 + 0.5 * std::cos(pi * x / half) + 0.08 * std::cos(2 * pi * x / half);
         double s = x == 0 ? 1.0 : std::sin(pi * cutoff * x) / (pi * cutoff * x);
         return cutoff * s * w;
@@ -181,7 +201,8 @@ std::vector<int16_t> Resample(const int16_t *samples, size_t count, unsigned fro
         double sum = 0;
         for (int k = 0; k < 2 * half; k++) {
             int64_t j = base - (half - 1) + k;
-            if (j < 0 || j >= static_cast<int64_t>(count)) continue;
+            if (j < 0 || j >= static_cast<int64_t>(count))
+                continue;
             double h =
                 tabled ? table[phase * 2 * half + k] : tap(double(phase) / up + (half - 1) - k);
             sum += h * samples[j];

@@ -35,7 +35,9 @@ namespace {
 const char *const NamedVoices = "en-us,en-us+f3,en-us+m3,en,en-gb-x-rp";
 const char *const NamedRates = "140,175,200";
 
-// Out-of-vocabulary speech: near misses of the commands, and other phrases.
+// Out-of-vocabulary speech: the first NearMisses are near misses of the
+// commands; the rest are other phrases.
+constexpr int NearMisses = 7;
 const char *const OutOfVocabulary[] = {"go",
                                        "left",
                                        "bye",
@@ -61,40 +63,48 @@ const Condition Conditions[] = {{"quiet", 0}, {"snr20", 20}, {"snr10", 10}};
 constexpr double FloorRms = 30; // the quiet noise floor, about -60 dBFS
 constexpr double PadSeconds = 0.5;
 
-std::vector<std::string> Split(const std::string &s, char sep) {
+std::vector<std::string> Split(const std::string &s, char sep)
+{
     std::vector<std::string> out;
     size_t at = 0;
     while (at <= s.size()) {
         size_t end = s.find(sep, at);
-        if (end == std::string::npos) end = s.size();
-        if (end > at) out.push_back(s.substr(at, end - at));
+        if (end == std::string::npos)
+            end = s.size();
+        if (end > at)
+            out.push_back(s.substr(at, end - at));
         at = end + 1;
     }
     return out;
 }
 
-std::string Joined(const std::string &phrase) {
+std::string Joined(const std::string &phrase)
+{
     std::string out;
     for (const std::string &w : PhraseWords(phrase))
         out += (out.empty() ? "" : " ") + w;
     return out;
 }
 
-std::string Quote(const std::string &s) {
+std::string Quote(const std::string &s)
+{
     std::string out = "'";
     for (char c : s)
         out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
 }
 
-bool Run(const std::string &command) {
+bool Run(const std::string &command)
+{
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-std::vector<std::string> ReadPhrases(const std::string &path) {
+std::vector<std::string> ReadPhrases(const std::string &path)
+{
     std::vector<std::string> phrases;
     FILE *f = std::fopen(path.c_str(), "r");
-    if (!f) return phrases;
+    if (!f)
+        return phrases;
     char line[512];
     bool rc = path.size() > 3 && path.compare(path.size() - 3, 3, ".rc") == 0;
     while (std::fgets(line, sizeof line, f)) {
@@ -118,7 +128,8 @@ struct Noise {
     std::vector<int16_t> pink; // a long stretch of pink noise, unit-ish level
     size_t at = 0;
     // The next n samples, scaled to the given RMS.
-    std::vector<double> Take(size_t n, double rms) {
+    std::vector<double> Take(size_t n, double rms)
+    {
         double sum = 0;
         for (int16_t s : pink)
             sum += double(s) * s;
@@ -131,7 +142,8 @@ struct Noise {
 };
 
 // RMS of the active part: frames within 40 dB of the loudest.
-double ActiveRms(const std::vector<int16_t> &s) {
+double ActiveRms(const std::vector<int16_t> &s)
+{
     const size_t frame = 160;
     std::vector<double> energy;
     for (size_t i = 0; i + frame <= s.size(); i += frame) {
@@ -144,12 +156,13 @@ double ActiveRms(const std::vector<int16_t> &s) {
     double sum = 0;
     size_t n = 0;
     for (double e : energy)
-        if (e > peak * 1e-4) sum += e, n++;
+        if (e > peak * 1e-4)
+            sum += e, n++;
     return n ? std::sqrt(sum / n) : 0;
 }
 
-bool WriteClip(const std::string &path, const std::vector<int16_t> &sound, double snr,
-               Noise &noise) {
+bool WriteClip(const std::string &path, const std::vector<int16_t> &sound, double snr, Noise &noise)
+{
     size_t pad = static_cast<size_t>(PadSeconds * RecogniserRate);
     std::vector<double> mix(sound.size() + 2 * pad, 0.0);
     for (size_t i = 0; i < sound.size(); i++)
@@ -182,7 +195,8 @@ const Sound NonSpeech[] = {
 };
 
 bool Synthesise(const std::string &dir, const std::vector<std::string> &commands,
-                const std::vector<std::string> &voices, const std::vector<std::string> &rates) {
+                const std::vector<std::string> &voices, const std::vector<std::string> &rates)
+{
     std::string tmp = dir + "/.work.wav";
     Noise noise;
     if (!Run("sox -R -n -r 16000 -b 16 -c 1 " + tmp + " synth 30 pinknoise vol 0.5") ||
@@ -224,7 +238,8 @@ bool Synthesise(const std::string &dir, const std::vector<std::string> &commands
         std::string sub = dir + "/" + c.name;
         mkdir(sub.c_str(), 0755);
         for (const Item &item : items)
-            if (!WriteClip(sub + "/" + item.file, item.sound, c.snr, noise)) return false;
+            if (!WriteClip(sub + "/" + item.file, item.sound, c.snr, noise))
+                return false;
     }
     return true;
 }
@@ -236,30 +251,37 @@ struct Heard {
     std::vector<std::string> strings; // keeps the heard texts alive
 };
 
-void Collect(void *context, const RecogniserUtterance &u) {
+void Collect(void *context, const RecogniserUtterance &u)
+{
     Heard *h = static_cast<Heard *>(context);
     h->strings.push_back(std::string(u.phrase) + "\n" + u.heard);
     h->utterances.push_back(u);
 }
 
-double CpuMs() {
+double CpuMs()
+{
     timespec t;
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
-std::vector<std::string> ListDir(const std::string &dir, bool folders) {
+std::vector<std::string> ListDir(const std::string &dir, bool folders)
+{
     std::vector<std::string> out;
     DIR *d = opendir(dir.c_str());
-    if (!d) return out;
+    if (!d)
+        return out;
     while (dirent *e = readdir(d)) {
         std::string name = e->d_name;
-        if (name[0] == '.') continue;
+        if (name[0] == '.')
+            continue;
         struct stat st;
-        if (stat((dir + "/" + name).c_str(), &st)) continue;
+        if (stat((dir + "/" + name).c_str(), &st))
+            continue;
         bool isDir = S_ISDIR(st.st_mode);
         bool wav = name.size() > 4 && name.compare(name.size() - 4, 4, ".wav") == 0;
-        if (folders ? isDir : (!isDir && wav)) out.push_back(name);
+        if (folders ? isDir : (!isDir && wav))
+            out.push_back(name);
     }
     closedir(d);
     std::sort(out.begin(), out.end());
@@ -268,11 +290,13 @@ std::vector<std::string> ListDir(const std::string &dir, bool folders) {
 
 struct Totals {
     int commands = 0, right = 0, oov = 0, oovAccepted = 0, noise = 0, noiseAccepted = 0;
+    int near = 0, nearAccepted = 0;
     std::vector<double> decodeMs, cpuMs;
 };
 
 void Evaluate(Recogniser *r, const std::string &dir, const std::string &name,
-              const std::vector<std::string> &phrases, FILE *tsv, Totals *all) {
+              const std::vector<std::string> &phrases, FILE *tsv, Totals *all)
+{
     std::map<std::string, std::string> byWords; // joined words -> phrase
     for (const std::string &p : phrases)
         byWords.emplace(Joined(p), p);
@@ -306,10 +330,13 @@ void Evaluate(Recogniser *r, const std::string &dir, const std::string &name,
             if (*u.phrase) {
                 got = u.phrase, acceptedCount++;
             }
-            if (u.score >= best || words.empty()) best = u.score, words = u.heard;
+            if (u.score >= best || words.empty())
+                best = u.score, words = u.heard;
         }
-        if (!heard.utterances.empty()) t.cpuMs.push_back(cpu / heard.utterances.size());
-        if (acceptedCount > 1) got = "(" + std::to_string(acceptedCount) + " commands)";
+        if (!heard.utterances.empty())
+            t.cpuMs.push_back(cpu / heard.utterances.size());
+        if (acceptedCount > 1)
+            got = "(" + std::to_string(acceptedCount) + " commands)";
         if (tsv)
             std::fprintf(tsv, "%s\t%s\t%s\t%s\t%.4f\t%d\n", name.c_str(), file.c_str(),
                          nonSpeech          ? "(non-speech)"
@@ -325,18 +352,22 @@ void Evaluate(Recogniser *r, const std::string &dir, const std::string &name,
                 confusions[expected + " -> " + (got.empty() ? "(nothing)" : got)]++;
         } else if (nonSpeech) {
             t.noise++;
-            if (!got.empty()) t.noiseAccepted++, accepted[stem + " -> " + got]++;
+            if (!got.empty())
+                t.noiseAccepted++, accepted[stem + " -> " + got]++;
         } else {
-            t.oov++;
-            if (!got.empty()) t.oovAccepted++, accepted[stem + " -> " + got]++;
+            bool isNear = std::find(OutOfVocabulary, OutOfVocabulary + NearMisses, stem) !=
+                          OutOfVocabulary + NearMisses;
+            t.oov++, t.near += isNear;
+            if (!got.empty())
+                t.oovAccepted++, t.nearAccepted += isNear, accepted[stem + " -> " + got]++;
         }
     }
     auto pct = [](int a, int b) { return b ? 100.0 * a / b : 0.0; };
     std::printf("\n== %s\n", name.c_str());
     std::printf("commands right     %5.1f%%  (%d of %d)\n", pct(t.right, t.commands), t.right,
                 t.commands);
-    std::printf("out of vocabulary  %5.1f%% accepted  (%d of %d)\n", pct(t.oovAccepted, t.oov),
-                t.oovAccepted, t.oov);
+    std::printf("out of vocabulary  %5.1f%% accepted  (%d of %d; near misses %d of %d)\n",
+                pct(t.oovAccepted, t.oov), t.oovAccepted, t.oov, t.nearAccepted, t.near);
     std::printf("non-speech         %5.1f%% accepted  (%d of %d)\n", pct(t.noiseAccepted, t.noise),
                 t.noiseAccepted, t.noise);
     for (const auto &p : perPhrase)
@@ -348,12 +379,15 @@ void Evaluate(Recogniser *r, const std::string &dir, const std::string &name,
         std::printf("  false accept     %s  x%d\n", a.first.c_str(), a.second);
     all->commands += t.commands, all->right += t.right, all->oov += t.oov;
     all->oovAccepted += t.oovAccepted, all->noise += t.noise, all->noiseAccepted += t.noiseAccepted;
+    all->near += t.near, all->nearAccepted += t.nearAccepted;
     all->decodeMs.insert(all->decodeMs.end(), t.decodeMs.begin(), t.decodeMs.end());
     all->cpuMs.insert(all->cpuMs.end(), t.cpuMs.begin(), t.cpuMs.end());
 }
 
-void PrintTimes(const char *what, std::vector<double> v) {
-    if (v.empty()) return;
+void PrintTimes(const char *what, std::vector<double> v)
+{
+    if (v.empty())
+        return;
     std::sort(v.begin(), v.end());
     double sum = 0;
     for (double x : v)
@@ -364,7 +398,8 @@ void PrintTimes(const char *what, std::vector<double> v) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     std::string voices = NamedVoices, rates = NamedRates, keep, tsvPath;
     std::string phraseFile = NELKO_SOURCE_DIR "/resources/commands.rc";
     double threshold = RecogniserDefaultThreshold;
@@ -402,7 +437,8 @@ int main(int argc, char **argv) {
         std::string dir = keep;
         if (dir.empty()) {
             char tmpl[] = "/tmp/recogniser_bench.XXXXXX";
-            if (!mkdtemp(tmpl)) return 1;
+            if (!mkdtemp(tmpl))
+                return 1;
             dir = tmpl, temporary = true;
         } else {
             mkdir(dir.c_str(), 0755);
@@ -410,7 +446,8 @@ int main(int argc, char **argv) {
         std::printf("synthesising clips in %s (voices %s; rates %s)\n", dir.c_str(), voices.c_str(),
                     rates.c_str());
         std::fflush(stdout);
-        if (!Synthesise(dir, phrases, Split(voices, ','), Split(rates, ','))) return 1;
+        if (!Synthesise(dir, phrases, Split(voices, ','), Split(rates, ',')))
+            return 1;
         folders.push_back(dir);
     }
 
@@ -429,15 +466,22 @@ int main(int argc, char **argv) {
     Totals all;
     for (const std::string &folder : folders) {
         std::vector<std::string> subs = ListDir(folder, true);
-        if (subs.empty()) Evaluate(r, folder, folder, phrases, tsv, &all);
+        if (subs.empty())
+            Evaluate(r, folder, folder, phrases, tsv, &all);
         for (const std::string &sub : subs)
             Evaluate(r, folder + "/" + sub, sub, phrases, tsv, &all);
     }
-    if (tsv) std::fclose(tsv);
-    std::printf("\n");
+    if (tsv)
+        std::fclose(tsv);
+    std::printf("\nall: commands right %.1f%%, out of vocabulary accepted %.1f%% (near misses "
+                "%.1f%%), non-speech accepted %d of %d\n",
+                all.commands ? 100.0 * all.right / all.commands : 0.0,
+                all.oov ? 100.0 * all.oovAccepted / all.oov : 0.0,
+                all.near ? 100.0 * all.nearAccepted / all.near : 0.0, all.noiseAccepted, all.noise);
     PrintTimes("decode time per utterance (wall)", all.decodeMs);
     PrintTimes("processing per utterance (CPU, incl. speech detection)", all.cpuMs);
     RecogniserDestroy(r);
-    if (temporary) Run("rm -rf " + Quote(folders[0]));
+    if (temporary)
+        Run("rm -rf " + Quote(folders[0]));
     return 0;
 }
