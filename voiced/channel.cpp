@@ -6,12 +6,15 @@
 
 namespace {
 
-bool IsControl(unsigned char c) {
+bool IsControl(unsigned char c)
+{
     return c < 0x20 || c == 0x7F;
 }
 
-bool ParseFlag(const std::string &text, bool *flag) {
-    if (text != "0" && text != "1") return false;
+bool ParseFlag(const std::string &text, bool *flag)
+{
+    if (text != "0" && text != "1")
+        return false;
     *flag = text == "1";
     return true;
 }
@@ -27,18 +30,22 @@ const NamedOutcome OutcomeNames[] = {
 
 // The fields DONE and HEARD share after the verb: seq outcome micros, then
 // the texts. HEARD carries the phrase said before the command.
-bool ParseResult(const ChannelMessage &message, bool heard, DoneNotice *notice) {
+bool ParseResult(const ChannelMessage &message, bool heard, DoneNotice *notice)
+{
     const size_t texts = heard ? 4 : 3;
-    if (message.fields.size() != 3 + texts) return false;
+    if (message.fields.size() != 3 + texts)
+        return false;
     DoneNotice read;
     if (!ParseUnsigned(message.fields[0], &read.seq) || read.seq == 0 ||
         !ParseOutcome(message.fields[1], &read.outcome) ||
         !ParseUnsigned(message.fields[2], &read.micros))
         return false;
     // Only the hub knows that no service was listening.
-    if (!heard && read.outcome == Outcome::Nobody) return false;
+    if (!heard && read.outcome == Outcome::Nobody)
+        return false;
     size_t at = 3;
-    if (heard) read.phrase = message.fields[at++];
+    if (heard)
+        read.phrase = message.fields[at++];
     read.command = message.fields[at++];
     read.application = message.fields[at++];
     read.state = message.fields[at++];
@@ -46,15 +53,18 @@ bool ParseResult(const ChannelMessage &message, bool heard, DoneNotice *notice) 
         read.application.size() > 31 || read.state.size() > 31)
         return false;
     // Only a command that ran names one.
-    if ((read.outcome == Outcome::Ran) != !read.command.empty()) return false;
+    if ((read.outcome == Outcome::Ran) != !read.command.empty())
+        return false;
     *notice = std::move(read);
     return true;
 }
 
-std::vector<std::string> ResultFields(const DoneNotice &notice, bool heard) {
+std::vector<std::string> ResultFields(const DoneNotice &notice, bool heard)
+{
     std::vector<std::string> fields = {std::to_string(notice.seq), OutcomeName(notice.outcome),
                                        std::to_string(notice.micros)};
-    if (heard) fields.push_back(notice.phrase);
+    if (heard)
+        fields.push_back(notice.phrase);
     fields.push_back(notice.command);
     fields.push_back(notice.application);
     fields.push_back(notice.state);
@@ -63,8 +73,10 @@ std::vector<std::string> ResultFields(const DoneNotice &notice, bool heard) {
 
 } // namespace
 
-bool LineReader::Feed(const char *data, size_t size, std::vector<std::string> *lines) {
-    if (broken_) return false;
+bool LineReader::Feed(const char *data, size_t size, std::vector<std::string> *lines)
+{
+    if (broken_)
+        return false;
     for (size_t i = 0; i < size; ++i) {
         const char c = data[i];
         if (c == '\n') {
@@ -81,19 +93,23 @@ bool LineReader::Feed(const char *data, size_t size, std::vector<std::string> *l
     return true;
 }
 
-bool ParseChannelLine(const std::string &line, ChannelMessage *message) {
-    if (line.size() > MaxChannelLine) return false;
+bool ParseChannelLine(const std::string &line, ChannelMessage *message)
+{
+    if (line.size() > MaxChannelLine)
+        return false;
     size_t at = 0;
     while (at < line.size() && line[at] >= 'A' && line[at] <= 'Z')
         ++at;
-    if (at == 0 || at > 16 || (at < line.size() && line[at] != '\t')) return false;
+    if (at == 0 || at > 16 || (at < line.size() && line[at] != '\t'))
+        return false;
     ChannelMessage read;
     read.verb = line.substr(0, at);
     while (at < line.size()) {
         const size_t start = at + 1; // past the tab
         size_t end = start;
         while (end < line.size() && line[end] != '\t') {
-            if (IsControl(static_cast<unsigned char>(line[end]))) return false;
+            if (IsControl(static_cast<unsigned char>(line[end])))
+                return false;
             ++end;
         }
         read.fields.push_back(line.substr(start, end - start));
@@ -103,7 +119,8 @@ bool ParseChannelLine(const std::string &line, ChannelMessage *message) {
     return true;
 }
 
-std::string FormatChannelLine(const std::string &verb, const std::vector<std::string> &fields) {
+std::string FormatChannelLine(const std::string &verb, const std::vector<std::string> &fields)
+{
     std::string line = verb;
     for (const std::string &field : fields) {
         line += '\t';
@@ -114,25 +131,32 @@ std::string FormatChannelLine(const std::string &verb, const std::vector<std::st
     return line;
 }
 
-bool ParseUnsigned(const std::string &text, uint32_t *value) {
-    if (text.empty() || text.size() > 10) return false;
+bool ParseUnsigned(const std::string &text, uint32_t *value)
+{
+    if (text.empty() || text.size() > 10)
+        return false;
     uint64_t number = 0;
     for (char c : text) {
-        if (c < '0' || c > '9') return false;
+        if (c < '0' || c > '9')
+            return false;
         number = number * 10 + (c - '0');
     }
-    if (number > UINT32_MAX || (text.size() > 1 && text[0] == '0')) return false;
+    if (number > UINT32_MAX || (text.size() > 1 && text[0] == '0'))
+        return false;
     *value = static_cast<uint32_t>(number);
     return true;
 }
 
-const char *OutcomeName(Outcome outcome) {
+const char *OutcomeName(Outcome outcome)
+{
     for (const auto &entry : OutcomeNames)
-        if (entry.outcome == outcome) return entry.name;
+        if (entry.outcome == outcome)
+            return entry.name;
     return "ignored";
 }
 
-bool ParseOutcome(const std::string &text, Outcome *outcome) {
+bool ParseOutcome(const std::string &text, Outcome *outcome)
+{
     for (const auto &entry : OutcomeNames)
         if (text == entry.name) {
             *outcome = entry.outcome;
@@ -141,25 +165,30 @@ bool ParseOutcome(const std::string &text, Outcome *outcome) {
     return false;
 }
 
-bool ParseMenuNotice(const ChannelMessage &message, MenuNotice *notice) {
+bool ParseMenuNotice(const ChannelMessage &message, MenuNotice *notice)
+{
     const auto &f = message.fields;
-    if (message.verb != "MENU" || f.size() < 5 || f.size() - 5 > MaxMenuCommands) return false;
+    if (message.verb != "MENU" || f.size() < 5 || f.size() - 5 > MaxMenuCommands)
+        return false;
     MenuNotice read;
     if (!ParseUnsigned(f[0], &read.id) || !ParseFlag(f[1], &read.active) ||
         !ParseFlag(f[2], &read.listening) || f[3].size() > 31 || f[4].size() > 31)
         return false;
-    if (read.listening && !read.active) return false;
+    if (read.listening && !read.active)
+        return false;
     read.application = f[3];
     read.state = f[4];
     for (size_t i = 5; i < f.size(); ++i) {
-        if (!IsSayablePhrase(f[i])) return false;
+        if (!IsSayablePhrase(f[i]))
+            return false;
         read.phrases.push_back(f[i]);
     }
     *notice = std::move(read);
     return true;
 }
 
-std::string FormatMenuNotice(const MenuNotice &notice) {
+std::string FormatMenuNotice(const MenuNotice &notice)
+{
     std::vector<std::string> fields = {std::to_string(notice.id), notice.active ? "1" : "0",
                                        notice.listening ? "1" : "0", notice.application,
                                        notice.state};
@@ -167,8 +196,10 @@ std::string FormatMenuNotice(const MenuNotice &notice) {
     return FormatChannelLine("MENU", fields);
 }
 
-bool ParsePhraseNotice(const ChannelMessage &message, PhraseNotice *notice) {
-    if (message.verb != "PHRASE" || message.fields.size() != 2) return false;
+bool ParsePhraseNotice(const ChannelMessage &message, PhraseNotice *notice)
+{
+    if (message.verb != "PHRASE" || message.fields.size() != 2)
+        return false;
     PhraseNotice read;
     if (!ParseUnsigned(message.fields[0], &read.seq) || read.seq == 0 ||
         !IsSayablePhrase(message.fields[1]))
@@ -178,22 +209,27 @@ bool ParsePhraseNotice(const ChannelMessage &message, PhraseNotice *notice) {
     return true;
 }
 
-std::string FormatPhraseNotice(const PhraseNotice &notice) {
+std::string FormatPhraseNotice(const PhraseNotice &notice)
+{
     return FormatChannelLine("PHRASE", {std::to_string(notice.seq), notice.phrase});
 }
 
-bool ParseDoneNotice(const ChannelMessage &message, DoneNotice *notice) {
+bool ParseDoneNotice(const ChannelMessage &message, DoneNotice *notice)
+{
     return message.verb == "DONE" && ParseResult(message, false, notice);
 }
 
-std::string FormatDoneNotice(const DoneNotice &notice) {
+std::string FormatDoneNotice(const DoneNotice &notice)
+{
     return FormatChannelLine("DONE", ResultFields(notice, false));
 }
 
-bool ParseHeardNotice(const ChannelMessage &message, DoneNotice *notice) {
+bool ParseHeardNotice(const ChannelMessage &message, DoneNotice *notice)
+{
     return message.verb == "HEARD" && ParseResult(message, true, notice);
 }
 
-std::string FormatHeardNotice(const DoneNotice &notice) {
+std::string FormatHeardNotice(const DoneNotice &notice)
+{
     return FormatChannelLine("HEARD", ResultFields(notice, true));
 }

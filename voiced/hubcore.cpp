@@ -4,68 +4,86 @@
 #include "voiced/voiced.h"
 #include <algorithm>
 
-bool HubService::Listening() const {
+bool HubService::Listening() const
+{
     for (const MenuNotice &menu : menus)
-        if (menu.listening) return true;
+        if (menu.listening)
+            return true;
     return false;
 }
 
-void HubCore::Opened(int client) {
+void HubCore::Opened(int client)
+{
     clients_.insert(client);
 }
 
-void HubCore::Closed(int client) {
-    if (!clients_.erase(client)) return;
+void HubCore::Closed(int client)
+{
+    if (!clients_.erase(client))
+        return;
     watchers_.erase(client);
     const auto service = std::find_if(services_.begin(), services_.end(),
                                       [&](const HubService &s) { return s.client == client; });
-    if (service == services_.end()) return;
+    if (service == services_.end())
+        return;
     services_.erase(service);
     for (auto it = pending_.begin(); it != pending_.end();) {
         it->second.awaiting.erase(client);
-        if (it->first == last_.seq) last_.waiting = static_cast<int>(it->second.awaiting.size());
+        if (it->first == last_.seq)
+            last_.waiting = static_cast<int>(it->second.awaiting.size());
         it = it->second.awaiting.empty() ? pending_.erase(it) : std::next(it);
     }
     link_->Changed();
     Watchers(FormatChannelLine("CHANGED", {}));
 }
 
-void HubCore::Refuse(int client, const char *why) {
+void HubCore::Refuse(int client, const char *why)
+{
     link_->Send(client, FormatChannelLine("ERROR", {why}));
     link_->Drop(client);
     Closed(client);
 }
 
-HubService *HubCore::ServiceOf(int client) {
+HubService *HubCore::ServiceOf(int client)
+{
     for (HubService &service : services_)
-        if (service.client == client) return &service;
+        if (service.client == client)
+            return &service;
     return nullptr;
 }
 
-void HubCore::Watchers(const std::string &line) {
+void HubCore::Watchers(const std::string &line)
+{
     for (int watcher : watchers_)
         link_->Send(watcher, line);
 }
 
-void HubCore::Received(int client, const std::string &line) {
-    if (!clients_.count(client)) return;
+void HubCore::Received(int client, const std::string &line)
+{
+    if (!clients_.count(client))
+        return;
     ChannelMessage message;
-    if (!ParseChannelLine(line, &message)) return Refuse(client, "malformed line");
+    if (!ParseChannelLine(line, &message))
+        return Refuse(client, "malformed line");
     Serve(client, message);
 }
 
-void HubCore::Serve(int client, const ChannelMessage &message) {
+void HubCore::Serve(int client, const ChannelMessage &message)
+{
     const std::string &verb = message.verb;
     const auto &fields = message.fields;
     if (verb == "SAY") {
-        if (fields.size() != 1) return Refuse(client, "SAY takes a phrase");
+        if (fields.size() != 1)
+            return Refuse(client, "SAY takes a phrase");
         uint32_t matching = 0;
         const uint32_t seq = Say(fields[0], &matching);
-        if (!seq) return Refuse(client, "not a phrase");
+        if (!seq)
+            return Refuse(client, "not a phrase");
         link_->Send(client,
                     FormatChannelLine("SAID", {std::to_string(seq), std::to_string(matching)}));
     } else if (verb == "LIST") {
-        if (!fields.empty()) return Refuse(client, "LIST takes nothing");
+        if (!fields.empty())
+            return Refuse(client, "LIST takes nothing");
         // As many as a line holds; a client reads no longer line.
         std::vector<std::string> phrases = ActivePhrases();
         size_t length = 0, fit = 0;
@@ -74,13 +92,16 @@ void HubCore::Serve(int client, const ChannelMessage &message) {
         phrases.resize(fit);
         link_->Send(client, FormatChannelLine("COMMANDS", phrases));
     } else if (verb == "WATCH") {
-        if (!fields.empty()) return Refuse(client, "WATCH takes nothing");
+        if (!fields.empty())
+            return Refuse(client, "WATCH takes nothing");
         watchers_.insert(client);
     } else if (verb == "SHOW") {
-        if (!fields.empty()) return Refuse(client, "SHOW takes nothing");
+        if (!fields.empty())
+            return Refuse(client, "SHOW takes nothing");
         link_->ShowWindow();
     } else if (verb == "STATUS") {
-        if (!fields.empty()) return Refuse(client, "STATUS takes nothing");
+        if (!fields.empty())
+            return Refuse(client, "STATUS takes nothing");
         std::vector<std::string> pids = {std::to_string(link_->OwnPid())};
         for (const HubService &service : services_)
             pids.push_back(std::to_string(service.pid));
@@ -89,21 +110,25 @@ void HubCore::Serve(int client, const ChannelMessage &message) {
         uint32_t pid = 0;
         if (fields.size() != 1 || !ParseUnsigned(fields[0], &pid))
             return Refuse(client, "SERVICE takes a process id");
-        if (ServiceOf(client)) return Refuse(client, "already a service");
+        if (ServiceOf(client))
+            return Refuse(client, "already a service");
         services_.push_back(HubService{client, pid, {}});
         link_->Changed();
     } else if (verb == "MENU" || verb == "DROP" || verb == "DONE") {
-        if (!ServiceOf(client)) return Refuse(client, "not a service");
+        if (!ServiceOf(client))
+            return Refuse(client, "not a service");
         ServiceMessage(client, message);
     } else {
         Refuse(client, "unknown verb");
     }
 }
 
-void HubCore::ServiceMessage(int client, const ChannelMessage &message) {
+void HubCore::ServiceMessage(int client, const ChannelMessage &message)
+{
     if (message.verb == "DONE") {
         DoneNotice done;
-        if (!ParseDoneNotice(message, &done)) return Refuse(client, "malformed DONE");
+        if (!ParseDoneNotice(message, &done))
+            return Refuse(client, "malformed DONE");
         return Finish(client, done);
     }
     HubService *service = ServiceOf(client);
@@ -117,13 +142,15 @@ void HubCore::ServiceMessage(int client, const ChannelMessage &message) {
                     menus.end());
     } else {
         MenuNotice notice;
-        if (!ParseMenuNotice(message, &notice)) return Refuse(client, "malformed MENU");
+        if (!ParseMenuNotice(message, &notice))
+            return Refuse(client, "malformed MENU");
         const auto known = std::find_if(menus.begin(), menus.end(),
                                         [&](const MenuNotice &m) { return m.id == notice.id; });
         if (known != menus.end()) {
             *known = std::move(notice);
         } else {
-            if (menus.size() >= MaxMenusPerService) return Refuse(client, "too many menus");
+            if (menus.size() >= MaxMenusPerService)
+                return Refuse(client, "too many menus");
             menus.push_back(std::move(notice));
         }
     }
@@ -131,9 +158,11 @@ void HubCore::ServiceMessage(int client, const ChannelMessage &message) {
     Watchers(FormatChannelLine("CHANGED", {}));
 }
 
-uint32_t HubCore::Say(const std::string &said, uint32_t *matching) {
+uint32_t HubCore::Say(const std::string &said, uint32_t *matching)
+{
     const std::string phrase = TrimPhrase(said);
-    if (!IsSayablePhrase(phrase)) return 0;
+    if (!IsSayablePhrase(phrase))
+        return 0;
     const uint32_t seq = nextSeq_;
     nextSeq_ = nextSeq_ == UINT32_MAX ? 1 : nextSeq_ + 1;
 
@@ -142,7 +171,8 @@ uint32_t HubCore::Say(const std::string &said, uint32_t *matching) {
     uint32_t matched = 0;
     const std::string key = PhraseKey(phrase);
     for (const HubService &service : services_) {
-        if (!service.Listening()) continue;
+        if (!service.Listening())
+            continue;
         link_->Send(service.client, FormatPhraseNotice({seq, phrase}));
         pending.awaiting.insert(service.client);
         bool has = false;
@@ -152,7 +182,8 @@ uint32_t HubCore::Say(const std::string &said, uint32_t *matching) {
                     has = has || PhraseKey(command) == key;
         matched += has;
     }
-    if (matching) *matching = matched;
+    if (matching)
+        *matching = matched;
 
     last_ = HubHeard{seq, phrase, {}, static_cast<int>(pending.awaiting.size())};
     if (pending.awaiting.empty()) {
@@ -163,17 +194,20 @@ uint32_t HubCore::Say(const std::string &said, uint32_t *matching) {
         last_.results.push_back(nobody);
         Watchers(FormatHeardNotice(nobody));
     } else {
-        if (pending_.size() >= MaxPending) pending_.erase(pending_.begin());
+        if (pending_.size() >= MaxPending)
+            pending_.erase(pending_.begin());
         pending_[seq] = std::move(pending);
     }
     link_->Changed();
     return seq;
 }
 
-void HubCore::Finish(int client, const DoneNotice &reported) {
+void HubCore::Finish(int client, const DoneNotice &reported)
+{
     const auto pending = pending_.find(reported.seq);
     // A result for a phrase this service was not given, or given up on.
-    if (pending == pending_.end() || !pending->second.awaiting.erase(client)) return;
+    if (pending == pending_.end() || !pending->second.awaiting.erase(client))
+        return;
     DoneNotice done = reported;
     done.phrase = pending->second.phrase;
     if (done.seq == last_.seq) {
@@ -181,23 +215,28 @@ void HubCore::Finish(int client, const DoneNotice &reported) {
         last_.waiting = static_cast<int>(pending->second.awaiting.size());
         link_->Changed();
     }
-    if (pending->second.awaiting.empty()) pending_.erase(pending);
+    if (pending->second.awaiting.empty())
+        pending_.erase(pending);
     Watchers(FormatHeardNotice(done));
 }
 
-bool HubCore::Listening() const {
+bool HubCore::Listening() const
+{
     for (const HubService &service : services_)
-        if (service.Listening()) return true;
+        if (service.Listening())
+            return true;
     return false;
 }
 
-std::vector<std::string> HubCore::ActivePhrases() const {
+std::vector<std::string> HubCore::ActivePhrases() const
+{
     std::vector<std::string> phrases;
     std::set<std::string> keys;
     for (const HubService &service : services_)
         for (const MenuNotice &menu : service.menus)
             if (menu.listening)
                 for (const std::string &phrase : menu.phrases)
-                    if (keys.insert(PhraseKey(phrase)).second) phrases.push_back(phrase);
+                    if (keys.insert(PhraseKey(phrase)).second)
+                        phrases.push_back(phrase);
     return phrases;
 }

@@ -6,16 +6,19 @@ namespace {
 
 // Starting the hub again is left this long, so that a hub that fails to
 // start is not started in a loop.
-constexpr DWORD HubRestartMs = 10000;
+constexpr DWORD HubRestartMs = 3000;
 
-bool HubRunning() {
+bool HubRunning()
+{
     HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, HubMutexName().c_str());
-    if (!mutex) return false;
+    if (!mutex)
+        return false;
     CloseHandle(mutex);
     return true;
 }
 
-bool StartHidden(const std::string &program) {
+bool StartHidden(const std::string &program)
+{
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -34,16 +37,20 @@ bool StartHidden(const std::string &program) {
 
 HubLink::HubLink(HWND window, std::string pipeName, std::string hubProgram)
     : window_(window), pipeName_(std::move(pipeName)), hubProgram_(std::move(hubProgram)),
-      engine_(this) {
+      engine_(this)
+{
     engine_.Start();
 }
 
-HubLink::~HubLink() {
+HubLink::~HubLink()
+{
     engine_.Stop();
 }
 
-bool HubLink::Poll() {
-    if (connection_ || pending_) return connection_ != 0;
+bool HubLink::Poll()
+{
+    if (connection_ || pending_)
+        return connection_ != 0;
     HANDLE pipe = OpenPipe(pipeName_, 0);
     if (pipe != INVALID_HANDLE_VALUE) {
         pending_ = engine_.Adopt(pipe);
@@ -58,33 +65,42 @@ bool HubLink::Poll() {
     return false;
 }
 
-void HubLink::Send(const std::string &line) {
-    if (connection_) engine_.Send(connection_, line);
+void HubLink::Send(const std::string &line)
+{
+    if (connection_)
+        engine_.Send(connection_, line);
 }
 
-void HubLink::OnOpened(int id) {
+void HubLink::OnOpened(int id)
+{
     if (id == pending_) {
         connection_ = id;
         pending_ = 0;
     }
 }
 
-void HubLink::OnClosed(int id) {
-    if (id == connection_) connection_ = 0;
-    if (id == pending_) pending_ = 0;
+void HubLink::OnClosed(int id)
+{
+    if (id == connection_)
+        connection_ = 0;
+    if (id == pending_)
+        pending_ = 0;
 }
 
 // The engine's thread: everything goes to the window, in order.
-void HubLink::Opened(int id) {
+void HubLink::Opened(int id)
+{
     PostMessageA(window_, LinkOpenedMessage, id, 0);
 }
 
-void HubLink::Line(int id, std::string line) {
+void HubLink::Line(int id, std::string line)
+{
     auto *posted = new HubLine{std::move(line), MicrosecondsNow()};
     if (!PostMessageA(window_, LinkLineMessage, id, reinterpret_cast<LPARAM>(posted)))
         delete posted;
 }
 
-void HubLink::Closed(int id) {
+void HubLink::Closed(int id)
+{
     PostMessageA(window_, LinkClosedMessage, id, 0);
 }

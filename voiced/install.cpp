@@ -15,27 +15,32 @@ constexpr DWORD UseSpeechListening = 2;
 const char AddedUseSpeech[] = "NelkoAddedUseSpeech";
 const char AddedVoiceKey[] = "NelkoAddedVoiceKey";
 
-std::string ProgramPath() {
+std::string ProgramPath()
+{
     char path[MAX_PATH];
     const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
     return std::string(path, n < MAX_PATH ? n : 0);
 }
 
-DWORD SetText(HKEY key, const char *name, const std::string &text) {
+DWORD SetText(HKEY key, const char *name, const std::string &text)
+{
     return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
                           static_cast<DWORD>(text.size() + 1));
 }
 
-DWORD SetNumber(HKEY key, const char *name, DWORD value) {
+DWORD SetNumber(HKEY key, const char *name, DWORD value)
+{
     return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value),
                           sizeof value);
 }
 
-DWORD GetNumber(HKEY root, const char *path, const char *name, DWORD *value) {
+DWORD GetNumber(HKEY root, const char *path, const char *name, DWORD *value)
+{
     DWORD size = sizeof *value, type = 0;
     HKEY key;
     DWORD error = RegOpenKeyExA(root, path, 0, KEY_READ, &key);
-    if (error != ERROR_SUCCESS) return error;
+    if (error != ERROR_SUCCESS)
+        return error;
     error = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE *>(value), &size);
     RegCloseKey(key);
     if (error == ERROR_SUCCESS && (type != REG_DWORD || size != sizeof *value))
@@ -44,11 +49,14 @@ DWORD GetNumber(HKEY root, const char *path, const char *name, DWORD *value) {
 }
 
 // Deletes a key and everything under it.
-DWORD DeleteTree(HKEY root, const std::string &path) {
+DWORD DeleteTree(HKEY root, const std::string &path)
+{
     HKEY key;
     DWORD error = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | KEY_WRITE, &key);
-    if (error == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
-    if (error != ERROR_SUCCESS) return error;
+    if (error == ERROR_FILE_NOT_FOUND)
+        return ERROR_SUCCESS;
+    if (error != ERROR_SUCCESS)
+        return error;
     char child[256];
     for (;;) {
         DWORD size = sizeof child;
@@ -56,18 +64,21 @@ DWORD DeleteTree(HKEY root, const std::string &path) {
             ERROR_SUCCESS)
             break;
         error = DeleteTree(key, child);
-        if (error != ERROR_SUCCESS) break;
+        if (error != ERROR_SUCCESS)
+            break;
     }
     RegCloseKey(key);
     return error == ERROR_SUCCESS ? RegDeleteKeyA(root, path.c_str()) : error;
 }
 
 // Calls DllRegisterServer or DllUnregisterServer of the proxy/stub DLL.
-DWORD CallProxyDll(const char *entry) {
+DWORD CallProxyDll(const char *entry)
+{
     std::string path = ProgramPath();
     path = path.substr(0, path.find_last_of("\\/") + 1) + ProxyDll;
     HMODULE dll = LoadLibraryA(path.c_str());
-    if (!dll) return GetLastError();
+    if (!dll)
+        return GetLastError();
     typedef HRESULT(STDAPICALLTYPE * Entry)();
     Entry call = reinterpret_cast<Entry>(reinterpret_cast<void *>(GetProcAddress(dll, entry)));
     const HRESULT result = call ? call() : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
@@ -77,12 +88,14 @@ DWORD CallProxyDll(const char *entry) {
 
 // UseSpeech 2 when the user has no value; never overwrites one. Reports what
 // it added.
-DWORD AddUseSpeech(bool *addedKey, bool *addedValue) {
+DWORD AddUseSpeech(bool *addedKey, bool *addedValue)
+{
     HKEY key;
     DWORD disposition = 0;
     DWORD error = RegCreateKeyExA(HKEY_CURRENT_USER, VoiceKey, 0, nullptr, 0, KEY_READ | KEY_WRITE,
                                   nullptr, &key, &disposition);
-    if (error != ERROR_SUCCESS) return error;
+    if (error != ERROR_SUCCESS)
+        return error;
     *addedKey = disposition == REG_CREATED_NEW_KEY;
     *addedValue = false;
     if (RegQueryValueExA(key, UseSpeechValue, nullptr, nullptr, nullptr, nullptr) ==
@@ -96,7 +109,8 @@ DWORD AddUseSpeech(bool *addedKey, bool *addedValue) {
 
 } // namespace
 
-DWORD RegisterService() {
+DWORD RegisterService()
+{
     // What an earlier registration added stays recorded as added.
     DWORD addedBefore = 0, keyBefore = 0;
     GetNumber(HKEY_CLASSES_ROOT, ClassKey, AddedUseSpeech, &addedBefore);
@@ -105,7 +119,8 @@ DWORD RegisterService() {
     HKEY key;
     DWORD error = RegCreateKeyExA(HKEY_CLASSES_ROOT, ClassKey, 0, nullptr, 0, KEY_WRITE, nullptr,
                                   &key, nullptr);
-    if (error != ERROR_SUCCESS) return error;
+    if (error != ERROR_SUCCESS)
+        return error;
     error = SetText(key, nullptr, ClassName);
     HKEY server;
     if (error == ERROR_SUCCESS)
@@ -116,15 +131,20 @@ DWORD RegisterService() {
         RegCloseKey(server);
     }
     bool addedKey = false, addedValue = false;
-    if (error == ERROR_SUCCESS) error = AddUseSpeech(&addedKey, &addedValue);
-    if (error == ERROR_SUCCESS) error = SetNumber(key, AddedUseSpeech, addedBefore || addedValue);
-    if (error == ERROR_SUCCESS) error = SetNumber(key, AddedVoiceKey, keyBefore || addedKey);
+    if (error == ERROR_SUCCESS)
+        error = AddUseSpeech(&addedKey, &addedValue);
+    if (error == ERROR_SUCCESS)
+        error = SetNumber(key, AddedUseSpeech, addedBefore || addedValue);
+    if (error == ERROR_SUCCESS)
+        error = SetNumber(key, AddedVoiceKey, keyBefore || addedKey);
     RegCloseKey(key);
-    if (error == ERROR_SUCCESS) error = CallProxyDll("DllRegisterServer");
+    if (error == ERROR_SUCCESS)
+        error = CallProxyDll("DllRegisterServer");
     return error;
 }
 
-DWORD UnregisterService() {
+DWORD UnregisterService()
+{
     DWORD addedValue = 0, addedKey = 0, useSpeech = 0;
     GetNumber(HKEY_CLASSES_ROOT, ClassKey, AddedUseSpeech, &addedValue);
     GetNumber(HKEY_CLASSES_ROOT, ClassKey, AddedVoiceKey, &addedKey);
@@ -146,7 +166,8 @@ DWORD UnregisterService() {
             RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
                              nullptr, nullptr, nullptr, nullptr);
             RegCloseKey(key);
-            if (subkeys == 0 && values == 0) RegDeleteKeyA(HKEY_CURRENT_USER, VoiceKey);
+            if (subkeys == 0 && values == 0)
+                RegDeleteKeyA(HKEY_CURRENT_USER, VoiceKey);
         }
     }
     const DWORD proxies = CallProxyDll("DllUnregisterServer");

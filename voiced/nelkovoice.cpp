@@ -36,18 +36,22 @@ LONG ServerLocks;
 
 // Revokes the class object first, so that no client is handed a server on
 // its way out, then ends the loop.
-void Shutdown() {
-    if (!Revoked && ClassCookie) CoRevokeClassObject(ClassCookie);
+void Shutdown()
+{
+    if (!Revoked && ClassCookie)
+        CoRevokeClassObject(ClassCookie);
     Revoked = true;
     PostQuitMessage(0);
 }
 
 VoiceService Service({
     [](const std::string &line) {
-        if (Link) Link->Send(line);
+        if (Link)
+            Link->Send(line);
     },
     [] {
-        if (ServerLocks == 0) Shutdown();
+        if (ServerLocks == 0)
+            Shutdown();
     },
     [] {
         ClientDied = true;
@@ -57,10 +61,13 @@ VoiceService Service({
 
 class ClassFactory final : public IClassFactory {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override {
-        if (!object) return E_POINTER;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
+    {
+        if (!object)
+            return E_POINTER;
         *object = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
+        if (iid != IID_IUnknown && iid != IID_IClassFactory)
+            return E_NOINTERFACE;
         *object = static_cast<IClassFactory *>(this);
         return S_OK;
     }
@@ -70,29 +77,40 @@ class ClassFactory final : public IClassFactory {
     // One client per process. Wine hands a single-use class object to later
     // clients as well, so the first object made revokes it; a client that
     // slipped in before that is told to activate again.
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID iid, void **object) override {
-        if (object) *object = nullptr;
-        if (outer) return CLASS_E_NOAGGREGATION;
-        if (Served) return CO_E_SERVER_STOPPING;
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID iid, void **object) override
+    {
+        if (object)
+            *object = nullptr;
+        if (outer)
+            return CLASS_E_NOAGGREGATION;
+        if (Served)
+            return CO_E_SERVER_STOPPING;
         const HRESULT result = Service.NewObject(iid, object);
-        if (FAILED(result)) return result;
+        if (FAILED(result))
+            return result;
         Served = true;
-        if (!Revoked) CoRevokeClassObject(ClassCookie);
+        if (!Revoked)
+            CoRevokeClassObject(ClassCookie);
         Revoked = true;
-        if (Window) KillTimer(Window, IdleTimer);
+        if (Window)
+            KillTimer(Window, IdleTimer);
         return result;
     }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override
+    {
         ServerLocks += lock ? 1 : -1;
-        if (!lock && ServerLocks == 0 && Service.Objects() == 0) Shutdown();
+        if (!lock && ServerLocks == 0 && Service.Objects() == 0)
+            Shutdown();
         return S_OK;
     }
 };
 ClassFactory Factory;
 
-void OnLinkLine(int id, HubLink::HubLine *line) {
+void OnLinkLine(int id, HubLink::HubLine *line)
+{
     std::unique_ptr<HubLink::HubLine> owned(line);
-    if (!Link || !Link->Connected()) return;
+    if (!Link || !Link->Connected())
+        return;
     (void)id;
     ChannelMessage message;
     PhraseNotice phrase;
@@ -101,14 +119,17 @@ void OnLinkLine(int id, HubLink::HubLine *line) {
         Service.Phrase(phrase.seq, phrase.phrase, line->arrived);
 }
 
-void OnLinkOpened(int id) {
+void OnLinkOpened(int id)
+{
     Link->OnOpened(id);
-    if (!Link->Connected()) return;
+    if (!Link->Connected())
+        return;
     Link->Send(FormatChannelLine("SERVICE", {std::to_string(GetCurrentProcessId())}));
     Service.PublishAll();
 }
 
-LRESULT CALLBACK ServiceWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK ServiceWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
     switch (message) {
     case HubLink::LinkOpenedMessage: OnLinkOpened(static_cast<int>(wParam)); return 0;
     case HubLink::LinkLineMessage:
@@ -127,18 +148,22 @@ LRESULT CALLBACK ServiceWindowProc(HWND window, UINT message, WPARAM wParam, LPA
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-HWND CreateServiceWindow(HINSTANCE instance) {
+HWND CreateServiceWindow(HINSTANCE instance)
+{
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = ServiceWindowProc;
     windowClass.hInstance = instance;
     windowClass.lpszClassName = "NelkoVoiceService";
-    if (!RegisterClassA(&windowClass)) return nullptr;
+    if (!RegisterClassA(&windowClass))
+        return nullptr;
     return CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                            instance, nullptr);
 }
 
-int Serve(HINSTANCE instance) {
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+int Serve(HINSTANCE instance)
+{
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+        return 1;
     // First thing: a client's CoCreateInstance waits for this.
     if (FAILED(CoRegisterClassObject(CLSID_VCmd, &Factory, CLSCTX_LOCAL_SERVER, REGCLS_SINGLEUSE,
                                      &ClassCookie))) {
@@ -161,19 +186,23 @@ int Serve(HINSTANCE instance) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    if (!Revoked) CoRevokeClassObject(ClassCookie);
+    if (!Revoked)
+        CoRevokeClassObject(ClassCookie);
     // A dead client's proxies cannot be released politely: leave at once.
-    if (ClientDied) ExitProcess(0);
+    if (ClientDied)
+        ExitProcess(0);
     CoUninitialize();
     return 0;
 }
 
-void Print(FILE *stream, const std::string &text) {
+void Print(FILE *stream, const std::string &text)
+{
     fputs(text.c_str(), stream);
     fflush(stream);
 }
 
-int Say(int argc, char **argv) {
+int Say(int argc, char **argv)
+{
     std::string phrase;
     for (int i = 2; i < argc; ++i)
         phrase += (i > 2 ? " " : "") + std::string(argv[i]);
@@ -193,7 +222,8 @@ int Say(int argc, char **argv) {
     return message.fields[1] == "0" ? NotListened : Done;
 }
 
-int List() {
+int List()
+{
     PipeClient hub;
     std::string reply;
     ChannelMessage message;
@@ -207,25 +237,31 @@ int List() {
     return message.fields.empty() ? NotListened : Done;
 }
 
-bool IsSwitch(const char *arg, const char *name) {
+bool IsSwitch(const char *arg, const char *name)
+{
     return (arg[0] == '/' || arg[0] == '-') && lstrcmpiA(arg + 1, name) == 0;
 }
 
 } // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
     const int argc = __argc;
     char **argv = __argv;
-    if (argc >= 2 && IsSwitch(argv[1], "Embedding")) return Serve(instance);
+    if (argc >= 2 && IsSwitch(argv[1], "Embedding"))
+        return Serve(instance);
     if (argc == 2 && IsSwitch(argv[1], "regserver")) {
         const DWORD error = RegisterService();
         if (error)
             Print(stderr, "nelkovoice: registration failed, error " + std::to_string(error) + "\n");
         return static_cast<int>(error);
     }
-    if (argc == 2 && IsSwitch(argv[1], "unregserver")) return static_cast<int>(UnregisterService());
-    if (argc >= 3 && IsSwitch(argv[1], "say")) return Say(argc, argv);
-    if (argc == 2 && IsSwitch(argv[1], "list")) return List();
+    if (argc == 2 && IsSwitch(argv[1], "unregserver"))
+        return static_cast<int>(UnregisterService());
+    if (argc >= 3 && IsSwitch(argv[1], "say"))
+        return Say(argc, argv);
+    if (argc == 2 && IsSwitch(argv[1], "list"))
+        return List();
     Print(stderr, "use: nelkovoice.exe /regserver | /unregserver | /say PHRASE | /list\n");
     return Usage;
 }

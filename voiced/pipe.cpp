@@ -8,34 +8,41 @@ namespace {
 constexpr DWORD PipeBuffer = 64 * 1024;
 constexpr DWORD ReadChunk = 16 * 1024;
 
-std::string ProgramFolder() {
+std::string ProgramFolder()
+{
     char path[MAX_PATH];
     const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string folder(path, n < MAX_PATH ? n : 0);
     return folder.substr(0, folder.find_last_of("\\/") + 1);
 }
 
-DWORD SessionId() {
+DWORD SessionId()
+{
     DWORD session = 0;
-    if (!ProcessIdToSessionId(GetCurrentProcessId(), &session)) session = 0;
+    if (!ProcessIdToSessionId(GetCurrentProcessId(), &session))
+        session = 0;
     return session;
 }
 
 } // namespace
 
-std::string HubPipeName() {
+std::string HubPipeName()
+{
     return "\\\\.\\pipe\\NelkoVoiceHub-" + std::to_string(SessionId());
 }
 
-std::string HubMutexName() {
+std::string HubMutexName()
+{
     return "Local\\NelkoVoiceHub";
 }
 
-std::string HubProgramPath() {
+std::string HubProgramPath()
+{
     return ProgramFolder() + "Feedback.exe";
 }
 
-uint64_t MicrosecondsNow() {
+uint64_t MicrosecondsNow()
+{
     static LARGE_INTEGER frequency = [] {
         LARGE_INTEGER f;
         QueryPerformanceFrequency(&f);
@@ -64,17 +71,20 @@ struct PipeEngine::Connection {
     std::string outgoing;
     size_t written = 0;
 
-    Connection() {
+    Connection()
+    {
         read.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         write.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     }
-    ~Connection() {
+    ~Connection()
+    {
         CloseHandle(read.hEvent);
         CloseHandle(write.hEvent);
     }
 };
 
-HANDLE PipeEngine::NewInstance(bool first) {
+HANDLE PipeEngine::NewInstance(bool first)
+{
     const DWORD open =
         PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
     HANDLE pipe = CreateNamedPipeA(name_.c_str(), open,
@@ -90,27 +100,34 @@ HANDLE PipeEngine::NewInstance(bool first) {
 
 PipeEngine::PipeEngine(Events *events) : events_(events) {}
 
-PipeEngine::~PipeEngine() {
+PipeEngine::~PipeEngine()
+{
     Stop();
 }
 
-bool PipeEngine::Listen(const std::string &name) {
+bool PipeEngine::Listen(const std::string &name)
+{
     name_ = name;
     listener_ = NewInstance(true);
-    if (listener_ == INVALID_HANDLE_VALUE) return false;
+    if (listener_ == INVALID_HANDLE_VALUE)
+        return false;
     accept_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     return accept_.hEvent != nullptr;
 }
 
-bool PipeEngine::Start() {
+bool PipeEngine::Start()
+{
     wake_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!wake_) return false;
+    if (!wake_)
+        return false;
     thread_ = std::thread([this] { Run(); });
     return true;
 }
 
-void PipeEngine::Stop() {
-    if (!thread_.joinable()) return;
+void PipeEngine::Stop()
+{
+    if (!thread_.joinable())
+        return;
     {
         std::lock_guard<std::mutex> hold(lock_);
         stop_ = true;
@@ -121,7 +138,8 @@ void PipeEngine::Stop() {
     wake_ = nullptr;
 }
 
-int PipeEngine::Adopt(HANDLE pipe) {
+int PipeEngine::Adopt(HANDLE pipe)
+{
     std::lock_guard<std::mutex> hold(lock_);
     const int id = nextId_++;
     requests_.push_back({Request::Adopt, id, pipe, {}});
@@ -129,21 +147,25 @@ int PipeEngine::Adopt(HANDLE pipe) {
     return id;
 }
 
-void PipeEngine::Send(int id, std::string line) {
+void PipeEngine::Send(int id, std::string line)
+{
     std::lock_guard<std::mutex> hold(lock_);
     requests_.push_back({Request::Send, id, nullptr, std::move(line)});
     SetEvent(wake_);
 }
 
-void PipeEngine::Close(int id) {
+void PipeEngine::Close(int id)
+{
     std::lock_guard<std::mutex> hold(lock_);
     requests_.push_back({Request::Close, id, nullptr, {}});
     SetEvent(wake_);
 }
 
 // Waits for a client on the listening instance; true while one is awaited.
-bool PipeEngine::Accept() {
-    if (listener_ == INVALID_HANDLE_VALUE) return false;
+bool PipeEngine::Accept()
+{
+    if (listener_ == INVALID_HANDLE_VALUE)
+        return false;
     ResetEvent(accept_.hEvent);
     // A client that came before the wait is connected already; the
     // OVERLAPPED then reports nothing.
@@ -151,14 +173,17 @@ bool PipeEngine::Accept() {
     if (!connectedAlready_) {
         const DWORD error = GetLastError();
         connectedAlready_ = error == ERROR_PIPE_CONNECTED;
-        if (!connectedAlready_ && error != ERROR_IO_PENDING) return false;
+        if (!connectedAlready_ && error != ERROR_IO_PENDING)
+            return false;
     }
-    if (connectedAlready_) SetEvent(accept_.hEvent);
+    if (connectedAlready_)
+        SetEvent(accept_.hEvent);
     accepting_ = true;
     return true;
 }
 
-void PipeEngine::Take(int id, HANDLE pipe) {
+void PipeEngine::Take(int id, HANDLE pipe)
+{
     if (connections_.size() >= MaxConnections) {
         CloseHandle(pipe);
         return;
@@ -171,8 +196,10 @@ void PipeEngine::Take(int id, HANDLE pipe) {
     StartRead(*connections_.back());
 }
 
-void PipeEngine::StartRead(Connection &c) {
-    if (c.closing || c.reading) return;
+void PipeEngine::StartRead(Connection &c)
+{
+    if (c.closing || c.reading)
+        return;
     if (ReadFile(c.pipe, c.buffer, sizeof c.buffer, nullptr, &c.read) ||
         GetLastError() == ERROR_IO_PENDING) {
         c.reading = true;
@@ -182,17 +209,20 @@ void PipeEngine::StartRead(Connection &c) {
     c.queue.clear();
 }
 
-void PipeEngine::FinishRead(Connection &c) {
+void PipeEngine::FinishRead(Connection &c)
+{
     DWORD got = 0;
     if (!GetOverlappedResult(c.pipe, &c.read, &got, FALSE)) {
-        if (GetLastError() == ERROR_IO_INCOMPLETE) return;
+        if (GetLastError() == ERROR_IO_INCOMPLETE)
+            return;
         c.reading = false;
         c.closing = true;
         c.queue.clear();
         return;
     }
     c.reading = false;
-    if (c.closing) return;
+    if (c.closing)
+        return;
     std::vector<std::string> lines;
     const bool ok = c.lines.Feed(c.buffer, got, &lines);
     for (std::string &line : lines)
@@ -205,7 +235,8 @@ void PipeEngine::FinishRead(Connection &c) {
     StartRead(c);
 }
 
-void PipeEngine::StartWrite(Connection &c) {
+void PipeEngine::StartWrite(Connection &c)
+{
     while (!c.writing && (!c.queue.empty() || c.written < c.outgoing.size())) {
         if (c.written >= c.outgoing.size()) {
             c.outgoing = std::move(c.queue.front());
@@ -226,10 +257,12 @@ void PipeEngine::StartWrite(Connection &c) {
     }
 }
 
-void PipeEngine::FinishWrite(Connection &c) {
+void PipeEngine::FinishWrite(Connection &c)
+{
     DWORD done = 0;
     if (!GetOverlappedResult(c.pipe, &c.write, &done, FALSE)) {
-        if (GetLastError() == ERROR_IO_INCOMPLETE) return;
+        if (GetLastError() == ERROR_IO_INCOMPLETE)
+            return;
         c.writing = false;
         c.closing = true;
         c.queue.clear();
@@ -242,12 +275,15 @@ void PipeEngine::FinishWrite(Connection &c) {
     StartWrite(c);
 }
 
-void PipeEngine::Shut(Connection &c) {
+void PipeEngine::Shut(Connection &c)
+{
     if (c.reading || c.writing) {
         CancelIo(c.pipe);
         DWORD ignored;
-        if (c.reading) GetOverlappedResult(c.pipe, &c.read, &ignored, TRUE);
-        if (c.writing) GetOverlappedResult(c.pipe, &c.write, &ignored, TRUE);
+        if (c.reading)
+            GetOverlappedResult(c.pipe, &c.read, &ignored, TRUE);
+        if (c.writing)
+            GetOverlappedResult(c.pipe, &c.write, &ignored, TRUE);
         c.reading = c.writing = false;
     }
     FlushFileBuffers(c.pipe);
@@ -257,11 +293,14 @@ void PipeEngine::Shut(Connection &c) {
     events_->Closed(c.id);
 }
 
-void PipeEngine::Handle(Request &request) {
-    if (request.kind == Request::Adopt) return Take(request.id, request.pipe);
+void PipeEngine::Handle(Request &request)
+{
+    if (request.kind == Request::Adopt)
+        return Take(request.id, request.pipe);
     auto it = std::find_if(connections_.begin(), connections_.end(),
                            [&](const auto &c) { return c->id == request.id; });
-    if (it == connections_.end()) return;
+    if (it == connections_.end())
+        return;
     Connection &c = **it;
     if (request.kind == Request::Close) {
         // What was queued before is still written; a read in flight is
@@ -269,7 +308,8 @@ void PipeEngine::Handle(Request &request) {
         c.closing = true;
         return StartWrite(c);
     }
-    if (c.closing) return;
+    if (c.closing)
+        return;
     c.queued += request.line.size();
     c.queue.push_back(std::move(request.line));
     if (c.queued > MaxQueuedBytes) { // a peer that does not read
@@ -281,8 +321,10 @@ void PipeEngine::Handle(Request &request) {
     StartWrite(c);
 }
 
-void PipeEngine::Run() {
-    if (listener_ != INVALID_HANDLE_VALUE) Accept();
+void PipeEngine::Run()
+{
+    if (listener_ != INVALID_HANDLE_VALUE)
+        Accept();
     for (;;) {
         std::deque<Request> requests;
         bool stop;
@@ -291,7 +333,8 @@ void PipeEngine::Run() {
             requests.swap(requests_);
             stop = stop_;
         }
-        if (stop) break;
+        if (stop)
+            break;
         for (Request &request : requests)
             Handle(request);
 
@@ -338,10 +381,13 @@ void PipeEngine::Run() {
             Accept();
         }
         std::vector<HANDLE> waits = {wake_};
-        if (accepting_) waits.push_back(accept_.hEvent);
+        if (accepting_)
+            waits.push_back(accept_.hEvent);
         for (auto &c : connections_) {
-            if (c->reading) waits.push_back(c->read.hEvent);
-            if (c->writing) waits.push_back(c->write.hEvent);
+            if (c->reading)
+                waits.push_back(c->read.hEvent);
+            if (c->writing)
+                waits.push_back(c->write.hEvent);
         }
         const bool lost = !name_.empty() && listener_ == INVALID_HANDLE_VALUE;
         WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE,
@@ -359,23 +405,28 @@ void PipeEngine::Run() {
         GetOverlappedResult(listener_, &accept_, &ignored, TRUE);
         accepting_ = false;
     }
-    if (listener_ != INVALID_HANDLE_VALUE) CloseHandle(listener_);
+    if (listener_ != INVALID_HANDLE_VALUE)
+        CloseHandle(listener_);
     listener_ = INVALID_HANDLE_VALUE;
-    if (accept_.hEvent) CloseHandle(accept_.hEvent);
+    if (accept_.hEvent)
+        CloseHandle(accept_.hEvent);
     accept_.hEvent = nullptr;
 }
 
 // ---------------------------------------------------------------------------
 
-HANDLE OpenPipe(const std::string &name, DWORD timeoutMs) {
+HANDLE OpenPipe(const std::string &name, DWORD timeoutMs)
+{
     const DWORD start = GetTickCount();
     for (;;) {
         HANDLE pipe = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-        if (pipe != INVALID_HANDLE_VALUE) return pipe;
+        if (pipe != INVALID_HANDLE_VALUE)
+            return pipe;
         const DWORD error = GetLastError();
         const DWORD waited = GetTickCount() - start;
-        if (waited >= timeoutMs) return INVALID_HANDLE_VALUE;
+        if (waited >= timeoutMs)
+            return INVALID_HANDLE_VALUE;
         if (error == ERROR_PIPE_BUSY)
             WaitNamedPipeA(name.c_str(), timeoutMs - waited);
         else
@@ -383,25 +434,32 @@ HANDLE OpenPipe(const std::string &name, DWORD timeoutMs) {
     }
 }
 
-bool PipeClient::Connect(const std::string &name, DWORD timeoutMs) {
+bool PipeClient::Connect(const std::string &name, DWORD timeoutMs)
+{
     Disconnect();
     pipe_ = OpenPipe(name, timeoutMs);
-    if (pipe_ == INVALID_HANDLE_VALUE) return false;
+    if (pipe_ == INVALID_HANDLE_VALUE)
+        return false;
     event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     reader_ = LineReader();
     lines_.clear();
     return event_ != nullptr;
 }
 
-void PipeClient::Disconnect() {
-    if (pipe_ != INVALID_HANDLE_VALUE) CloseHandle(pipe_);
-    if (event_) CloseHandle(event_);
+void PipeClient::Disconnect()
+{
+    if (pipe_ != INVALID_HANDLE_VALUE)
+        CloseHandle(pipe_);
+    if (event_)
+        CloseHandle(event_);
     pipe_ = INVALID_HANDLE_VALUE;
     event_ = nullptr;
 }
 
-bool PipeClient::Send(const std::string &line) {
-    if (pipe_ == INVALID_HANDLE_VALUE) return false;
+bool PipeClient::Send(const std::string &line)
+{
+    if (pipe_ == INVALID_HANDLE_VALUE)
+        return false;
     size_t at = 0;
     while (at < line.size()) {
         OVERLAPPED ov = {};
@@ -411,16 +469,19 @@ bool PipeClient::Send(const std::string &line) {
                        &ov) &&
             GetLastError() != ERROR_IO_PENDING)
             return false;
-        if (!GetOverlappedResult(pipe_, &ov, &done, TRUE)) return false;
+        if (!GetOverlappedResult(pipe_, &ov, &done, TRUE))
+            return false;
         at += done;
     }
     return true;
 }
 
-bool PipeClient::ReadLine(std::string *line, DWORD timeoutMs) {
+bool PipeClient::ReadLine(std::string *line, DWORD timeoutMs)
+{
     const DWORD start = GetTickCount();
     while (lines_.empty()) {
-        if (pipe_ == INVALID_HANDLE_VALUE) return false;
+        if (pipe_ == INVALID_HANDLE_VALUE)
+            return false;
         char buffer[4096];
         OVERLAPPED ov = {};
         ov.hEvent = event_;
@@ -435,14 +496,18 @@ bool PipeClient::ReadLine(std::string *line, DWORD timeoutMs) {
             GetOverlappedResult(pipe_, &ov, &got, TRUE);
             // A read that completed while being cancelled still counts.
             std::vector<std::string> late;
-            if (got) reader_.Feed(buffer, got, &late);
+            if (got)
+                reader_.Feed(buffer, got, &late);
             lines_.insert(lines_.end(), late.begin(), late.end());
-            if (lines_.empty()) return false;
+            if (lines_.empty())
+                return false;
             break;
         }
-        if (!GetOverlappedResult(pipe_, &ov, &got, FALSE)) return false;
+        if (!GetOverlappedResult(pipe_, &ov, &got, FALSE))
+            return false;
         std::vector<std::string> read;
-        if (!reader_.Feed(buffer, got, &read)) return false;
+        if (!reader_.Feed(buffer, got, &read))
+            return false;
         lines_.insert(lines_.end(), read.begin(), read.end());
     }
     *line = std::move(lines_.front());

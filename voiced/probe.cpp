@@ -2,8 +2,9 @@
 // tests and the benchmark.
 //
 //   voiceprobe.exe window OUT        the feedback window's status line, its
-//                                    command list (one row a line) and what it
-//                                    last heard, into the file OUT
+//                                    command list (one row a line, then where
+//                                    the row is on the screen) and what it last
+//                                    heard, into the file OUT
 //   voiceprobe.exe bench COUNT OUT   the latency and burst benchmark (below)
 //
 // The benchmark says "Random" COUNT times one after another, each once the
@@ -24,7 +25,8 @@ const char BenchPhrase[] = "Random";
 
 struct Report {
     FILE *file;
-    void Line(const std::string &text) {
+    void Line(const std::string &text)
+    {
         fputs((text + "\n").c_str(), file);
         fputs((text + "\n").c_str(), stdout);
         fflush(stdout);
@@ -33,9 +35,11 @@ struct Report {
 
 // Every listbox row, the status and the last heard text, read from the
 // window of another process.
-int DumpWindow(Report &out) {
+int DumpWindow(Report &out)
+{
     HWND window = FindWindowA(nullptr, "Voice Commands Feedback");
-    if (!window) return 2;
+    if (!window)
+        return 2;
     char text[512];
     for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         GetClassNameA(child, text, sizeof text);
@@ -45,12 +49,28 @@ int DumpWindow(Report &out) {
             // Wide: the rows cross the process boundary as Unicode.
             wchar_t row[256];
             for (LRESULT i = 0; i < count; ++i) {
-                if (SendMessageW(child, LB_GETTEXTLEN, i, 0) >= LRESULT(256)) continue;
+                if (SendMessageW(child, LB_GETTEXTLEN, i, 0) >= LRESULT(256))
+                    continue;
                 const LRESULT n = SendMessageW(child, LB_GETTEXT, i, reinterpret_cast<LPARAM>(row));
                 const int size = WideCharToMultiByte(CP_ACP, 0, row, n > 0 ? int(n) : 0, text,
                                                      sizeof text - 1, nullptr, nullptr);
-                out.Line("row\t" + std::string(text, size > 0 ? size : 0));
+                const std::string label(text, size > 0 ? size : 0);
+                out.Line("row\t" + label);
+                RECT item = {};
+                if (SendMessageW(child, LB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&item)) !=
+                    LB_ERR) {
+                    // Near the row's left end, where its text is.
+                    POINT at = {item.left + 16, (item.top + item.bottom) / 2};
+                    ClientToScreen(child, &at);
+                    out.Line("at\t" + label + "\t" + std::to_string(at.x) + "\t" +
+                             std::to_string(at.y));
+                }
             }
+        } else if (lstrcmpiA(kind.c_str(), "Edit") == 0) {
+            RECT box;
+            GetWindowRect(child, &box);
+            out.Line("edit\t" + std::to_string(box.left + 16) + "\t" +
+                     std::to_string((box.top + box.bottom) / 2));
         } else if (lstrcmpiA(kind.c_str(), "Static") == 0) {
             GetWindowTextA(child, text, sizeof text);
             out.Line("text\t" + std::string(text));
@@ -61,26 +81,32 @@ int DumpWindow(Report &out) {
 }
 
 // The committed private memory of a process, 0 when it cannot be read.
-SIZE_T PrivateBytes(DWORD pid) {
+SIZE_T PrivateBytes(DWORD pid)
+{
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-    if (!process) return 0;
+    if (!process)
+        return 0;
     PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof counters;
     SIZE_T bytes = 0;
-    if (GetProcessMemoryInfo(process, &counters, sizeof counters)) bytes = counters.PagefileUsage;
+    if (GetProcessMemoryInfo(process, &counters, sizeof counters))
+        bytes = counters.PagefileUsage;
     CloseHandle(process);
     return bytes;
 }
 
 class Bench {
   public:
-    bool Start() {
-        if (!hub_.Connect(HubPipeName(), ReplyMs)) return false;
+    bool Start()
+    {
+        if (!hub_.Connect(HubPipeName(), ReplyMs))
+            return false;
         if (!hub_.Send(FormatChannelLine("WATCH", {})) ||
             !hub_.Send(FormatChannelLine("STATUS", {})))
             return false;
         ChannelMessage status;
-        if (!Await("STATUS", &status) || status.fields.size() < 2) return false;
+        if (!Await("STATUS", &status) || status.fields.size() < 2)
+            return false;
         ParseUnsigned(status.fields[0], &hubPid_);
         ParseUnsigned(status.fields[1], &servicePid_);
         return true;
@@ -88,16 +114,20 @@ class Bench {
 
     // One phrase, its result awaited: the service's and the round trip's
     // microseconds, or false.
-    bool SayOne(const char *phrase, uint32_t *service, uint32_t *roundTrip, Outcome *outcome) {
+    bool SayOne(const char *phrase, uint32_t *service, uint32_t *roundTrip, Outcome *outcome)
+    {
         const uint64_t start = MicrosecondsNow();
-        if (!hub_.Send(FormatChannelLine("SAY", {phrase}))) return false;
+        if (!hub_.Send(FormatChannelLine("SAY", {phrase})))
+            return false;
         ChannelMessage said;
         uint32_t seq = 0;
-        if (!Await("SAID", &said) || !ParseUnsigned(said.fields[0], &seq)) return false;
+        if (!Await("SAID", &said) || !ParseUnsigned(said.fields[0], &seq))
+            return false;
         DoneNotice heard;
         do {
             ChannelMessage message;
-            if (!Await("HEARD", &message) || !ParseHeardNotice(message, &heard)) return false;
+            if (!Await("HEARD", &message) || !ParseHeardNotice(message, &heard))
+                return false;
         } while (heard.seq != seq);
         *roundTrip = static_cast<uint32_t>(MicrosecondsNow() - start);
         *service = heard.micros;
@@ -106,15 +136,18 @@ class Bench {
     }
 
     // COUNT phrases sent at once; true when every one ran.
-    bool Burst(int count, double *seconds) {
+    bool Burst(int count, double *seconds)
+    {
         const uint64_t start = MicrosecondsNow();
         for (int i = 0; i < count; ++i)
-            if (!hub_.Send(FormatChannelLine("SAY", {BenchPhrase}))) return false;
+            if (!hub_.Send(FormatChannelLine("SAY", {BenchPhrase})))
+                return false;
         int said = 0, ran = 0;
         while (said < count || ran < count) {
             std::string line;
             ChannelMessage message;
-            if (!hub_.ReadLine(&line, ReplyMs) || !ParseChannelLine(line, &message)) return false;
+            if (!hub_.ReadLine(&line, ReplyMs) || !ParseChannelLine(line, &message))
+                return false;
             DoneNotice heard;
             if (message.verb == "SAID")
                 ++said;
@@ -131,18 +164,22 @@ class Bench {
     DWORD HubPid() const { return hubPid_; }
 
   private:
-    bool Await(const char *verb, ChannelMessage *message) {
+    bool Await(const char *verb, ChannelMessage *message)
+    {
         for (;;) {
             std::string line;
-            if (!hub_.ReadLine(&line, ReplyMs) || !ParseChannelLine(line, message)) return false;
-            if (message->verb == verb) return true;
+            if (!hub_.ReadLine(&line, ReplyMs) || !ParseChannelLine(line, message))
+                return false;
+            if (message->verb == verb)
+                return true;
         }
     }
     PipeClient hub_;
     uint32_t hubPid_ = 0, servicePid_ = 0;
 };
 
-std::string Figures(std::vector<uint32_t> micros) {
+std::string Figures(std::vector<uint32_t> micros)
+{
     std::sort(micros.begin(), micros.end());
     auto at = [&](double q) {
         return micros[std::min(micros.size() - 1, static_cast<size_t>(q * micros.size()))] / 1000.0;
@@ -154,7 +191,8 @@ std::string Figures(std::vector<uint32_t> micros) {
     return text;
 }
 
-int RunBench(int count, Report &out) {
+int RunBench(int count, Report &out)
+{
     Bench bench;
     if (!bench.Start()) {
         out.Line("error\tno hub or no service");
@@ -163,7 +201,8 @@ int RunBench(int count, Report &out) {
     uint32_t service = 0, roundTrip = 0;
     Outcome outcome;
     for (int i = 0; i < 20; ++i) // warm-up
-        if (!bench.SayOne(BenchPhrase, &service, &roundTrip, &outcome)) return 2;
+        if (!bench.SayOne(BenchPhrase, &service, &roundTrip, &outcome))
+            return 2;
 
     for (const char *phrase : {BenchPhrase, "no such command"}) {
         std::vector<uint32_t> inService, trip;
@@ -202,7 +241,8 @@ int RunBench(int count, Report &out) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     if (argc < 3) {
         fputs("use: voiceprobe window OUT | voiceprobe bench COUNT OUT\n", stderr);
         return 3;
@@ -210,7 +250,8 @@ int main(int argc, char **argv) {
     const std::string mode = argv[1];
     const char *path = argv[argc - 1];
     FILE *file = fopen(path, "wb");
-    if (!file) return 3;
+    if (!file)
+        return 3;
     Report out{file};
     int result = 3;
     if (mode == "window" && argc == 3)

@@ -7,7 +7,8 @@
 namespace {
 
 // Fills a menu name record from the menu's own texts.
-VCMDNAMEA NameOf(const ServiceMenu &menu) {
+VCMDNAMEA NameOf(const ServiceMenu &menu)
+{
     VCMDNAMEA name = {};
     memcpy(name.szApplication, menu.application.data(),
            std::min(menu.application.size(), sizeof name.szApplication - 1));
@@ -16,7 +17,8 @@ VCMDNAMEA NameOf(const ServiceMenu &menu) {
 }
 
 // A name field is text only when it ends inside the field.
-template <size_t N> bool Terminated(const char (&field)[N]) {
+template <size_t N> bool Terminated(const char (&field)[N])
+{
     return memchr(field, 0, N) != nullptr;
 }
 
@@ -26,12 +28,15 @@ template <size_t N> bool Terminated(const char (&field)[N]) {
 // interface on the same object.
 class VoiceCommandObject final : public IVoiceCmdA, public IVCmdAttributesA, public IVCmdDialogsA {
   public:
-    explicit VoiceCommandObject(VoiceService *service) : service_(service) {
+    explicit VoiceCommandObject(VoiceService *service) : service_(service)
+    {
         service_->ObjectMade();
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override {
-        if (!object) return E_POINTER;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
+    {
+        if (!object)
+            return E_POINTER;
         *object = nullptr;
         if (iid == IID_IUnknown || iid == IID_IVoiceCmdA)
             *object = static_cast<IVoiceCmdA *>(this);
@@ -45,7 +50,8 @@ class VoiceCommandObject final : public IVoiceCmdA, public IVCmdAttributesA, pub
         return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
+    ULONG STDMETHODCALLTYPE Release() override
+    {
         const ULONG left = --references_;
         if (left == 0) {
             VoiceService *service = service_;
@@ -57,16 +63,19 @@ class VoiceCommandObject final : public IVoiceCmdA, public IVCmdAttributesA, pub
 
     // IVoiceCmdA
     HRESULT STDMETHODCALLTYPE Register(const char *site, IUnknown *notify, GUID iid, DWORD flags,
-                                       VCMDSITEINFOA *) override {
+                                       VCMDSITEINFOA *) override
+    {
         if (!notify) {
             service_->SetSink(nullptr);
             return S_OK;
         }
-        if (iid != IID_IVCmdNotifySinkA) return E_NOINTERFACE;
+        if (iid != IID_IVCmdNotifySinkA)
+            return E_NOINTERFACE;
         IVCmdNotifySinkA *sink = nullptr;
         const HRESULT result =
             notify->QueryInterface(IID_IVCmdNotifySinkA, reinterpret_cast<void **>(&sink));
-        if (FAILED(result) || !sink) return FAILED(result) ? result : E_NOINTERFACE;
+        if (FAILED(result) || !sink)
+            return FAILED(result) ? result : E_NOINTERFACE;
         service_->SetSink(sink);
         sink->Release();
         service_->site_ = site ? std::string(site, strnlen(site, MAX_PATH)) : std::string();
@@ -79,12 +88,15 @@ class VoiceCommandObject final : public IVoiceCmdA, public IVCmdAttributesA, pub
 
     // IVCmdAttributesA
     HRESULT STDMETHODCALLTYPE Reserved3() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AwakeStateGet(DWORD *awake) override {
-        if (!awake) return E_POINTER;
+    HRESULT STDMETHODCALLTYPE AwakeStateGet(DWORD *awake) override
+    {
+        if (!awake)
+            return E_POINTER;
         *awake = service_->core_.awake;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE AwakeStateSet(DWORD awake) override {
+    HRESULT STDMETHODCALLTYPE AwakeStateSet(DWORD awake) override
+    {
         service_->core_.awake = awake != 0;
         service_->PublishAll();
         return S_OK;
@@ -93,12 +105,15 @@ class VoiceCommandObject final : public IVoiceCmdA, public IVCmdAttributesA, pub
     HRESULT STDMETHODCALLTYPE Reserved8() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Reserved9() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Reserved10() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE EnabledGet(DWORD *enabled) override {
-        if (!enabled) return E_POINTER;
+    HRESULT STDMETHODCALLTYPE EnabledGet(DWORD *enabled) override
+    {
+        if (!enabled)
+            return E_POINTER;
         *enabled = service_->core_.enabled;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE EnabledSet(DWORD enabled) override {
+    HRESULT STDMETHODCALLTYPE EnabledSet(DWORD enabled) override
+    {
         service_->core_.enabled = enabled != 0;
         service_->PublishAll();
         return S_OK;
@@ -113,21 +128,26 @@ class VoiceCommandObject final : public IVoiceCmdA, public IVCmdAttributesA, pub
 // A voice menu as one holder sees it; several objects may open one menu.
 class VoiceMenuObject final : public IVCmdMenuA {
   public:
-    VoiceMenuObject(VoiceService *service, uint32_t menu) : service_(service), menu_(menu) {
+    VoiceMenuObject(VoiceService *service, uint32_t menu) : service_(service), menu_(menu)
+    {
         service_->ObjectMade();
         ++Holders(menu_);
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override {
-        if (!object) return E_POINTER;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
+    {
+        if (!object)
+            return E_POINTER;
         *object = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IVCmdMenuA) return E_NOINTERFACE;
+        if (iid != IID_IUnknown && iid != IID_IVCmdMenuA)
+            return E_NOINTERFACE;
         *object = static_cast<IVCmdMenuA *>(this);
         AddRef();
         return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
+    ULONG STDMETHODCALLTYPE Release() override
+    {
         const ULONG left = --references_;
         if (left == 0) {
             VoiceService *service = service_;
@@ -138,7 +158,8 @@ class VoiceMenuObject final : public IVCmdMenuA {
                 ServiceMenu *kept = service->core_.Menu(menu);
                 const bool temporary = kept && kept->temporary;
                 service->core_.CloseMenu(menu, true);
-                if (temporary) service->Dropped(menu);
+                if (temporary)
+                    service->Dropped(menu);
             }
             service->ObjectGone();
         }
@@ -151,20 +172,25 @@ class VoiceMenuObject final : public IVCmdMenuA {
     HRESULT STDMETHODCALLTYPE Reserved6() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Reserved7() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Reserved8() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Add(DWORD count, SDATA data, DWORD *first) override {
+    HRESULT STDMETHODCALLTYPE Add(DWORD count, SDATA data, DWORD *first) override
+    {
         uint32_t start = 0;
         if (!service_->core_.Add(menu_, data.pData, data.dwSize, count, &start))
             return E_INVALIDARG;
-        if (first) *first = start;
-        if (ServiceMenu *menu = service_->core_.Menu(menu_)) service_->Publish(*menu);
+        if (first)
+            *first = start;
+        if (ServiceMenu *menu = service_->core_.Menu(menu_))
+            service_->Publish(*menu);
         return S_OK;
     }
 
   private:
     ~VoiceMenuObject() = default;
-    HRESULT SetActive(bool active) {
+    HRESULT SetActive(bool active)
+    {
         ServiceMenu *menu = service_->core_.Menu(menu_);
-        if (!menu) return E_UNEXPECTED;
+        if (!menu)
+            return E_UNEXPECTED;
         const bool changed = menu->active != active;
         menu->active = active;
         if (changed) {
@@ -174,7 +200,8 @@ class VoiceMenuObject final : public IVCmdMenuA {
         return S_OK;
     }
     // How many menu objects hold each menu.
-    static ULONG &Holders(uint32_t menu) {
+    static ULONG &Holders(uint32_t menu)
+    {
         static std::map<uint32_t, ULONG> holders; // ids are never reused
         return holders[menu];
     }
@@ -185,10 +212,13 @@ class VoiceMenuObject final : public IVCmdMenuA {
 };
 
 HRESULT STDMETHODCALLTYPE VoiceCommandObject::MenuCreate(VCMDNAMEA *name, LANGUAGEA *language,
-                                                         DWORD flags, IVCmdMenuA **menu) {
-    if (!menu) return E_POINTER;
+                                                         DWORD flags, IVCmdMenuA **menu)
+{
+    if (!menu)
+        return E_POINTER;
     *menu = nullptr;
-    if (!name || !language) return E_POINTER;
+    if (!name || !language)
+        return E_POINTER;
     if (!Terminated(name->szApplication) || !Terminated(name->szState) ||
         !Terminated(language->szDialect))
         return E_INVALIDARG;
@@ -201,99 +231,130 @@ HRESULT STDMETHODCALLTYPE VoiceCommandObject::MenuCreate(VCMDNAMEA *name, LANGUA
         return E_OUTOFMEMORY;
     }
     *menu = object;
-    if (ServiceMenu *made = service_->core_.Menu(id)) service_->Publish(*made);
+    if (ServiceMenu *made = service_->core_.Menu(id))
+        service_->Publish(*made);
     return S_OK;
 }
 
 // ---------------------------------------------------------------------------
 
-IVoiceCmdA *VoiceService::NewObject() {
+IVoiceCmdA *VoiceService::NewObject()
+{
     return new (std::nothrow) VoiceCommandObject(this);
 }
 
-HRESULT VoiceService::NewObject(REFIID iid, void **object) {
-    if (!object) return E_POINTER;
+HRESULT VoiceService::NewObject(REFIID iid, void **object)
+{
+    if (!object)
+        return E_POINTER;
     *object = nullptr;
     IVoiceCmdA *made = NewObject();
-    if (!made) return E_OUTOFMEMORY;
+    if (!made)
+        return E_OUTOFMEMORY;
     const HRESULT result = made->QueryInterface(iid, object);
     made->Release();
     return result;
 }
 
-void VoiceService::ObjectGone() {
-    if (--objects_ != 0) return;
+void VoiceService::ObjectGone()
+{
+    if (--objects_ != 0)
+        return;
     SetSink(nullptr); // the client let go of everything, the sink included
-    if (hooks_.lastRelease) hooks_.lastRelease();
+    if (hooks_.lastRelease)
+        hooks_.lastRelease();
 }
 
-void VoiceService::SetSink(IVCmdNotifySinkA *sink) {
-    if (sink) sink->AddRef();
+void VoiceService::SetSink(IVCmdNotifySinkA *sink)
+{
+    if (sink)
+        sink->AddRef();
     IVCmdNotifySinkA *old = sink_;
     sink_ = sink;
-    if (!sink) queue_.Clear();
-    if (old) old->Release();
+    if (!sink)
+        queue_.Clear();
+    if (old)
+        old->Release();
 }
 
-void VoiceService::Tell(const std::string &line) {
-    if (hooks_.publish) hooks_.publish(line);
+void VoiceService::Tell(const std::string &line)
+{
+    if (hooks_.publish)
+        hooks_.publish(line);
 }
 
-void VoiceService::Publish(const ServiceMenu &menu) {
+void VoiceService::Publish(const ServiceMenu &menu)
+{
     Tell(FormatMenuNotice(core_.Notice(menu)));
 }
 
-void VoiceService::PublishAll() {
+void VoiceService::PublishAll()
+{
     for (const auto &menu : core_.Menus())
         Publish(*menu);
 }
 
-void VoiceService::Dropped(uint32_t menu) {
+void VoiceService::Dropped(uint32_t menu)
+{
     Tell(FormatChannelLine("DROP", {std::to_string(menu)}));
 }
 
-void VoiceService::MenuActivated(const ServiceMenu &menu) {
+void VoiceService::MenuActivated(const ServiceMenu &menu)
+{
     Event event{Event::MenuActivate, 0, {}, 0, NameOf(menu), menu.active};
     Post(std::move(event));
 }
 
-void VoiceService::Phrase(uint32_t seq, const std::string &phrase, uint64_t arrived) {
+void VoiceService::Phrase(uint32_t seq, const std::string &phrase, uint64_t arrived)
+{
     Post(Event{Event::Phrase, seq, phrase, arrived, {}, FALSE});
 }
 
-void VoiceService::Ping() {
-    if (!sink_ || queue_.Busy() || queue_.Waiting()) return;
+void VoiceService::Ping()
+{
+    if (!sink_ || queue_.Busy() || queue_.Waiting())
+        return;
     Post(Event{Event::Ping, 0, {}, 0, {}, FALSE});
 }
 
-void VoiceService::Post(Event event) {
+void VoiceService::Post(Event event)
+{
     queue_.Post(std::move(event), [this](Event &e) { Deliver(e); });
 }
 
-bool VoiceService::Check(HRESULT result) {
-    if (gone_) return false;
-    if (!ClientGone(static_cast<uint32_t>(result))) return SUCCEEDED(result);
+bool VoiceService::Check(HRESULT result)
+{
+    if (gone_)
+        return false;
+    if (!ClientGone(static_cast<uint32_t>(result)))
+        return SUCCEEDED(result);
     // The client's process is gone: its references will never be released.
     gone_ = true;
     queue_.Clear();
     IVCmdNotifySinkA *dead = sink_;
     sink_ = nullptr;
-    if (dead) dead->Release();
-    if (hooks_.clientGone) hooks_.clientGone();
+    if (dead)
+        dead->Release();
+    if (hooks_.clientGone)
+        hooks_.clientGone();
     return false;
 }
 
-void VoiceService::Deliver(Event &event) {
+void VoiceService::Deliver(Event &event)
+{
     // The sink stays alive through the call even if the client registers
     // another one meanwhile.
     IVCmdNotifySinkA *sink = gone_ ? nullptr : sink_;
     if (event.kind == Event::Phrase) {
-        if (sink) sink->AddRef();
+        if (sink)
+            sink->AddRef();
         DeliverPhrase(sink, event);
-        if (sink) sink->Release();
+        if (sink)
+            sink->Release();
         return;
     }
-    if (!sink) return;
+    if (!sink)
+        return;
     sink->AddRef();
     if (event.kind == Event::Ping)
         Check(sink->VUMeter(0));
@@ -302,7 +363,8 @@ void VoiceService::Deliver(Event &event) {
     sink->Release();
 }
 
-void VoiceService::DeliverPhrase(IVCmdNotifySinkA *sink, Event &event) {
+void VoiceService::DeliverPhrase(IVCmdNotifySinkA *sink, Event &event)
+{
     DoneNotice done;
     done.seq = event.seq;
     uint64_t recognised = 0; // when CommandRecognize or CommandOther returned
@@ -326,7 +388,8 @@ void VoiceService::DeliverPhrase(IVCmdNotifySinkA *sink, Event &event) {
             ok = Check(sink->CommandOther(&name, &phrase[0]));
         }
         recognised = MicrosecondsNow();
-        if (ok) ok = Check(sink->UtteranceEnd());
+        if (ok)
+            ok = Check(sink->UtteranceEnd());
         if (!ok) {
             done.outcome = Outcome::Failed;
             done.command.clear();

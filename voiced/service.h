@@ -32,9 +32,6 @@ class VoiceService {
     void Ping();
     // Every menu to the hub (after connecting).
     void PublishAll();
-    bool HasSink() const { return sink_ != nullptr; }
-    bool Busy() const { return queue_.Busy(); }
-    ServiceCore &Core() { return core_; }
 
   private:
     friend class VoiceCommandObject;
@@ -64,6 +61,8 @@ class VoiceService {
     Hooks hooks_;
     ServiceCore core_;
     IVCmdNotifySinkA *sink_ = nullptr;
+    // Register's site and flags, kept as given: every notification is sent
+    // whatever the flags ask for (Nelko asks for all of them).
     std::string site_;
     DWORD notifyFlags_ = 0;
     SerialQueue<Event> queue_;
@@ -72,7 +71,8 @@ class VoiceService {
 };
 
 // Copies a name field that need not hold its terminating zero.
-template <size_t N> std::string FieldText(const char (&field)[N]) {
+template <size_t N> std::string FieldText(const char (&field)[N])
+{
     size_t n = 0;
     while (n < N && field[n])
         ++n;

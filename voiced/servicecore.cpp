@@ -4,13 +4,18 @@
 
 namespace {
 
-bool SameName(const std::string &a, const std::string &b) {
-    if (a.size() != b.size()) return false;
+bool SameName(const std::string &a, const std::string &b)
+{
+    if (a.size() != b.size())
+        return false;
     for (size_t i = 0; i < a.size(); ++i) {
         unsigned char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
-        if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
-        if (x != y) return false;
+        if (x >= 'A' && x <= 'Z')
+            x += 'a' - 'A';
+        if (y >= 'A' && y <= 'Z')
+            y += 'a' - 'A';
+        if (x != y)
+            return false;
     }
     return true;
 }
@@ -18,7 +23,8 @@ bool SameName(const std::string &a, const std::string &b) {
 } // namespace
 
 uint32_t ServiceCore::OpenMenu(const std::string &application, const std::string &state,
-                               uint16_t language, const std::string &dialect, bool temporary) {
+                               uint16_t language, const std::string &dialect, bool temporary)
+{
     for (const auto &menu : menus_)
         if (SameName(menu->application, application) && SameName(menu->state, state))
             return menu->id;
@@ -33,44 +39,58 @@ uint32_t ServiceCore::OpenMenu(const std::string &application, const std::string
     return menus_.back()->id;
 }
 
-void ServiceCore::CloseMenu(uint32_t id, bool lastHolder) {
+void ServiceCore::CloseMenu(uint32_t id, bool lastHolder)
+{
     for (auto it = menus_.begin(); it != menus_.end(); ++it)
         if ((*it)->id == id) {
-            if (lastHolder && (*it)->temporary) menus_.erase(it);
+            if (lastHolder && (*it)->temporary)
+                menus_.erase(it);
             return;
         }
 }
 
-ServiceMenu *ServiceCore::Menu(uint32_t id) {
+ServiceMenu *ServiceCore::Menu(uint32_t id)
+{
     for (const auto &menu : menus_)
-        if (menu->id == id) return menu.get();
+        if (menu->id == id)
+            return menu.get();
     return nullptr;
 }
 
 int ServiceCore::Add(uint32_t id, const uint8_t *block, size_t size, uint32_t count,
-                     uint32_t *first) {
+                     uint32_t *first)
+{
     ServiceMenu *menu = Menu(id);
-    if (!menu || count > MaxMenuCommands - menu->commands.size()) return 0;
+    if (!menu || count > MaxMenuCommands - menu->commands.size())
+        return 0;
     const size_t before = menu->commands.size();
-    if (!ReadCommandBlock(block, size, count, &menu->commands)) return 0;
+    if (!ReadCommandBlock(block, size, count, &menu->commands))
+        return 0;
     *first = static_cast<uint32_t>(before + 1);
     return 1;
 }
 
-bool ServiceCore::Listening() const {
-    if (!enabled || !awake) return false;
+bool ServiceCore::Listening() const
+{
+    if (!enabled || !awake)
+        return false;
     for (const auto &menu : menus_)
-        if (menu->active) return true;
+        if (menu->active)
+            return true;
     return false;
 }
 
-Recognition ServiceCore::Recognise(const std::string &phrase) const {
+Recognition ServiceCore::Recognise(const std::string &phrase) const
+{
     Recognition result;
-    if (!Listening()) return result;
+    if (!Listening())
+        return result;
     const std::string key = PhraseKey(phrase);
     for (const auto &menu : menus_) {
-        if (!menu->active) continue;
-        if (!result.menu) result.menu = menu.get();
+        if (!menu->active)
+            continue;
+        if (!result.menu)
+            result.menu = menu.get();
         for (const VoiceCommand &command : menu->commands)
             if (PhraseKey(command.phrase) == key) {
                 result.outcome = Outcome::Ran;
@@ -83,7 +103,8 @@ Recognition ServiceCore::Recognise(const std::string &phrase) const {
     return result;
 }
 
-MenuNotice ServiceCore::Notice(const ServiceMenu &menu) const {
+MenuNotice ServiceCore::Notice(const ServiceMenu &menu) const
+{
     MenuNotice notice;
     notice.id = menu.id;
     notice.active = menu.active;
@@ -95,7 +116,8 @@ MenuNotice ServiceCore::Notice(const ServiceMenu &menu) const {
     return notice;
 }
 
-bool ClientGone(uint32_t result) {
+bool ClientGone(uint32_t result)
+{
     switch (result) {
     case 0x800706BA: // RPC_S_SERVER_UNAVAILABLE: its end of the channel is gone
     case 0x800706BE: // RPC_S_CALL_FAILED

@@ -227,9 +227,11 @@ class ServiceCore {
 // out) waits and is delivered, in order, when the current one has returned.
 template <class Event> class SerialQueue {
   public:
-    template <class Deliver> void Post(Event event, Deliver deliver) {
+    template <class Deliver> void Post(Event event, Deliver deliver)
+    {
         queue_.push_back(std::move(event));
-        if (busy_) return;
+        if (busy_)
+            return;
         busy_ = true;
         while (!queue_.empty()) {
             Event next = std::move(queue_.front());

@@ -178,6 +178,16 @@ class Voice : public ::testing::Test {
                << "moved by " << after.x - before.x << "," << after.y - before.y << ", expected "
                << dx << "," << dy;
     }
+    // Escape on the figure (the keyboard follows the pointer); the exit code.
+    int Escape()
+    {
+        int x, y;
+        nelko->PointOnFigure(&x, &y);
+        session.MovePointer(x, y);
+        Session::Sleep(100);
+        session.Key(nelko->window(), XK_Escape);
+        return nelko->Exit();
+    }
     bool ServiceEnds(int timeoutMs)
     {
         return session.WaitFor([] { return WineProcesses("nelkovoice.exe").empty(); }, timeoutMs);
@@ -288,7 +298,8 @@ TEST_F(Voice, ClickedAndTypedInTheFeedbackWindow)
     for (unsigned long key : {XK_g, XK_o, XK_space, XK_r, XK_i, XK_g, XK_h, XK_t, XK_Return})
         session.Key(feedback, key);
     EXPECT_TRUE(Moved(before, 96, 0));
-    session.Key(nelko->window(), XK_Escape);
+    // The feedback window has the keyboard now.
+    ASSERT_EQ(Say("Bye Bye"), 0);
     EXPECT_EQ(nelko->Exit(), 0);
 }
 
@@ -307,8 +318,7 @@ TEST_F(Voice, AboutBoxHoldsLaterPhrasesUntilItCloses)
     session.Key(box, XK_Escape);
     EXPECT_TRUE(session.WaitFor([&] { return !session.Mapped(box); }, 5000));
     EXPECT_TRUE(Moved(before, 96, 0));
-    session.Key(nelko->window(), XK_Escape);
-    EXPECT_EQ(nelko->Exit(), 0);
+    EXPECT_EQ(Escape(), 0);
 }
 
 TEST_F(Voice, KilledServiceLeavesNelkoRunningAndTheNextNelkoGetsOne)
@@ -324,16 +334,14 @@ TEST_F(Voice, KilledServiceLeavesNelkoRunningAndTheNextNelkoGetsOne)
     const Rect before = nelko->Where();
     nelko->Pick(GoRight);
     EXPECT_TRUE(Moved(before, 96, 0)) << "the menu still works";
-    session.Key(nelko->window(), XK_Escape);
-    EXPECT_EQ(nelko->Exit(), 0);
+    EXPECT_EQ(Escape(), 0);
 
     // A new Nelko gets a service of its own, and it listens.
     StartNelko();
     const Rect start = nelko->Where();
     ASSERT_EQ(Say("Go Left"), 0);
     EXPECT_TRUE(Moved(start, -96, 0));
-    session.Key(nelko->window(), XK_Escape);
-    EXPECT_EQ(nelko->Exit(), 0);
+    EXPECT_EQ(Escape(), 0);
     EXPECT_TRUE(ServiceEnds(5000));
 }
 
@@ -343,6 +351,27 @@ TEST_F(Voice, KilledNelkoEndsItsService)
     ASSERT_EQ(WineProcesses("nelkovoice.exe").size(), 1u);
     kill(nelko->pid(), SIGKILL);
     EXPECT_TRUE(ServiceEnds(8000)) << "the service did not notice its client had died";
+}
+
+// The hub killed: the service starts another and publishes its menu again.
+TEST_F(Voice, KilledHubComesBackWithTheMenus)
+{
+    StartNelko();
+    std::vector<pid_t> hubs = WineProcesses("Feedback.exe");
+    ASSERT_EQ(hubs.size(), 1u);
+    kill(hubs[0], SIGKILL);
+    const pid_t killed = hubs[0];
+    ASSERT_TRUE(session.WaitFor(
+        [&] {
+            const std::vector<pid_t> now = WineProcesses("Feedback.exe");
+            return std::find(now.begin(), now.end(), killed) == now.end();
+        },
+        5000));
+    ASSERT_TRUE(Listening()) << "no hub lists Nelko's commands again";
+    const Rect before = nelko->Where();
+    ASSERT_EQ(Say("Go Left"), 0);
+    EXPECT_TRUE(Moved(before, -96, 0));
+    EXPECT_EQ(Escape(), 0);
 }
 
 // UseSpeech 0: Nelko starts the feedback program hidden and waits for its
@@ -407,8 +436,7 @@ TEST_F(Voice, InstallationKeepsTheUsersSettingAndRemovesOnlyWhatItAdded)
         20000);
     ASSERT_TRUE(listed) << "the menu is shown, recognition off";
     EXPECT_EQ(Say("Go Left"), 1) << "no listening menu has it";
-    session.Key(nelko->window(), XK_Escape);
-    EXPECT_EQ(nelko->Exit(), 0);
+    EXPECT_EQ(Escape(), 0);
     ASSERT_EQ(Program("nelkovoice.exe", {"/unregserver"}), 0);
     EXPECT_TRUE(RegistryHas(voiceKey, "UseSpeech")) << "the user's value stays";
 
@@ -432,8 +460,7 @@ TEST_F(Voice, DISABLED_Benchmark)
         session.Start("voiceprobe.exe", {"bench", count ? count : "1000", "Z:" + out}), 600000);
     printf("%s", ReadFile(out).c_str());
     EXPECT_EQ(result, 0);
-    session.Key(nelko->window(), XK_Escape);
-    EXPECT_EQ(nelko->Exit(), 0);
+    EXPECT_EQ(Escape(), 0);
 }
 
 } // namespace

@@ -4,13 +4,15 @@
 
 namespace {
 
-std::vector<std::string> FeedAll(LineReader &reader, const std::string &bytes, bool *ok) {
+std::vector<std::string> FeedAll(LineReader &reader, const std::string &bytes, bool *ok)
+{
     std::vector<std::string> lines;
     *ok = reader.Feed(bytes.data(), bytes.size(), &lines);
     return lines;
 }
 
-TEST(VoicedChannel, LinesArriveWholeWhateverTheChunks) {
+TEST(VoicedChannel, LinesArriveWholeWhateverTheChunks)
+{
     const std::string stream = "SAY\tgo left\nLIST\n\nWATCH\n";
     for (size_t chunk = 1; chunk <= stream.size(); ++chunk) {
         LineReader reader;
@@ -24,7 +26,8 @@ TEST(VoicedChannel, LinesArriveWholeWhateverTheChunks) {
     }
 }
 
-TEST(VoicedChannel, OversizedLinesAndNulBytesBreakTheStream) {
+TEST(VoicedChannel, OversizedLinesAndNulBytesBreakTheStream)
+{
     bool ok = false;
     LineReader longest;
     auto lines = FeedAll(longest, std::string(MaxChannelLine, 'x') + "\n", &ok);
@@ -47,7 +50,8 @@ TEST(VoicedChannel, OversizedLinesAndNulBytesBreakTheStream) {
     EXPECT_EQ(lines, std::vector<std::string>{"LIST"}) << "lines before the NUL still count";
 }
 
-TEST(VoicedChannel, LineGrammar) {
+TEST(VoicedChannel, LineGrammar)
+{
     struct Row {
         const char *line;
         bool ok;
@@ -70,13 +74,15 @@ TEST(VoicedChannel, LineGrammar) {
     for (const Row &row : rows) {
         ChannelMessage message;
         EXPECT_EQ(ParseChannelLine(row.line, &message), row.ok) << "\"" << row.line << "\"";
-        if (!row.ok) continue;
+        if (!row.ok)
+            continue;
         EXPECT_EQ(message.verb, row.verb);
         EXPECT_EQ(message.fields, row.fields);
     }
 }
 
-TEST(VoicedChannel, FormattedLinesAlwaysParse) {
+TEST(VoicedChannel, FormattedLinesAlwaysParse)
+{
     const std::string line = FormatChannelLine("SAY", {"go\tle\nft\x01", ""});
     EXPECT_EQ(line, "SAY\tgo le ft \t\n");
     ChannelMessage message;
@@ -84,13 +90,15 @@ TEST(VoicedChannel, FormattedLinesAlwaysParse) {
     EXPECT_EQ(message.fields, (std::vector<std::string>{"go le ft ", ""}));
 }
 
-ChannelMessage Parsed(const std::string &line) {
+ChannelMessage Parsed(const std::string &line)
+{
     ChannelMessage message;
     EXPECT_TRUE(ParseChannelLine(line, &message)) << line;
     return message;
 }
 
-TEST(VoicedChannel, MenuNotices) {
+TEST(VoicedChannel, MenuNotices)
+{
     MenuNotice notice{7, true, true, "Nelko", "Main", {"Go Left", "Bye Bye"}};
     std::string line = FormatMenuNotice(notice);
     EXPECT_EQ(line, "MENU\t7\t1\t1\tNelko\tMain\tGo Left\tBye Bye\n");
@@ -128,7 +136,8 @@ TEST(VoicedChannel, MenuNotices) {
         Parsed("MENU\t1\t1\t1\ta\tb\t" + std::string(MaxPhraseLength + 1, 'w')), &ignored));
 }
 
-TEST(VoicedChannel, PhraseDoneAndHeardNotices) {
+TEST(VoicedChannel, PhraseDoneAndHeardNotices)
+{
     PhraseNotice phrase;
     ASSERT_TRUE(ParsePhraseNotice(Parsed("PHRASE\t12\tGo Left"), &phrase));
     EXPECT_EQ(phrase.seq, 12u);

@@ -17,7 +17,8 @@ namespace {
 
 // Nelko's own block, as its voice set-up hands it to Add, reads back as the
 // eleven commands with their action values 1 to 11.
-TEST(VoicedCommandBlock, NelkosBlockReadsBackAsElevenCommands) {
+TEST(VoicedCommandBlock, NelkosBlockReadsBackAsElevenCommands)
+{
     const uint16_t savedCount = CommandCount;
     CommandCount = 11;
     ClearFakeStrings();
@@ -48,7 +49,8 @@ TEST(VoicedCommandBlock, NelkosBlockReadsBackAsElevenCommands) {
 // One spoilt field of the second of three records; every row must be refused
 // and leave the list as it was. Offsets are from the record's start (68 bytes
 // for "Go Left": phrase at 40, description at 48, category at 56).
-TEST(VoicedCommandBlock, EveryMalformedRecordIsRefusedAndNothingKept) {
+TEST(VoicedCommandBlock, EveryMalformedRecordIsRefusedAndNothingKept)
+{
     struct Row {
         const char *why;
         std::function<void(std::vector<uint8_t> &)> spoil; // on the middle record
@@ -106,7 +108,8 @@ TEST(VoicedCommandBlock, EveryMalformedRecordIsRefusedAndNothingKept) {
 }
 
 // What the format allows beyond Nelko's own layout.
-TEST(VoicedCommandBlock, WellFormedVariationsAreKeptExactly) {
+TEST(VoicedCommandBlock, WellFormedVariationsAreKeptExactly)
+{
     struct Row {
         const char *why;
         std::function<void(std::vector<uint8_t> &)> change;
@@ -164,7 +167,8 @@ TEST(VoicedCommandBlock, WellFormedVariationsAreKeptExactly) {
     }
 }
 
-TEST(VoicedCommandBlock, EmptyBlocksAndLimits) {
+TEST(VoicedCommandBlock, EmptyBlocksAndLimits)
+{
     std::vector<VoiceCommand> commands;
     EXPECT_EQ(ReadCommandBlock(nullptr, 0, 0, &commands), 1) << "nothing to add";
     EXPECT_EQ(ReadCommandBlock(nullptr, 4, 0, &commands), 0) << "a size with no block";
@@ -189,7 +193,8 @@ TEST(VoicedCommandBlock, EmptyBlocksAndLimits) {
     EXPECT_EQ(ReadCommandBlock(block.data(), block.size(), MaxMenuCommands, &commands), 1);
 }
 
-TEST(VoicedPhrases, CaseAndSpacingDoNotMatter) {
+TEST(VoicedPhrases, CaseAndSpacingDoNotMatter)
+{
     struct Row {
         const char *said, *command;
         bool same;
@@ -209,17 +214,6 @@ TEST(VoicedPhrases, CaseAndSpacingDoNotMatter) {
     for (const Row &row : rows)
         EXPECT_EQ(SamePhrase(row.said, row.command), row.same)
             << "\"" << row.said << "\" against \"" << row.command << "\"";
-}
-
-TEST(VoicedPhrases, SayableAndTrimmed) {
-    EXPECT_TRUE(IsSayablePhrase("Go Left"));
-    EXPECT_FALSE(IsSayablePhrase(""));
-    EXPECT_FALSE(IsSayablePhrase("   "));
-    EXPECT_FALSE(IsSayablePhrase("go\nleft"));
-    EXPECT_FALSE(IsSayablePhrase("go\x7F"));
-    EXPECT_FALSE(IsSayablePhrase(std::string(MaxPhraseLength + 1, 'a')));
-    EXPECT_EQ(TrimPhrase("  go left \t"), "go left");
-    EXPECT_EQ(TrimPhrase(" \t "), "");
 }
 
 } // namespace

@@ -19,7 +19,8 @@ namespace {
 
 constexpr int FuzzedBlocks = 100000;
 
-std::vector<uint8_t> NelkosBlock() {
+std::vector<uint8_t> NelkosBlock()
+{
     const uint16_t savedCount = CommandCount;
     CommandCount = 11;
     ClearFakeStrings();
@@ -27,7 +28,8 @@ std::vector<uint8_t> NelkosBlock() {
     CommandListBlock block = {nullptr, 0};
     uint32_t count = 0;
     std::vector<uint8_t> bytes;
-    if (BuildCommandListBlock(&block, &count)) bytes.assign(block.data, block.data + block.size);
+    if (BuildCommandListBlock(&block, &count))
+        bytes.assign(block.data, block.data + block.size);
     free(block.data);
     CommandCount = savedCount;
     ClearFakeStrings();
@@ -35,16 +37,19 @@ std::vector<uint8_t> NelkosBlock() {
 }
 
 // Values that sit on the edges the reader checks.
-uint32_t EdgeValue(std::mt19937 &random, uint32_t size) {
+uint32_t EdgeValue(std::mt19937 &random, uint32_t size)
+{
     const uint32_t edges[] = {0,          1,          3,          4,          35,       36,
                               37,         40,         size - 1,   size,       size + 1, size + 4,
                               0x7FFFFFFF, 0x80000000, 0xFFFFFFFC, 0xFFFFFFFF, 64,       68};
-    if (random() % 4 == 0) return static_cast<uint32_t>(random());
+    if (random() % 4 == 0)
+        return static_cast<uint32_t>(random());
     return edges[random() % (sizeof edges / sizeof edges[0])];
 }
 
 // Every kept command obeys the rules a well-formed block guarantees.
-void CheckKept(const std::vector<VoiceCommand> &commands) {
+void CheckKept(const std::vector<VoiceCommand> &commands)
+{
     for (const VoiceCommand &c : commands) {
         ASSERT_TRUE(IsSayablePhrase(c.phrase)) << c.phrase;
         ASSERT_LE(c.action.size(), MaxActionSize);
@@ -52,7 +57,8 @@ void CheckKept(const std::vector<VoiceCommand> &commands) {
     }
 }
 
-TEST(VoicedFuzz, MalformedCommandBlocksAreRefusedWithoutHarm) {
+TEST(VoicedFuzz, MalformedCommandBlocksAreRefusedWithoutHarm)
+{
     const std::vector<uint8_t> nelko = NelkosBlock();
     ASSERT_EQ(nelko.size(), 780u);
     std::mt19937 random(20240611);
@@ -66,14 +72,16 @@ TEST(VoicedFuzz, MalformedCommandBlocksAreRefusedWithoutHarm) {
             switch (random() % 6) {
             case 0: // a field of some record set to an edge value
             {
-                if (block.size() < 40) break;
+                if (block.size() < 40)
+                    break;
                 const size_t record = (random() % 11) * 68 % (block.size() - 36);
                 const size_t field = (random() % 9) * 4;
                 Put32(block, record + field, EdgeValue(random, 68));
                 break;
             }
             case 1: // a byte anywhere
-                if (!block.empty()) block[random() % block.size()] = static_cast<uint8_t>(random());
+                if (!block.empty())
+                    block[random() % block.size()] = static_cast<uint8_t>(random());
                 break;
             case 2: // cut short
                 block.resize(random() % (block.size() + 1));
@@ -95,7 +103,8 @@ TEST(VoicedFuzz, MalformedCommandBlocksAreRefusedWithoutHarm) {
         // The block in a buffer of its own size, so that the sanitizer sees
         // the first byte read past its end.
         std::unique_ptr<uint8_t[]> exact(new uint8_t[block.size() + 1]);
-        if (!block.empty()) memcpy(exact.get(), block.data(), block.size());
+        if (!block.empty())
+            memcpy(exact.get(), block.data(), block.size());
         commands.clear();
         const int ok =
             ReadCommandBlock(block.empty() ? nullptr : exact.get(), block.size(), count, &commands);
@@ -117,11 +126,13 @@ TEST(VoicedFuzz, MalformedCommandBlocksAreRefusedWithoutHarm) {
 
 // Random lines from random clients into one hub: it never holds more than it
 // is told to, and a client it dropped is gone.
-TEST(VoicedFuzz, RandomChannelTrafficNeverBreaksTheHub) {
+TEST(VoicedFuzz, RandomChannelTrafficNeverBreaksTheHub)
+{
     struct Link : HubCore::Link {
         std::vector<int> dropped;
         size_t sent = 0;
-        void Send(int, const std::string &line) override {
+        void Send(int, const std::string &line) override
+        {
             ASSERT_EQ(line.back(), '\n');
             ASSERT_EQ(line.find('\n'), line.size() - 1);
             ++sent;
@@ -141,12 +152,14 @@ TEST(VoicedFuzz, RandomChannelTrafficNeverBreaksTheHub) {
             open.push_back(i);
             hub.Opened(i);
         }
-        if (open.empty()) continue;
+        if (open.empty())
+            continue;
         const int client = open[random() % open.size()];
         std::string line = verbs[random() % 11];
         for (int f = random() % 9; f > 0; --f)
             line += std::string("\t") + pieces[random() % 15];
-        if (random() % 50 == 0) line[random() % line.size()] = static_cast<char>(random());
+        if (random() % 50 == 0)
+            line[random() % line.size()] = static_cast<char>(random());
         hub.Received(client, line);
         if (random() % 200 == 0) {
             hub.Closed(client);

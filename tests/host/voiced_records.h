@@ -8,18 +8,21 @@
 
 namespace voicedtest {
 
-inline void Put32(std::vector<uint8_t> &bytes, size_t at, uint32_t value) {
+inline void Put32(std::vector<uint8_t> &bytes, size_t at, uint32_t value)
+{
     for (int i = 0; i < 4; ++i)
         bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-inline uint32_t Get32(const std::vector<uint8_t> &bytes, size_t at) {
+inline uint32_t Get32(const std::vector<uint8_t> &bytes, size_t at)
+{
     return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | uint32_t{bytes[at + 3]} << 24;
 }
 
 // header, 4-byte action value, phrase, description, category "Main", zero
 // word; the texts padded to whole words with at least one zero.
-inline std::vector<uint8_t> Record(const std::string &phrase, uint32_t action, uint32_t id = 0) {
+inline std::vector<uint8_t> Record(const std::string &phrase, uint32_t action, uint32_t id = 0)
+{
     const uint32_t room = (static_cast<uint32_t>(phrase.size()) + 4) & ~3u;
     const uint32_t size = 44 + 2 * room + 8;
     std::vector<uint8_t> r(size, 0);
@@ -37,7 +40,8 @@ inline std::vector<uint8_t> Record(const std::string &phrase, uint32_t action, u
     return r;
 }
 
-inline std::vector<uint8_t> Block(const std::vector<std::vector<uint8_t>> &records) {
+inline std::vector<uint8_t> Block(const std::vector<std::vector<uint8_t>> &records)
+{
     std::vector<uint8_t> block;
     for (const auto &r : records)
         block.insert(block.end(), r.begin(), r.end());

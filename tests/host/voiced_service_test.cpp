@@ -12,10 +12,12 @@ namespace {
 class VoicedServiceCoreTest : public ::testing::Test {
   protected:
     ServiceCore core;
-    uint32_t Menu(const char *application, const char *state = "Main") {
+    uint32_t Menu(const char *application, const char *state = "Main")
+    {
         return core.OpenMenu(application, state, 9, "US English", true);
     }
-    void AddCommands(uint32_t menu, std::initializer_list<const char *> phrases) {
+    void AddCommands(uint32_t menu, std::initializer_list<const char *> phrases)
+    {
         std::vector<std::vector<uint8_t>> records;
         uint32_t value = 1;
         for (const char *phrase : phrases)
@@ -26,13 +28,15 @@ class VoicedServiceCoreTest : public ::testing::Test {
                            &first),
                   1);
     }
-    void Listen(uint32_t menu) {
+    void Listen(uint32_t menu)
+    {
         core.enabled = core.awake = true;
         core.Menu(menu)->active = true;
     }
 };
 
-TEST_F(VoicedServiceCoreTest, MenusOpenByApplicationAndState) {
+TEST_F(VoicedServiceCoreTest, MenusOpenByApplicationAndState)
+{
     const uint32_t main = Menu("Nelko");
     EXPECT_EQ(Menu("NELKO", "main"), main) << "the same name in another case opens it";
     EXPECT_NE(Menu("Nelko", "Dancing"), main);
@@ -48,7 +52,8 @@ TEST_F(VoicedServiceCoreTest, MenusOpenByApplicationAndState) {
     EXPECT_NE(core.Menu(kept), nullptr) << "a lasting menu stays";
 }
 
-TEST_F(VoicedServiceCoreTest, AddNumbersCommandsFromOneAndRefusesWithoutKeeping) {
+TEST_F(VoicedServiceCoreTest, AddNumbersCommandsFromOneAndRefusesWithoutKeeping)
+{
     const uint32_t menu = Menu("Nelko");
     auto block = Block({Record("Random", 1), Record("Go Left", 2)});
     uint32_t first = 0;
@@ -69,7 +74,8 @@ TEST_F(VoicedServiceCoreTest, AddNumbersCommandsFromOneAndRefusesWithoutKeeping)
     EXPECT_EQ(core.Menu(menu)->commands.size(), MaxMenuCommands);
 }
 
-TEST_F(VoicedServiceCoreTest, RecognitionNeedsEnabledAwakeAndAnActiveMenu) {
+TEST_F(VoicedServiceCoreTest, RecognitionNeedsEnabledAwakeAndAnActiveMenu)
+{
     const uint32_t menu = Menu("Nelko");
     AddCommands(menu, {"Random", "Go Left"});
     struct Row {
@@ -91,7 +97,8 @@ TEST_F(VoicedServiceCoreTest, RecognitionNeedsEnabledAwakeAndAnActiveMenu) {
     }
 }
 
-TEST_F(VoicedServiceCoreTest, PhrasesFindTheFirstMatchingCommandOfTheActiveMenus) {
+TEST_F(VoicedServiceCoreTest, PhrasesFindTheFirstMatchingCommandOfTheActiveMenus)
+{
     const uint32_t first = Menu("Nelko");
     const uint32_t second = Menu("Other");
     AddCommands(first, {"Random", "Go Left"});
@@ -120,22 +127,10 @@ TEST_F(VoicedServiceCoreTest, PhrasesFindTheFirstMatchingCommandOfTheActiveMenus
     EXPECT_EQ(r.menu->application, "Other") << "only active menus are heard";
 }
 
-TEST_F(VoicedServiceCoreTest, NoticesPublishWhatTheHubShows) {
-    const uint32_t menu = Menu("Nelko");
-    AddCommands(menu, {"Random", "Go Left"});
-    MenuNotice notice = core.Notice(*core.Menu(menu));
-    EXPECT_FALSE(notice.active);
-    EXPECT_FALSE(notice.listening);
-    Listen(menu);
-    notice = core.Notice(*core.Menu(menu));
-    EXPECT_TRUE(notice.listening);
-    EXPECT_EQ(FormatMenuNotice(notice),
-              "MENU\t" + std::to_string(menu) + "\t1\t1\tNelko\tMain\tRandom\tGo Left\n");
-}
-
 // A sink call during which the apartment dispatches more phrases: they wait
 // for it, and nothing is ever delivered inside another delivery.
-TEST(VoicedSerialQueue, EventsPostedDuringADeliveryWaitTheirTurn) {
+TEST(VoicedSerialQueue, EventsPostedDuringADeliveryWaitTheirTurn)
+{
     SerialQueue<int> queue;
     std::vector<int> delivered;
     int depth = 0, deepest = 0;
@@ -147,7 +142,8 @@ TEST(VoicedSerialQueue, EventsPostedDuringADeliveryWaitTheirTurn) {
             queue.Post(3, deliver);
             EXPECT_EQ(queue.Waiting(), 2u);
         }
-        if (event == 2) queue.Post(4, deliver);
+        if (event == 2)
+            queue.Post(4, deliver);
         delivered.push_back(event);
         --depth;
     };
@@ -159,7 +155,8 @@ TEST(VoicedSerialQueue, EventsPostedDuringADeliveryWaitTheirTurn) {
     EXPECT_EQ(delivered.back(), 5) << "an idle queue delivers at once";
 }
 
-TEST(VoicedClientGone, DeadPeersAreToldFromRefusals) {
+TEST(VoicedClientGone, DeadPeersAreToldFromRefusals)
+{
     struct Row {
         uint32_t result;
         bool gone;

@@ -16,14 +16,16 @@ class Recorder : public PipeEngine::Events {
     void Closed(int id) override { Note("closed", id, ""); }
 
     // Waits until an event of that kind has arrived; returns its connection.
-    int Await(const std::string &kind, std::string *text = nullptr) {
+    int Await(const std::string &kind, std::string *text = nullptr)
+    {
         std::unique_lock<std::mutex> hold(lock_);
         int id = 0;
         changed_.wait_for(hold, std::chrono::milliseconds(WaitMs), [&] {
             for (auto it = events_.begin(); it != events_.end(); ++it)
                 if (it->kind == kind) {
                     id = it->id;
-                    if (text) *text = it->text;
+                    if (text)
+                        *text = it->text;
                     events_.erase(it);
                     return true;
                 }
@@ -38,7 +40,8 @@ class Recorder : public PipeEngine::Events {
         int id;
         std::string text;
     };
-    void Note(const char *kind, int id, std::string text) {
+    void Note(const char *kind, int id, std::string text)
+    {
         std::lock_guard<std::mutex> hold(lock_);
         events_.push_back({kind, id, std::move(text)});
         changed_.notify_all();
@@ -49,13 +52,15 @@ class Recorder : public PipeEngine::Events {
 };
 
 // A pipe name of this test process alone.
-std::string TestPipe() {
+std::string TestPipe()
+{
     static int serial = 0;
     return "\\\\.\\pipe\\NelkoVoiceTest-" + std::to_string(GetCurrentProcessId()) + "-" +
            std::to_string(++serial);
 }
 
-TEST(VoicedPipe, LinesTravelBothWaysAndEachClientIsItsOwn) {
+TEST(VoicedPipe, LinesTravelBothWaysAndEachClientIsItsOwn)
+{
     Recorder events;
     PipeEngine engine(&events);
     const std::string name = TestPipe();
@@ -99,7 +104,8 @@ TEST(VoicedPipe, LinesTravelBothWaysAndEachClientIsItsOwn) {
     EXPECT_EQ(events.Await("closed"), two);
 }
 
-TEST(VoicedPipe, OversizedLineCutsTheClientOff) {
+TEST(VoicedPipe, OversizedLineCutsTheClientOff)
+{
     Recorder events;
     PipeEngine engine(&events);
     const std::string name = TestPipe();
@@ -117,7 +123,8 @@ TEST(VoicedPipe, OversizedLineCutsTheClientOff) {
     EXPECT_FALSE(client.ReadLine(&line, 1000)) << "the hub end is gone";
 }
 
-TEST(VoicedPipe, CloseWritesWhatWasSentFirst) {
+TEST(VoicedPipe, CloseWritesWhatWasSentFirst)
+{
     Recorder events;
     PipeEngine engine(&events);
     const std::string name = TestPipe();
@@ -137,7 +144,8 @@ TEST(VoicedPipe, CloseWritesWhatWasSentFirst) {
 
 // A service's end: a connection made elsewhere and handed to an engine that
 // does not listen.
-TEST(VoicedPipe, AdoptedConnectionCarriesLines) {
+TEST(VoicedPipe, AdoptedConnectionCarriesLines)
+{
     Recorder hubEvents, serviceEvents;
     PipeEngine hub(&hubEvents), service(&serviceEvents);
     const std::string name = TestPipe();
@@ -160,7 +168,8 @@ TEST(VoicedPipe, AdoptedConnectionCarriesLines) {
     EXPECT_EQ(serviceEvents.Await("closed"), mine);
 }
 
-TEST(VoicedPipe, NoHubMeansNoConnection) {
+TEST(VoicedPipe, NoHubMeansNoConnection)
+{
     PipeClient client;
     const DWORD start = GetTickCount();
     EXPECT_FALSE(client.Connect(TestPipe(), 300));

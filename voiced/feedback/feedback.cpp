@@ -13,6 +13,7 @@ namespace {
 constexpr UINT_PTR GraceTimer = 1;
 constexpr UINT GraceMs = 10000; // hidden with no service: time to end
 constexpr DWORD HandOverMs = 2000;
+constexpr int WindowMargin = 8; // from the work area's edges
 
 struct Row {
     std::string text;
@@ -26,22 +27,26 @@ FeedbackHub *Hub;
 bool ChannelOpen;
 std::vector<Row> Rows;
 
-std::string Text(UINT id) {
+std::string Text(UINT id)
+{
     char text[256];
     const int n = LoadStringA(Instance, id, text, sizeof text);
     return std::string(text, n > 0 ? n : 0);
 }
 
 // A string-table format with text arguments.
-template <class... Args> std::string Format(UINT id, const Args &...args) {
+template <class... Args> std::string Format(UINT id, const Args &...args)
+{
     char text[512];
     snprintf(text, sizeof text, Text(id).c_str(), args.c_str()...);
     return text;
 }
 
-std::string HeardText() {
+std::string HeardText()
+{
     const HubHeard &last = Hub->Core().Last();
-    if (last.seq == 0) return Text(IDS_NOTHING_HEARD);
+    if (last.seq == 0)
+        return Text(IDS_NOTHING_HEARD);
     std::string text;
     for (const DoneNotice &result : last.results) {
         std::string line;
@@ -56,26 +61,34 @@ std::string HeardText() {
         case Outcome::Nobody: line = Format(IDS_HEARD_NOBODY, last.phrase); break;
         }
         // What ran says most; an Other beside it adds nothing.
-        if (result.outcome == Outcome::Ran) return line;
-        if (text.empty()) text = line;
+        if (result.outcome == Outcome::Ran)
+            return line;
+        if (text.empty())
+            text = line;
     }
     return text.empty() ? Format(IDS_HEARD_WAITING, last.phrase) : text;
 }
 
-std::string StatusText() {
-    if (!ChannelOpen) return Text(IDS_NO_CHANNEL);
-    if (Hub->Core().Listening()) return Text(IDS_LISTENING);
+std::string StatusText()
+{
+    if (!ChannelOpen)
+        return Text(IDS_NO_CHANNEL);
+    if (Hub->Core().Listening())
+        return Text(IDS_LISTENING);
     for (const HubService &service : Hub->Core().Services())
         for (const MenuNotice &menu : service.menus)
-            if (menu.active) return Text(IDS_NOT_LISTENING);
+            if (menu.active)
+                return Text(IDS_NOT_LISTENING);
     return Text(IDS_NO_MENUS);
 }
 
-std::vector<Row> CommandRows() {
+std::vector<Row> CommandRows()
+{
     std::vector<Row> rows;
     for (const HubService &service : Hub->Core().Services())
         for (const MenuNotice &menu : service.menus) {
-            if (!menu.active) continue;
+            if (!menu.active)
+                continue;
             rows.push_back(
                 {Format(menu.listening ? IDS_MENU : IDS_MENU_QUIET, menu.application, menu.state),
                  ""});
@@ -85,20 +98,23 @@ std::vector<Row> CommandRows() {
     return rows;
 }
 
-bool Hidden() {
+bool Hidden()
+{
     return !IsWindowVisible(Window);
 }
 
 // Hidden and serving no one: end after a grace period, so that a service
 // on its way (or a new Nelko) still finds the hub.
-void CheckIdle() {
+void CheckIdle()
+{
     if (Hidden() && Hub->Core().Services().empty())
         SetTimer(Window, GraceTimer, GraceMs, nullptr);
     else
         KillTimer(Window, GraceTimer);
 }
 
-void OnRefresh() {
+void OnRefresh()
+{
     SetDlgItemTextA(Window, IDC_STATUS, StatusText().c_str());
     SetDlgItemTextA(Window, IDC_HEARD, HeardText().c_str());
     std::vector<Row> rows = CommandRows();
@@ -115,14 +131,17 @@ void OnRefresh() {
     CheckIdle();
 }
 
-void OnSayTyped() {
+void OnSayTyped()
+{
     char phrase[MaxPhraseLength * 2];
     GetDlgItemTextA(Window, IDC_PHRASE, phrase, sizeof phrase);
-    if (Hub->Say(phrase)) SetDlgItemTextA(Window, IDC_PHRASE, "");
+    if (Hub->Say(phrase))
+        SetDlgItemTextA(Window, IDC_PHRASE, "");
     SetFocus(GetDlgItem(Window, IDC_PHRASE));
 }
 
-void OnCommandClicked() {
+void OnCommandClicked()
+{
     HWND list = GetDlgItem(Window, IDC_COMMANDS);
     const LRESULT index = SendMessageA(list, LB_GETCURSEL, 0, 0);
     SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
@@ -131,7 +150,8 @@ void OnCommandClicked() {
 }
 
 // Closing hides the window while services depend on the hub.
-void OnClose() {
+void OnClose()
+{
     if (Hub->Core().Services().empty()) {
         DestroyWindow(Window);
     } else {
@@ -140,22 +160,38 @@ void OnClose() {
     }
 }
 
-void OnCommand(WORD id, WORD code) {
+void OnCommand(WORD id, WORD code)
+{
     switch (id) {
     case IDOK: OnSayTyped(); break;
     case IDCANCEL: OnClose(); break;
     case IDC_COMMANDS:
-        if (code == LBN_SELCHANGE) OnCommandClicked();
+        if (code == LBN_SELCHANGE)
+            OnCommandClicked();
         break;
     }
 }
 
-INT_PTR CALLBACK FeedbackProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (Hub && Hub->Handle(message, wParam, lParam)) return TRUE;
+// In the work area's bottom right corner, out of the way of a character that
+// starts in the middle of the screen; typing comes first (a key in the list
+// would say what it selects).
+INT_PTR OnInitDialog(HWND window)
+{
+    RECT area, box;
+    if (SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0) && GetWindowRect(window, &box))
+        SetWindowPos(window, nullptr, area.right - (box.right - box.left) - WindowMargin,
+                     area.bottom - (box.bottom - box.top) - WindowMargin, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetFocus(GetDlgItem(window, IDC_PHRASE));
+    return FALSE;
+}
+
+INT_PTR CALLBACK FeedbackProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (Hub && Hub->Handle(message, wParam, lParam))
+        return TRUE;
     switch (message) {
-    case WM_INITDIALOG: // typing comes first; the list says what it selects
-        SetFocus(GetDlgItem(window, IDC_PHRASE));
-        return FALSE;
+    case WM_INITDIALOG: return OnInitDialog(window);
     case FeedbackHub::RefreshMessage: OnRefresh(); return TRUE;
     case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
     case WM_CLOSE: OnClose(); return TRUE;
@@ -169,10 +205,13 @@ INT_PTR CALLBACK FeedbackProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 }
 
 // A hub already runs: ask it to show itself (unless this start was hidden).
-int HandOver(int show) {
-    if (show == SW_HIDE) return 0;
+int HandOver(int show)
+{
+    if (show == SW_HIDE)
+        return 0;
     PipeClient hub;
-    if (hub.Connect(HubPipeName(), HandOverMs) && hub.Send(FormatChannelLine("SHOW", {}))) return 0;
+    if (hub.Connect(HubPipeName(), HandOverMs) && hub.Send(FormatChannelLine("SHOW", {})))
+        return 0;
     if (HWND first = FindWindowA(nullptr, "Voice Commands Feedback")) {
         ShowWindow(first, SW_SHOWNORMAL);
         SetForegroundWindow(first);
@@ -182,28 +221,34 @@ int HandOver(int show) {
 
 } // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
+{
     Instance = instance;
     HANDLE mutex = CreateMutexA(nullptr, FALSE, HubMutexName().c_str());
-    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) return HandOver(show);
+    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS)
+        return HandOver(show);
 
     // The window first: Nelko waits for it by its title.
     Window = CreateDialogA(instance, MAKEINTRESOURCEA(IDD_FEEDBACK), nullptr, FeedbackProc);
-    if (!Window) return 1;
+    if (!Window)
+        return 1;
     static FeedbackHub hub(Window);
     Hub = &hub;
     ChannelOpen = hub.Start(HubPipeName());
     OnRefresh();
-    if (show != SW_HIDE) ShowWindow(Window, show);
+    if (show != SW_HIDE)
+        ShowWindow(Window, show);
     CheckIdle();
 
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-        if (IsDialogMessageA(Window, &message)) continue;
+        if (IsDialogMessageA(Window, &message))
+            continue;
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
     hub.Stop();
-    if (mutex) CloseHandle(mutex);
+    if (mutex)
+        CloseHandle(mutex);
     return 0;
 }

@@ -3,40 +3,51 @@
 // HubCore lives.
 #include "voiced/feedback/hub.h"
 
-bool FeedbackHub::Start(const std::string &pipeName) {
+bool FeedbackHub::Start(const std::string &pipeName)
+{
     return engine_.Listen(pipeName) && engine_.Start();
 }
 
-void FeedbackHub::PostSay(HWND window, const std::string &phrase) {
+void FeedbackHub::PostSay(HWND window, const std::string &phrase)
+{
     auto *posted = new std::string(phrase);
-    if (!PostMessageA(window, SayMessage, 0, reinterpret_cast<LPARAM>(posted))) delete posted;
+    if (!PostMessageA(window, SayMessage, 0, reinterpret_cast<LPARAM>(posted)))
+        delete posted;
 }
 
-void FeedbackHub::Opened(int id) {
+void FeedbackHub::Opened(int id)
+{
     PostMessageA(window_, OpenedMessage, id, 0);
 }
 
-void FeedbackHub::Line(int id, std::string line) {
+void FeedbackHub::Line(int id, std::string line)
+{
     auto *posted = new std::string(std::move(line));
-    if (!PostMessageA(window_, LineMessage, id, reinterpret_cast<LPARAM>(posted))) delete posted;
+    if (!PostMessageA(window_, LineMessage, id, reinterpret_cast<LPARAM>(posted)))
+        delete posted;
 }
 
-void FeedbackHub::Closed(int id) {
+void FeedbackHub::Closed(int id)
+{
     PostMessageA(window_, ClosedMessage, id, 0);
 }
 
-void FeedbackHub::Changed() {
+void FeedbackHub::Changed()
+{
     // A burst of phrases redraws the window once.
-    if (refreshPosted_) return;
+    if (refreshPosted_)
+        return;
     refreshPosted_ = PostMessageA(window_, RefreshMessage, 0, 0) != 0;
 }
 
-void FeedbackHub::ShowWindow() {
+void FeedbackHub::ShowWindow()
+{
     ::ShowWindow(window_, SW_SHOWNORMAL);
     SetForegroundWindow(window_);
 }
 
-bool FeedbackHub::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+bool FeedbackHub::Handle(UINT message, WPARAM wParam, LPARAM lParam)
+{
     const int id = static_cast<int>(wParam);
     switch (message) {
     case OpenedMessage: core_.Opened(id); return true;
@@ -56,7 +67,8 @@ bool FeedbackHub::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         std::vector<std::string> phrases = core_.ActivePhrases();
         if (phrases != phrases_) {
             phrases_ = std::move(phrases);
-            if (OnPhrasesChanged) OnPhrasesChanged(phrases_);
+            if (OnPhrasesChanged)
+                OnPhrasesChanged(phrases_);
         }
         return false; // the window redraws too
     }

@@ -10,7 +10,8 @@ void RPC_ENTRY GetProxyDllInfo(const ProxyFileInfo ***info, const CLSID **clsid)
 
 static HINSTANCE Module;
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
     (void)reserved;
     if (reason == DLL_PROCESS_ATTACH) {
         Module = instance;
@@ -19,14 +20,16 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     return TRUE;
 }
 
-HRESULT WINAPI DllRegisterServer(void) {
+HRESULT WINAPI DllRegisterServer(void)
+{
     const ProxyFileInfo **files;
     const CLSID *clsid;
     GetProxyDllInfo(&files, &clsid);
     return NdrDllRegisterProxy(Module, files, clsid);
 }
 
-HRESULT WINAPI DllUnregisterServer(void) {
+HRESULT WINAPI DllUnregisterServer(void)
+{
     const ProxyFileInfo **files;
     const CLSID *clsid;
     GetProxyDllInfo(&files, &clsid);
