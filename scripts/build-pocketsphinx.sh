@@ -24,9 +24,12 @@ PS_VERSION="$(installed_source_version libpocketsphinx-dev)"
 SB_VERSION="$(installed_source_version libsphinxbase-dev)"
 STAMP="$PREFIX/.built-${PS_VERSION:-any}-${SB_VERSION:-any}"
 
-if [ -f "$STAMP" ] && [ -f "$PREFIX/lib/libpocketsphinx.a" ] && [ -f "$PREFIX/lib/libsphinxbase.a" ]; then
-  exit 0
-fi
+built() { [ -f "$STAMP" ] && [ -f "$PREFIX/lib/libpocketsphinx.a" ] && [ -f "$PREFIX/lib/libsphinxbase.a" ]; }
+built && exit 0
+# One build at a time; a second caller waits and then finds it done.
+exec 9>"$OUT/.build-pocketsphinx.lock"
+flock 9
+built && exit 0
 
 for tool in $HOST-gcc-posix $HOST-g++-posix $HOST-ar bison autoreconf dpkg-source; do
   command -v "$tool" >/dev/null || { echo "build-pocketsphinx: $tool missing (run scripts/deps.sh)" >&2; exit 1; }
