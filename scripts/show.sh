@@ -47,10 +47,10 @@ click() { # x y button
 
 # A point on the figure: its chest, a little above the window's middle.
 centre() { read -r x y w h < <(geometry "$NELKO_WINDOW"); echo $((x + w / 2)) $((y + h / 2 - 8)); }
-visible_menu() { # the program's visible window other than Nelko that is tall enough to be the menu
+visible_menu() { # the program's visible untitled window tall enough to be the menu
   local id
   for id in $(xdotool search --onlyvisible --class nelko.exe 2>/dev/null); do
-    [ "$(printf '0x%x' "$id")" = "$(printf '0x%x' "$NELKO_WINDOW")" ] && continue
+    [ -z "$(xdotool getwindowname "$id" 2>/dev/null)" ] || continue
     read -r _ _ _ h < <(geometry "$id")
     [ "${h:-0}" -gt 100 ] && { echo "$id"; return; }
   done
@@ -70,6 +70,11 @@ sleep 1.5
 read -r cx cy < <(centre); click "$cx" "$cy" 1   # a click: Nelko dances
 sleep 2.2
 pick 7; sleep 2    # Wave
+# A spoken command, handed to the voice hub as if heard.
+if [ -f "$ROOT/build/win32/nelkovoice.exe" ]; then
+  wine "$ROOT/build/win32/nelkovoice.exe" /say "Go Right" >/dev/null 2>&1 || true
+  sleep 2.5
+fi
 pick 1; sleep 2.5  # Go Left
 pick 4; sleep 1.6  # Run Right
 pick 8; sleep 2    # Dance
@@ -82,8 +87,6 @@ if [ -n "$about" ]; then
 fi
 sleep 0.8
 pick 10            # Bye Bye
-for _ in $(seq 30); do kill -0 $NELKO 2>/dev/null || break; sleep 0.1; done
-kill -0 $NELKO 2>/dev/null && pick 10 # once more, in case the first click went astray
 for _ in $(seq 70); do kill -0 $NELKO 2>/dev/null || break; sleep 0.1; done
 if kill -0 $NELKO 2>/dev/null; then
   echo "Nelko did not end by itself"

@@ -174,3 +174,24 @@ TEST_F(Menu, AfterTheAboutBoxNelkoStillObeysAndShowsWhole)
     EXPECT_TRUE(waved) << "no wave frame on the screen after the About box";
     EXPECT_TRUE(nelko->WaitForRest(art)) << "the rest frame is not shown whole";
 }
+
+TEST_F(Menu, AfterTheAboutBoxClosedByAClickNelkoStillObeys)
+{
+    nelko->Pick(AboutNelko);
+    Window box = session.FindWindow("About Nelko", 10000);
+    ASSERT_NE(box, 0u) << session.Describe();
+    Rect outer = session.Geometry(box);
+    session.Click(outer.x + outer.width / 2, outer.y + outer.height / 2);
+    ASSERT_TRUE(session.WaitFor([&] { return !session.Mapped(box); }, 5000));
+    // A menu over the figure, then a command: the figure is shown whole and
+    // acts, the place the menu covered repainted.
+    nelko->Pick(Wave);
+    bool waved = session.WaitFor(
+        [&] {
+            int f = nelko->Frame(art);
+            return f >= 49 && f <= 66;
+        },
+        5000);
+    EXPECT_TRUE(waved) << "no wave frame on the screen after the About box";
+    EXPECT_TRUE(nelko->WaitForRest(art)) << "the rest frame is not shown whole";
+}
