@@ -36,9 +36,10 @@ macro(nelko_add_googletest)
   endif()
 endmacro()
 
-# Static i686 executables: nothing but system DLLs at run time.
+# Static i686 executables: nothing but system DLLs at run time, and no
+# symbols to carry around.
 function(nelko_win32_executable target)
-  target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+  target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++ -s)
   nelko_warnings(${target})
 endfunction()
 
