@@ -130,6 +130,22 @@ void Character::PointOnFigure(int *x, int *y)
     *y = where.y + best.y + best.height / 2;
 }
 
+void Character::Drag(int dx, int dy, int steps)
+{
+    int x, y;
+    PointOnFigure(&x, &y);
+    session_.MovePointer(x, y);
+    Session::Sleep(100);
+    session_.Press(1);
+    Session::Sleep(80);
+    for (int step = 1; step <= steps; ++step) {
+        session_.MovePointer(x + dx * step / steps, y + dy * step / steps);
+        Session::Sleep(40);
+    }
+    Session::Sleep(200);
+    session_.Release(1);
+}
+
 Rect Character::OpenMenu(int *pointerX, int *pointerY)
 {
     std::vector<Window> before = session_.TopLevelWindows();

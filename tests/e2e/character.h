@@ -52,6 +52,9 @@ class Character {
     Rect OpenMenu(int *pointerX = nullptr, int *pointerY = nullptr);
     // Right-clicks the figure and picks menu entry index.
     void Pick(int index);
+    // Presses the left button on the figure, moves the pointer by (dx, dy) in
+    // steps at a hand's pace, and releases it.
+    void Drag(int dx, int dy, int steps = 10);
     // A point on the figure (inside the window's outline).
     void PointOnFigure(int *x, int *y);
     int Exit(int timeoutMs = ExitTimeoutMs) { return session_.WaitExit(pid_, timeoutMs); }

@@ -111,15 +111,7 @@ TEST(Character, APressMovedFivePixelsIsStillAClick)
     Character nelko(session);
     ASSERT_TRUE(nelko.WaitForRest(art));
     Rect before = nelko.Where();
-    int x, y;
-    nelko.PointOnFigure(&x, &y);
-    session.MovePointer(x, y);
-    Session::Sleep(100);
-    session.Press(1);
-    Session::Sleep(80);
-    session.MovePointer(x + 5, y + 5);
-    Session::Sleep(80);
-    session.Release(1);
+    nelko.Drag(5, 5, 1);
     auto samples = SampleFrames(nelko, art, 900);
     EXPECT_TRUE(Danced(samples)) << Show(samples);
     EXPECT_TRUE(nelko.WaitForRest(art));
@@ -134,17 +126,7 @@ TEST(Character, ADragMovesItWithThePointerAndDoesNotDance)
     Character nelko(session);
     ASSERT_TRUE(nelko.WaitForRest(art));
     Rect before = nelko.Where();
-    int x, y;
-    nelko.PointOnFigure(&x, &y);
-    session.MovePointer(x, y);
-    Session::Sleep(100);
-    session.Press(1);
-    for (int step = 1; step <= 10; ++step) { // 200 pixels left, 100 up
-        session.MovePointer(x - 20 * step, y - 10 * step);
-        Session::Sleep(40);
-    }
-    Session::Sleep(200);
-    session.Release(1);
+    nelko.Drag(-200, -100);
     auto samples = SampleFrames(nelko, art, 1000);
     EXPECT_FALSE(Danced(samples)) << "after a drag: " << Show(samples);
     Rect after = nelko.Where();

@@ -16,19 +16,7 @@ struct Menu : ::testing::Test {
     // Drags the figure so that its window's left edge lands at left.
     void DragTo(int left)
     {
-        int x, y;
-        nelko->PointOnFigure(&x, &y);
-        int dx = left - nelko->Where().x;
-        session.MovePointer(x, y);
-        Session::Sleep(80);
-        session.Press(1);
-        Session::Sleep(80);
-        for (int step = 1; step <= 10; ++step) { // at a hand's pace
-            session.MovePointer(x + dx * step / 10, y);
-            Session::Sleep(40);
-        }
-        Session::Sleep(200);
-        session.Release(1);
+        nelko->Drag(left - nelko->Where().x, 0);
         ASSERT_TRUE(nelko->WaitForRest(art));
         ASSERT_EQ(nelko->Where().x, left);
     }
@@ -155,43 +143,28 @@ TEST_F(Menu, ByeByeEndsWithExitCodeZero)
 
 TEST_F(Menu, AfterTheAboutBoxNelkoStillObeysAndShowsWhole)
 {
-    nelko->Pick(AboutNelko);
-    Window box = session.FindWindow("About Nelko", 10000);
-    ASSERT_NE(box, 0u) << session.Describe();
-    Rect outer = session.Geometry(box);
-    session.MovePointer(outer.x + outer.width / 2, outer.y + outer.height / 2);
-    session.Key(box, XK_Escape);
-    ASSERT_TRUE(session.WaitFor([&] { return !session.Mapped(box); }, 5000));
-    // A menu over the figure, then a command: the figure is shown whole and
-    // acts, the place the menu covered repainted.
-    nelko->Pick(Wave);
-    bool waved = session.WaitFor(
-        [&] {
-            int f = nelko->Frame(art);
-            return f >= 49 && f <= 66;
-        },
-        5000);
-    EXPECT_TRUE(waved) << "no wave frame on the screen after the About box";
-    EXPECT_TRUE(nelko->WaitForRest(art)) << "the rest frame is not shown whole";
-}
-
-TEST_F(Menu, AfterTheAboutBoxClosedByAClickNelkoStillObeys)
-{
-    nelko->Pick(AboutNelko);
-    Window box = session.FindWindow("About Nelko", 10000);
-    ASSERT_NE(box, 0u) << session.Describe();
-    Rect outer = session.Geometry(box);
-    session.Click(outer.x + outer.width / 2, outer.y + outer.height / 2);
-    ASSERT_TRUE(session.WaitFor([&] { return !session.Mapped(box); }, 5000));
-    // A menu over the figure, then a command: the figure is shown whole and
-    // acts, the place the menu covered repainted.
-    nelko->Pick(Wave);
-    bool waved = session.WaitFor(
-        [&] {
-            int f = nelko->Frame(art);
-            return f >= 49 && f <= 66;
-        },
-        5000);
-    EXPECT_TRUE(waved) << "no wave frame on the screen after the About box";
-    EXPECT_TRUE(nelko->WaitForRest(art)) << "the rest frame is not shown whole";
+    for (bool byEscape : {true, false}) {
+        nelko->Pick(AboutNelko);
+        Window box = session.FindWindow("About Nelko", 10000);
+        ASSERT_NE(box, 0u) << session.Describe();
+        Rect outer = session.Geometry(box);
+        session.MovePointer(outer.x + outer.width / 2, outer.y + outer.height / 2);
+        if (byEscape)
+            session.Key(box, XK_Escape);
+        else
+            session.Click(outer.x + outer.width / 2, outer.y + outer.height / 2);
+        ASSERT_TRUE(session.WaitFor([&] { return !session.Mapped(box); }, 5000));
+        // A menu over the figure, then a command: the figure is shown whole
+        // and acts, the place the menu covered repainted.
+        nelko->Pick(Wave);
+        bool waved = session.WaitFor(
+            [&] {
+                int f = nelko->Frame(art);
+                return f >= 49 && f <= 66;
+            },
+            5000);
+        EXPECT_TRUE(waved) << "no wave frame after the About box, closed by "
+                           << (byEscape ? "Escape" : "a click");
+        EXPECT_TRUE(nelko->WaitForRest(art)) << "the rest frame is not shown whole";
+    }
 }
