@@ -2,12 +2,14 @@
 # Installs the voice-command service into a Wine prefix, so that Nelko listens
 # from its first start: registers nelkovoice.exe (its class, the proxy/stub
 # DLL, and HKCU\Software\Voice UseSpeech = 2 when the user has no setting) and
-# puts Feedback.exe beside nelko.exe. Running it again changes nothing.
+# puts Feedback.exe, with the recogniser's acoustic model and dictionaries,
+# beside nelko.exe. Running it again changes nothing.
 #
 #   scripts/install-voice.sh [--uninstall] [--prefix DIR] [WIN32_DIR [NELKO_DIR]]
 #
-#   WIN32_DIR  the win32 build folder with nelkovoice.exe, vcmdps.dll and
-#              Feedback.exe (default build/win32)
+#   WIN32_DIR  the win32 build folder with nelkovoice.exe, vcmdps.dll,
+#              Feedback.exe and what the recogniser reads (model/en-us,
+#              cmudict-en-us.dict, nelko.dict; default build/win32)
 #   NELKO_DIR  the folder of the nelko.exe that will run (default WIN32_DIR)
 #   --prefix   the Wine prefix (default: as scripts/wine-env.sh chooses it,
 #              from NELKO_WINEPREFIX or WINEPREFIX)
@@ -28,7 +30,10 @@ WIN32_DIR="$(cd "${1:-$ROOT/build/win32}" && pwd)"
 NELKO_DIR="$(cd "${2:-$WIN32_DIR}" && pwd)"
 source "$ROOT/scripts/wine-env.sh"
 
-for file in nelkovoice.exe vcmdps.dll Feedback.exe; do
+# What the hub needs beside it: the program and the recogniser's files.
+HUB_FILES=(Feedback.exe cmudict-en-us.dict nelko.dict)
+MODEL=model/en-us
+for file in nelkovoice.exe vcmdps.dll "${HUB_FILES[@]}" "$MODEL/mdef"; do
   if [ ! -f "$WIN32_DIR/$file" ]; then
     echo "install-voice: $WIN32_DIR/$file is missing; build the win32 tree first" >&2
     exit 1
@@ -37,14 +42,26 @@ done
 
 if [ "$uninstall" -eq 1 ]; then
   wine "$WIN32_DIR/nelkovoice.exe" /unregserver
-  if [ "$NELKO_DIR" != "$WIN32_DIR" ] && cmp -s "$WIN32_DIR/Feedback.exe" "$NELKO_DIR/Feedback.exe"; then
-    rm -f "$NELKO_DIR/Feedback.exe"
+  if [ "$NELKO_DIR" != "$WIN32_DIR" ]; then
+    for file in "${HUB_FILES[@]}"; do
+      if cmp -s "$WIN32_DIR/$file" "$NELKO_DIR/$file"; then
+        rm -f "$NELKO_DIR/$file"
+      fi
+    done
+    if diff -rq "$WIN32_DIR/$MODEL" "$NELKO_DIR/$MODEL" >/dev/null 2>&1; then
+      rm -rf "${NELKO_DIR:?}/$MODEL"
+      rmdir "$NELKO_DIR/model" 2>/dev/null || true
+    fi
   fi
   exit 0
 fi
 
 if [ "$NELKO_DIR" != "$WIN32_DIR" ]; then
-  cp -f "$WIN32_DIR/Feedback.exe" "$NELKO_DIR/Feedback.exe"
+  for file in "${HUB_FILES[@]}"; do
+    cp -f "$WIN32_DIR/$file" "$NELKO_DIR/$file"
+  done
+  mkdir -p "$NELKO_DIR/$MODEL"
+  cp -f "$WIN32_DIR/$MODEL"/* "$NELKO_DIR/$MODEL/"
 fi
 if ! wine "$WIN32_DIR/nelkovoice.exe" /regserver; then
   echo "install-voice: registering the voice-command service in $WINEPREFIX failed" >&2

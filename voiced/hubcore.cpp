@@ -73,10 +73,14 @@ void HubCore::Serve(int client, const ChannelMessage &message)
     const std::string &verb = message.verb;
     const auto &fields = message.fields;
     if (verb == "SAY") {
-        if (fields.size() != 1)
-            return Refuse(client, "SAY takes a phrase");
+        uint32_t score = 0;
+        if (fields.size() != 1 && fields.size() != 2)
+            return Refuse(client, "SAY takes a phrase and a score");
+        if (fields.size() == 2 &&
+            (!ParseUnsigned(fields[1], &score) || score > static_cast<uint32_t>(MaxScore)))
+            return Refuse(client, "a score is 0 to 100");
         uint32_t matching = 0;
-        const uint32_t seq = Say(fields[0], &matching);
+        const uint32_t seq = Say(fields[0], &matching, fields.size() == 2 ? int(score) : -1);
         if (!seq)
             return Refuse(client, "not a phrase");
         link_->Send(client,
@@ -91,6 +95,15 @@ void HubCore::Serve(int client, const ChannelMessage &message)
             length += phrases[fit++].size() + 1;
         phrases.resize(fit);
         link_->Send(client, FormatChannelLine("COMMANDS", phrases));
+    } else if (verb == "LISTEN") {
+        if (fields.size() != 1 || fields[0].empty() || fields[0].size() > MaxListenPath)
+            return Refuse(client, "LISTEN takes a file's path");
+        uint32_t millis = 0;
+        std::string why;
+        if (link_->Listen(fields[0], &millis, &why))
+            link_->Send(client, FormatChannelLine("LISTENING", {std::to_string(millis)}));
+        else
+            link_->Send(client, FormatChannelLine("REFUSED", {why}));
     } else if (verb == "WATCH") {
         if (!fields.empty())
             return Refuse(client, "WATCH takes nothing");
@@ -158,7 +171,15 @@ void HubCore::ServiceMessage(int client, const ChannelMessage &message)
     Watchers(FormatChannelLine("CHANGED", {}));
 }
 
-uint32_t HubCore::Say(const std::string &said, uint32_t *matching)
+void HubCore::Level(uint16_t level)
+{
+    const std::string line = FormatChannelLine("LEVEL", {std::to_string(level)});
+    for (const HubService &service : services_)
+        if (service.Listening())
+            link_->Send(service.client, line);
+}
+
+uint32_t HubCore::Say(const std::string &said, uint32_t *matching, int score)
 {
     const std::string phrase = TrimPhrase(said);
     if (!IsSayablePhrase(phrase))
@@ -185,7 +206,7 @@ uint32_t HubCore::Say(const std::string &said, uint32_t *matching)
     if (matching)
         *matching = matched;
 
-    last_ = HubHeard{seq, phrase, {}, static_cast<int>(pending.awaiting.size())};
+    last_ = HubHeard{seq, phrase, score, {}, static_cast<int>(pending.awaiting.size())};
     if (pending.awaiting.empty()) {
         DoneNotice nobody;
         nobody.seq = seq;

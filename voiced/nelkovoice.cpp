@@ -4,12 +4,15 @@
 //   nelkovoice.exe /regserver        installs the class, the proxies, UseSpeech
 //   nelkovoice.exe /unregserver      removes what /regserver added
 //   nelkovoice.exe /say PHRASE...    hands a phrase to the hub and exits
+//   nelkovoice.exe /listen FILE.wav  hands a recording to the hub's recogniser
+//                                    and exits; what it hears is said
 //   nelkovoice.exe /list             prints the commands listened for
 //
 // Exit codes: 0 done; 1 for /say when no listening menu has the phrase (it is
 // still heard, as something else) and for /list when nothing is listened
-// for; 2 when no hub runs or the hub refused it; 3 for an unknown command
-// line; a Win32 error code for a failed installation.
+// for; 2 when no hub runs or the hub refused it (for /listen: it cannot read
+// the file, or has no recogniser); 3 for an unknown command line; a Win32
+// error code for a failed installation.
 #include "voiced/service.h"
 #include <cstdio>
 #include <cstring>
@@ -23,6 +26,7 @@ constexpr UINT LinkMs = 250;
 constexpr UINT_PTR IdleTimer = 3;
 constexpr UINT IdleMs = 60000; // a server no client ever reached
 constexpr DWORD HubReplyMs = 3000;
+constexpr DWORD ListenReplyMs = 20000; // the hub reads the whole file first
 
 enum ExitCode { Done = 0, NotListened = 1, NoHub = 2, Usage = 3 };
 
@@ -114,9 +118,16 @@ void OnLinkLine(int id, HubLink::HubLine *line)
     (void)id;
     ChannelMessage message;
     PhraseNotice phrase;
-    // The hub sends phrases; anything else (an ERROR) is not acted on.
-    if (ParseChannelLine(line->text, &message) && ParsePhraseNotice(message, &phrase))
+    // The hub sends phrases and levels; anything else (an ERROR) is not
+    // acted on.
+    if (!ParseChannelLine(line->text, &message))
+        return;
+    uint32_t level = 0;
+    if (ParsePhraseNotice(message, &phrase))
         Service.Phrase(phrase.seq, phrase.phrase, line->arrived);
+    else if (message.verb == "LEVEL" && message.fields.size() == 1 &&
+             ParseUnsigned(message.fields[0], &level) && level <= HubCore::MaxLevel)
+        Service.Level(static_cast<uint16_t>(level));
 }
 
 void OnLinkOpened(int id)
@@ -222,6 +233,35 @@ int Say(int argc, char **argv)
     return message.fields[1] == "0" ? NotListened : Done;
 }
 
+// The path as the hub must see it: the hub runs in a folder of its own.
+int Listen(const char *file)
+{
+    char full[MAX_PATH];
+    const DWORD n = GetFullPathNameA(file, sizeof full, full, nullptr);
+    if (n == 0 || n >= sizeof full) {
+        Print(stderr, std::string("nelkovoice: no such file: ") + file + "\n");
+        return NoHub;
+    }
+    PipeClient hub;
+    if (!hub.Connect(HubPipeName(), HubReplyMs)) {
+        Print(stderr, "nelkovoice: no voice hub is running\n");
+        return NoHub;
+    }
+    std::string reply;
+    ChannelMessage message;
+    if (!hub.Send(FormatChannelLine("LISTEN", {full})) || !hub.ReadLine(&reply, ListenReplyMs) ||
+        !ParseChannelLine(reply, &message) || message.fields.size() != 1) {
+        Print(stderr, "nelkovoice: the hub did not answer\n");
+        return NoHub;
+    }
+    if (message.verb != "LISTENING") {
+        Print(stderr, "nelkovoice: the hub refused " + std::string(full) + ": " +
+                          (message.fields.empty() ? "" : message.fields[0]) + "\n");
+        return NoHub;
+    }
+    return Done;
+}
+
 int List()
 {
     PipeClient hub;
@@ -262,6 +302,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         return Say(argc, argv);
     if (argc == 2 && IsSwitch(argv[1], "list"))
         return List();
-    Print(stderr, "use: nelkovoice.exe /regserver | /unregserver | /say PHRASE | /list\n");
+    if (argc == 3 && IsSwitch(argv[1], "listen"))
+        return Listen(argv[2]);
+    Print(stderr, "use: nelkovoice.exe /regserver | /unregserver | /say PHRASE | /listen "
+                  "FILE.wav | /list\n");
     return Usage;
 }

@@ -1,11 +1,19 @@
 // voiceprobe.exe: looks at the voice hub from outside, for the end-to-end
 // tests and the benchmark.
 //
-//   voiceprobe.exe window OUT        the feedback window's status line, its
-//                                    command list (one row a line, then where
-//                                    the row is on the screen) and what it last
-//                                    heard, into the file OUT
+//   voiceprobe.exe window OUT        the feedback window's texts, its command
+//                                    list (one row a line, then where the row
+//                                    is on the screen), the level meter and the
+//                                    sensitivity slider, into the file OUT
 //   voiceprobe.exe bench COUNT OUT   the latency and burst benchmark (below)
+//   voiceprobe.exe serve COUNT SECONDS OUT PHRASE...
+//                                    acts as a service with one listening menu
+//                                    of the phrases: writes each phrase the hub
+//                                    hands it ("phrase\t..."), and at the end
+//                                    the highest input level it was sent
+//                                    ("level\t..."); ends GraceMs after the
+//                                    COUNTth phrase (so that a phrase handed
+//                                    twice is seen), or after SECONDS
 //
 // The benchmark says "Random" COUNT times one after another, each once the
 // previous one's result is back, and reports the time from the phrase
@@ -14,6 +22,7 @@
 // says COUNT phrases at once, twice, and reports the service's and the hub's
 // private memory before and after each burst.
 #include "voiced/pipe.h"
+#include <commctrl.h>
 #include <psapi.h>
 #include <algorithm>
 #include <cstdio>
@@ -21,6 +30,7 @@
 namespace {
 
 constexpr DWORD ReplyMs = 10000;
+constexpr DWORD GraceMs = 3000;
 const char BenchPhrase[] = "Random";
 
 struct Report {
@@ -70,6 +80,14 @@ int DumpWindow(Report &out)
             RECT box;
             GetWindowRect(child, &box);
             out.Line("edit\t" + std::to_string(box.left + 16) + "\t" +
+                     std::to_string((box.top + box.bottom) / 2));
+        } else if (lstrcmpiA(kind.c_str(), "msctls_progress32") == 0) {
+            out.Line("meter\t" + std::to_string(SendMessageA(child, PBM_GETPOS, 0, 0)));
+        } else if (lstrcmpiA(kind.c_str(), "msctls_trackbar32") == 0) {
+            RECT box;
+            GetWindowRect(child, &box);
+            out.Line("slider\t" + std::to_string(SendMessageA(child, TBM_GETPOS, 0, 0)) + "\t" +
+                     std::to_string((box.left + box.right) / 2) + "\t" +
                      std::to_string((box.top + box.bottom) / 2));
         } else if (lstrcmpiA(kind.c_str(), "Static") == 0) {
             GetWindowTextA(child, text, sizeof text);
@@ -239,16 +257,71 @@ int RunBench(int count, Report &out)
     return 0;
 }
 
+// A stand-in service: the hub's routing and the recogniser's deliveries seen
+// from where a service process sits.
+int Serve(int count, int seconds, const std::vector<std::string> &phrases, Report &out)
+{
+    PipeClient hub;
+    if (!hub.Connect(HubPipeName(), ReplyMs)) {
+        out.Line("error\tno hub");
+        return 2;
+    }
+    std::vector<std::string> menu = {"1", "1", "1", "Probe", "Main"};
+    menu.insert(menu.end(), phrases.begin(), phrases.end());
+    if (!hub.Send(FormatChannelLine("SERVICE", {std::to_string(GetCurrentProcessId())})) ||
+        !hub.Send(FormatChannelLine("MENU", menu)))
+        return 2;
+    const DWORD start = GetTickCount();
+    DWORD end = start + static_cast<DWORD>(seconds) * 1000;
+    int heard = 0;
+    uint32_t highest = 0;
+    for (;;) {
+        const DWORD now = GetTickCount();
+        if (static_cast<int32_t>(end - now) <= 0)
+            break;
+        std::string line;
+        if (!hub.ReadLine(&line, end - now))
+            continue;
+        ChannelMessage message;
+        PhraseNotice phrase;
+        uint32_t level = 0;
+        if (!ParseChannelLine(line, &message))
+            continue;
+        if (ParsePhraseNotice(message, &phrase)) {
+            out.Line("phrase\t" + phrase.phrase);
+            DoneNotice done;
+            done.seq = phrase.seq;
+            done.outcome = Outcome::Other;
+            for (const std::string &command : phrases)
+                if (SamePhrase(command, phrase.phrase))
+                    done.outcome = Outcome::Ran, done.command = command;
+            done.application = "Probe";
+            done.state = "Main";
+            hub.Send(FormatDoneNotice(done));
+            if (++heard == count)
+                end = GetTickCount() + GraceMs;
+        } else if (message.verb == "LEVEL" && message.fields.size() == 1 &&
+                   ParseUnsigned(message.fields[0], &level)) {
+            highest = std::max(highest, level);
+        }
+    }
+    out.Line("level\t" + std::to_string(highest));
+    return heard >= count ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (argc < 3) {
-        fputs("use: voiceprobe window OUT | voiceprobe bench COUNT OUT\n", stderr);
+        fputs("use: voiceprobe window OUT | voiceprobe bench COUNT OUT | voiceprobe serve COUNT "
+              "SECONDS OUT PHRASE...\n",
+              stderr);
         return 3;
     }
     const std::string mode = argv[1];
-    const char *path = argv[argc - 1];
+    const bool serve = mode == "serve" && argc >= 6;
+    const char *path = serve ? argv[4] : argv[argc - 1];
     FILE *file = fopen(path, "wb");
     if (!file)
         return 3;
@@ -258,6 +331,9 @@ int main(int argc, char **argv)
         result = DumpWindow(out);
     else if (mode == "bench" && argc == 4)
         result = RunBench(std::max(1, atoi(argv[2])), out);
+    else if (serve)
+        result = Serve(std::max(1, atoi(argv[2])), std::max(1, atoi(argv[3])),
+                       std::vector<std::string>(argv + 5, argv + argc), out);
     fclose(file);
     return result;
 }

@@ -317,6 +317,12 @@ void VoiceService::Ping()
     Post(Event{Event::Ping, 0, {}, 0, {}, FALSE});
 }
 
+void VoiceService::Level(uint16_t level)
+{
+    level_ = level;
+    Ping();
+}
+
 void VoiceService::Post(Event event)
 {
     queue_.Post(std::move(event), [this](Event &e) { Deliver(e); });
@@ -357,7 +363,7 @@ void VoiceService::Deliver(Event &event)
         return;
     sink->AddRef();
     if (event.kind == Event::Ping)
-        Check(sink->VUMeter(0));
+        Check(sink->VUMeter(level_));
     else
         Check(sink->MenuActivate(&event.name, event.active));
     sink->Release();

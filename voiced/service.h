@@ -28,8 +28,11 @@ class VoiceService {
     // Something heard: delivered to the sink now, or after the call in
     // flight; reported to the hub with the time since `arrived`.
     void Phrase(uint32_t seq, const std::string &phrase, uint64_t arrived);
-    // The liveness check: a VUMeter call when nothing else is under way.
+    // The liveness check: a VUMeter call with the last input level when
+    // nothing else is under way.
     void Ping();
+    // The hub's input level (0 to 65535): passed on to the sink's VUMeter.
+    void Level(uint16_t level);
     // Every menu to the hub (after connecting).
     void PublishAll();
 
@@ -68,6 +71,7 @@ class VoiceService {
     SerialQueue<Event> queue_;
     LONG objects_ = 0;
     bool gone_ = false;
+    uint16_t level_ = 0;
 };
 
 // Copies a name field that need not hold its terminating zero.

@@ -266,6 +266,7 @@ struct HubService {
 struct HubHeard {
     uint32_t seq = 0;
     std::string phrase;
+    int score = -1;                  // from a recogniser: 0 to 100; -1 for a typed phrase
     std::vector<DoneNotice> results; // one per service that answered
     int waiting = 0;                 // services still to answer
 };
@@ -281,6 +282,14 @@ class HubCore {
         virtual void Changed() {}    // something the window shows changed
         virtual void ShowWindow() {} // SHOW: a second start wants the window
         virtual uint32_t OwnPid() const { return 0; }
+        // LISTEN: a sound file for the recogniser. True when it was taken,
+        // with *millis its length; false with *why saying why not.
+        virtual bool Listen(const std::string &path, uint32_t *millis, std::string *why)
+        {
+            (void)path, (void)millis;
+            *why = "no recogniser";
+            return false;
+        }
     };
     explicit HubCore(Link *link) : link_(link) {}
 
@@ -291,8 +300,12 @@ class HubCore {
     // A phrase from the window, a recogniser or a SAY: handed to every
     // service with a listening menu. Returns its sequence number, 0 when the
     // phrase is not one a user can say. *matching (when given) receives how
-    // many services have a command for it.
-    uint32_t Say(const std::string &phrase, uint32_t *matching = nullptr);
+    // many services have a command for it. score: how sure a recogniser was
+    // (0 to 100), -1 for a typed phrase.
+    uint32_t Say(const std::string &phrase, uint32_t *matching = nullptr, int score = -1);
+    // The input level (0 to MaxLevel) to every listening service, which
+    // passes it on to its client's VUMeter.
+    void Level(uint16_t level);
 
     const std::vector<HubService> &Services() const { return services_; }
     bool Listening() const;
@@ -305,6 +318,9 @@ class HubCore {
     // Limits on what one client may make the hub hold.
     static constexpr size_t MaxMenusPerService = 64;
     static constexpr size_t MaxPending = 4096; // phrases awaiting their results
+    static constexpr uint16_t MaxLevel = 65535;
+    static constexpr int MaxScore = 100;
+    static constexpr size_t MaxListenPath = 259; // a Windows path without its zero
 
   private:
     struct Pending {

@@ -6,14 +6,32 @@
 // sight until asked; hidden and with no service connected, it ends itself.
 #include "voiced/feedback/hub.h"
 #include "voiced/feedback/ids.h"
+#include "voiced/feedback/listener.h"
+#include "voiced/feedback/microphone.h"
+#include <commctrl.h>
+#include <cmath>
 #include <cstdio>
 
 namespace {
 
 constexpr UINT_PTR GraceTimer = 1;
 constexpr UINT GraceMs = 10000; // hidden with no service: time to end
+constexpr UINT_PTR MeterTimer = 2;
+constexpr UINT MeterMs = 100;
+constexpr int LevelEveryTicks = 3; // the level goes to the services this often
 constexpr DWORD HandOverMs = 2000;
 constexpr int WindowMargin = 8; // from the work area's edges
+
+// Posted by the listener's and the microphone's threads.
+constexpr UINT ListenerStateMessage = WM_APP + 16; // wParam: Listener::State
+constexpr UINT UtteranceMessage = WM_APP + 17;     // lParam: Listener::Heard*
+constexpr UINT MicrophoneMessage = WM_APP + 18;    // wParam: 1 open, 0 none
+constexpr UINT FileMessage = WM_APP + 19;          // wParam: 1 a file is being decoded
+
+// What the recogniser reads, beside the program (nelko_recogniser_files).
+const char ModelFolder[] = "model\\en-us";
+const char Dictionary[] = "cmudict-en-us.dict";
+const char OwnDictionary[] = "nelko.dict";
 
 struct Row {
     std::string text;
@@ -26,6 +44,16 @@ HWND Window;
 FeedbackHub *Hub;
 bool ChannelOpen;
 std::vector<Row> Rows;
+
+// Speech: the state the threads last reported, on the window's thread.
+Listener *Ear;
+Listener::State EarState = Listener::State::Starting;
+bool MicrophoneOpen;
+bool FileDecoding;
+bool Recognised;               // an utterance has been heard
+Listener::Heard LastUtterance; // the last one
+uint16_t LevelSent;            // the last level the services were given
+int MeterTicks;
 
 std::string Text(UINT id)
 {
@@ -67,6 +95,59 @@ std::string HeardText()
             text = line;
     }
     return text.empty() ? Format(IDS_HEARD_WAITING, last.phrase) : text;
+}
+
+// Scores show as whole percents, rounded down, so that a score shown
+// below the threshold was below it.
+int Percent(double value)
+{
+    return static_cast<int>(std::floor(value * 100 + 1e-9));
+}
+
+std::string SpeechText()
+{
+    switch (EarState) {
+    case Listener::State::Starting: return Text(IDS_SPEECH_STARTING);
+    case Listener::State::Unavailable: return Text(IDS_SPEECH_UNAVAILABLE);
+    case Listener::State::Ready: break;
+    }
+    if (FileDecoding)
+        return Text(IDS_SPEECH_FILE);
+    return Text(MicrophoneOpen ? IDS_SPEECH_MICROPHONE : IDS_SPEECH_NO_MICROPHONE);
+}
+
+// Whether the recogniser heard the words of a phrase listened for (its
+// score then decided).
+bool HeardAPhrase(const std::string &heard)
+{
+    for (const std::string &phrase : Hub->ActivePhrases()) {
+        std::string words;
+        for (const std::string &word : PhraseWords(phrase))
+            words += (words.empty() ? "" : " ") + word;
+        if (words == heard)
+            return true;
+    }
+    return false;
+}
+
+std::string RecognisedText()
+{
+    if (!Recognised)
+        return Text(IDS_RECOGNISED_NONE);
+    const Listener::Heard &u = LastUtterance;
+    char text[512];
+    if (u.heard.empty())
+        return Text(IDS_RECOGNISED_NO_WORDS);
+    if (!u.phrase.empty())
+        snprintf(text, sizeof text, Text(IDS_RECOGNISED_TAKEN).c_str(), u.heard.c_str(),
+                 Percent(u.score));
+    else if (HeardAPhrase(u.heard))
+        snprintf(text, sizeof text, Text(IDS_RECOGNISED_LOW).c_str(), u.heard.c_str(),
+                 Percent(u.score), Percent(u.threshold));
+    else
+        snprintf(text, sizeof text, Text(IDS_RECOGNISED_OTHER).c_str(), u.heard.c_str(),
+                 Percent(u.score));
+    return text;
 }
 
 std::string StatusText()
@@ -116,6 +197,8 @@ void CheckIdle()
 void OnRefresh()
 {
     SetDlgItemTextA(Window, IDC_STATUS, StatusText().c_str());
+    SetDlgItemTextA(Window, IDC_SPEECH, SpeechText().c_str());
+    SetDlgItemTextA(Window, IDC_RECOGNISED, RecognisedText().c_str());
     SetDlgItemTextA(Window, IDC_HEARD, HeardText().c_str());
     std::vector<Row> rows = CommandRows();
     if (!(rows == Rows)) {
@@ -147,6 +230,80 @@ void OnCommandClicked()
     SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
     if (index >= 0 && static_cast<size_t>(index) < Rows.size() && !Rows[index].phrase.empty())
         Hub->Say(Rows[index].phrase);
+}
+
+// An utterance the recogniser finished: shown, and when it was taken as a
+// phrase listened for, said as a typed phrase is.
+void OnUtterance(Listener::Heard *posted)
+{
+    std::unique_ptr<Listener::Heard> heard(posted);
+    LastUtterance = *heard;
+    Recognised = true;
+    if (!heard->phrase.empty())
+        Hub->SayHeard(heard->phrase, Percent(heard->score));
+    OnRefresh();
+}
+
+// What the listener's and the microphone's threads report.
+void OnSpeechState(UINT message, WPARAM wParam)
+{
+    if (message == ListenerStateMessage)
+        EarState = static_cast<Listener::State>(wParam);
+    else if (message == MicrophoneMessage)
+        MicrophoneOpen = wParam != 0;
+    else
+        FileDecoding = wParam != 0;
+    OnRefresh();
+}
+
+bool Listening()
+{
+    return EarState == Listener::State::Ready && (MicrophoneOpen || FileDecoding);
+}
+
+// The level meter, and the level the services pass on to their clients.
+void OnMeterTick()
+{
+    const unsigned level = Listening() ? Ear->Level() : 0;
+    SendDlgItemMessageA(Window, IDC_LEVEL, PBM_SETPOS, level, 0);
+    if (++MeterTicks % LevelEveryTicks)
+        return;
+    const uint16_t scaled = static_cast<uint16_t>(level * HubCore::MaxLevel / 100);
+    if (scaled != LevelSent) {
+        LevelSent = scaled;
+        Hub->Level(scaled);
+    }
+}
+
+void ShowSensitivity()
+{
+    const int percent = Percent(Ear->Threshold());
+    char text[32];
+    snprintf(text, sizeof text, Text(IDS_SENSITIVITY_VALUE).c_str(), percent);
+    SetDlgItemTextA(Window, IDC_SENSITIVITY_VALUE, text);
+}
+
+void OnSensitivity()
+{
+    const LRESULT position = SendDlgItemMessageA(Window, IDC_SENSITIVITY, TBM_GETPOS, 0, 0);
+    Ear->SetThreshold(position / 100.0);
+    ShowSensitivity();
+}
+
+// LISTEN: the file is read here, so that the one who handed it in hears at
+// once whether it was taken; the listener decodes it on its own thread.
+bool OnListen(const std::string &path, uint32_t *millis, std::string *why)
+{
+    if (EarState == Listener::State::Unavailable) {
+        *why = "speech recognition is unavailable";
+        return false;
+    }
+    std::vector<int16_t> samples;
+    if (!LoadSound(path, &samples, why))
+        return false;
+    *millis = static_cast<uint32_t>(samples.size() * 1000 / RecogniserRate);
+    Ear->Listen(std::move(samples));
+    return true;
 }
 
 // Closing hides the window while services depend on the hub.
@@ -182,8 +339,44 @@ INT_PTR OnInitDialog(HWND window)
         SetWindowPos(window, nullptr, area.right - (box.right - box.left) - WindowMargin,
                      area.bottom - (box.bottom - box.top) - WindowMargin, 0, 0,
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SendDlgItemMessageA(window, IDC_LEVEL, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendDlgItemMessageA(window, IDC_SENSITIVITY, TBM_SETRANGE, FALSE, MAKELPARAM(0, 100));
+    SendDlgItemMessageA(window, IDC_SENSITIVITY, TBM_SETPAGESIZE, 0, 5);
     SetFocus(GetDlgItem(window, IDC_PHRASE));
     return FALSE;
+}
+
+std::string ProgramFolder()
+{
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder(path, n < sizeof path ? n : 0);
+    return folder.substr(0, folder.find_last_of("\\/") + 1);
+}
+
+// Hands a heap copy to the window; dropped when the window is gone.
+template <class T> void PostCopy(UINT message, const T &value)
+{
+    T *posted = new T(value);
+    if (!PostMessageA(Window, message, 0, reinterpret_cast<LPARAM>(posted)))
+        delete posted;
+}
+
+// The ear and the microphone: started after the window, so that whoever
+// waits for the window is not kept waiting by the model's loading.
+void StartSpeech(Listener &ear, Microphone &mic)
+{
+    Ear = &ear;
+    SendDlgItemMessageA(Window, IDC_SENSITIVITY, TBM_SETPOS, TRUE, Percent(ear.Threshold()));
+    ShowSensitivity();
+    Hub->OnPhrasesChanged = [](const std::vector<std::string> &phrases) {
+        Ear->SetPhrases(phrases);
+    };
+    Hub->OnListen = OnListen;
+    const std::string folder = ProgramFolder();
+    ear.Start(folder + ModelFolder, folder + Dictionary, folder + OwnDictionary);
+    mic.Start();
+    SetTimer(Window, MeterTimer, MeterMs, nullptr);
 }
 
 INT_PTR CALLBACK FeedbackProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -196,9 +389,17 @@ INT_PTR CALLBACK FeedbackProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
     case WM_CLOSE: OnClose(); return TRUE;
     case WM_TIMER:
-        if (wParam == GraceTimer && Hidden() && Hub->Core().Services().empty())
+        if (wParam == MeterTimer)
+            OnMeterTick();
+        else if (wParam == GraceTimer && Hidden() && Hub->Core().Services().empty() &&
+                 Ear->FilesPending() == 0)
             DestroyWindow(window);
         return TRUE;
+    case WM_HSCROLL: OnSensitivity(); return TRUE;
+    case ListenerStateMessage:
+    case MicrophoneMessage:
+    case FileMessage: OnSpeechState(message, wParam); return TRUE;
+    case UtteranceMessage: OnUtterance(reinterpret_cast<Listener::Heard *>(lParam)); return TRUE;
     case WM_DESTROY: PostQuitMessage(0); return TRUE;
     }
     return FALSE;
@@ -229,12 +430,29 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
         return HandOver(show);
 
     // The window first: Nelko waits for it by its title.
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
     Window = CreateDialogA(instance, MAKEINTRESOURCEA(IDD_FEEDBACK), nullptr, FeedbackProc);
     if (!Window)
         return 1;
     static FeedbackHub hub(Window);
     Hub = &hub;
     ChannelOpen = hub.Start(HubPipeName());
+
+    Listener ear({
+        [](Listener::State state) { PostMessageA(Window, ListenerStateMessage, WPARAM(state), 0); },
+        [](const Listener::Heard &heard) { PostCopy(UtteranceMessage, heard); },
+        [](bool decoding) { PostMessageA(Window, FileMessage, decoding, 0); },
+    });
+    Microphone mic({
+        [](const int16_t *samples, size_t count) { Ear->Hear(samples, count); },
+        [](bool open) {
+            if (!open)
+                Ear->MicrophoneStopped();
+            PostMessageA(Window, MicrophoneMessage, open, 0);
+        },
+    });
+    StartSpeech(ear, mic);
     OnRefresh();
     if (show != SW_HIDE)
         ShowWindow(Window, show);
@@ -247,6 +465,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
+    mic.Stop();
+    ear.Stop();
     hub.Stop();
     if (mutex)
         CloseHandle(mutex);

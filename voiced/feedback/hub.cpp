@@ -40,6 +40,14 @@ void FeedbackHub::Changed()
     refreshPosted_ = PostMessageA(window_, RefreshMessage, 0, 0) != 0;
 }
 
+bool FeedbackHub::Listen(const std::string &path, uint32_t *millis, std::string *why)
+{
+    if (OnListen)
+        return OnListen(path, millis, why);
+    *why = "no recogniser";
+    return false;
+}
+
 void FeedbackHub::ShowWindow()
 {
     ::ShowWindow(window_, SW_SHOWNORMAL);

@@ -2,7 +2,8 @@
 // HubCore it feeds, run on the window's thread. A phrase source in the same
 // process (a recogniser) says what it heard through Say (on this thread) or
 // PostSay (from any thread), and follows the phrases listened for through
-// ActivePhrases and OnPhrasesChanged.
+// ActivePhrases and OnPhrasesChanged; sound files handed in with LISTEN go to
+// OnListen.
 #pragma once
 #include "voiced/pipe.h"
 #include <windows.h>
@@ -24,6 +25,15 @@ class FeedbackHub : public HubCore::Link, PipeEngine::Events {
 
     // The window's thread.
     uint32_t Say(const std::string &phrase) { return core_.Say(phrase); }
+    // What a recogniser accepted, with its score (0 to 100).
+    uint32_t SayHeard(const std::string &phrase, int score)
+    {
+        return core_.Say(phrase, nullptr, score);
+    }
+    void Level(uint16_t level) { core_.Level(level); }
+    // LISTEN from the channel, on the window's thread: takes the file (true,
+    // with its length) or says why not. Unset, every file is refused.
+    std::function<bool(const std::string &path, uint32_t *millis, std::string *why)> OnListen;
     const HubCore &Core() const { return core_; }
     std::vector<std::string> ActivePhrases() const { return core_.ActivePhrases(); }
     // Called on the window's thread whenever the phrases listened for change.
@@ -40,6 +50,7 @@ class FeedbackHub : public HubCore::Link, PipeEngine::Events {
     void Changed() override;
     void ShowWindow() override;
     uint32_t OwnPid() const override { return GetCurrentProcessId(); }
+    bool Listen(const std::string &path, uint32_t *millis, std::string *why) override;
     // PipeEngine::Events, on the engine's thread
     void Opened(int id) override;
     void Line(int id, std::string line) override;

@@ -1,0 +1,371 @@
+// The voice hub hears speech: recordings handed to it with
+// `nelkovoice.exe /listen` are decoded by the hub's recogniser and what it
+// accepts runs Nelko's commands as said phrases do. The clips are
+// synthesised here with espeak-ng (at its own rate, so the hub resamples
+// them) over a quiet noise floor.
+//
+// Like the service's tests, these use the harness's prefix with "-voice"
+// appended and install the service there. Wine runs with its audio driver
+// off: the hub has no microphone, which is the state the window must show.
+#include "character.h"
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+using namespace e2e;
+
+namespace {
+
+constexpr int ProgramMs = 20000; // a Wine program's start and end, generously
+constexpr int DecodeMs = 30000;  // a recording decoded under Wine
+
+const std::vector<std::string> Commands = {"Random",    "Go Left",     "Go Right", "Run Left",
+                                           "Run Right", "Go Up",       "Go Down",  "Wave",
+                                           "Dance",     "About Nelko", "Bye Bye"};
+
+std::string Run(const std::string &command)
+{
+    std::string output;
+    if (FILE *pipe = popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
+            output.append(buffer, n);
+        pclose(pipe);
+    }
+    return output;
+}
+
+std::string ReadFile(const std::string &path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> Lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The harness's prefix, as scripts/wine-env.sh chooses it, with "-voice",
+// for every Wine program of a test.
+class UseVoicePrefix {
+  public:
+    UseVoicePrefix()
+    {
+        const char *old = getenv("NELKO_WINEPREFIX");
+        had_ = old != nullptr;
+        if (had_)
+            old_ = old;
+        const std::string prefix =
+            Run("bash -c 'source \"" NELKO_SOURCE_DIR "/scripts/wine-env.sh\" && printf %s "
+                "\"$WINEPREFIX\"'") +
+            "-voice";
+        setenv("NELKO_WINEPREFIX", prefix.c_str(), 1);
+    }
+    ~UseVoicePrefix()
+    {
+        if (had_)
+            setenv("NELKO_WINEPREFIX", old_.c_str(), 1);
+        else
+            unsetenv("NELKO_WINEPREFIX");
+    }
+
+  private:
+    bool had_ = false;
+    std::string old_;
+};
+
+// Recordings made with espeak-ng and sox, once per run, in a folder of their
+// own.
+class Clips {
+  public:
+    static Clips &Get()
+    {
+        static Clips clips;
+        return clips;
+    }
+    ~Clips() { Run("rm -rf '" + dir_ + "'"); }
+
+    // A phrase spoken, with half a second of a quiet noise floor around it.
+    std::string Say(const std::string &text)
+    {
+        std::string name;
+        for (char c : text)
+            name += isalnum(static_cast<unsigned char>(c)) ? char(tolower(c)) : '_';
+        const std::string path = dir_ + "/" + name + ".wav";
+        if (access(path.c_str(), R_OK) != 0)
+            Shell("espeak-ng -v en-us -s 160 -w raw.wav '" + text +
+                  "' && sox raw.wav padded.wav pad 0.5 0.5 && " + Floor("padded.wav") +
+                  " && sox -m padded.wav floor.wav '" + path + "'");
+        return path;
+    }
+
+    // About a minute: the commands in the order given, with pauses of 2 to
+    // 3.5 s between them, some holding a burst of noise or a tone.
+    std::string Long(const std::vector<std::string> &said)
+    {
+        const std::string path = dir_ + "/long.wav";
+        std::string script = "parts='' && silence() { sox -R -n -r 22050 -c 1 -b 16 $1 synth $2 "
+                             "sine 0 vol 0; parts=\"$parts $1\"; } && silence lead.wav 1.0";
+        for (size_t i = 0; i < said.size(); ++i) {
+            const std::string n = std::to_string(i);
+            const double pause = 2.0 + (i % 4) * 0.5;
+            script += " && espeak-ng -v en-us -s 160 -w s" + n + ".wav '" + said[i] +
+                      "' && parts=\"$parts s" + n + ".wav\"";
+            if (i % 3 == 1) // a burst of noise in the middle of the pause
+                script += " && silence a" + n + ".wav " + std::to_string(pause / 2 - 0.2) +
+                          " && sox -R -n -r 22050 -c 1 -b 16 b" + n +
+                          ".wav synth 0.4 pinknoise vol 0.1 && parts=\"$parts b" + n +
+                          ".wav\" && silence c" + n + ".wav " + std::to_string(pause / 2 - 0.2);
+            else if (i % 5 == 2) // a tone
+                script += " && silence a" + n + ".wav 1.0 && sox -R -n -r 22050 -c 1 -b 16 b" + n +
+                          ".wav synth 0.5 sine 440 vol 0.2 && parts=\"$parts b" + n +
+                          ".wav\" && silence c" + n + ".wav " + std::to_string(pause - 1.5);
+            else
+                script += " && silence p" + n + ".wav " + std::to_string(pause);
+        }
+        script += " && sox $parts padded.wav && " + Floor("padded.wav") +
+                  " && sox -m padded.wav floor.wav '" + path + "'";
+        Shell(script, "long");
+        return path;
+    }
+
+    // The path as the Windows programs see it.
+    static std::string Windows(const std::string &path) { return "Z:" + path; }
+
+  private:
+    Clips() : dir_(testing::TempDir() + "nelko-listen-" + std::to_string(getpid()))
+    {
+        Run("mkdir -p '" + dir_ + "'");
+    }
+    // Pink noise at about -60 dBFS, as long as the file: not digital
+    // silence, which upsets the detector's normalisation.
+    static std::string Floor(const std::string &file)
+    {
+        return "sox -R -n -r \"$(soxi -r " + file + ")\" -c 1 -b 16 floor.wav synth \"$(soxi -D " +
+               file + ")\" pinknoise vol 0.002";
+    }
+    // Runs a script in a work folder of its own, removed afterwards.
+    void Shell(const std::string &script, const std::string &work = "work")
+    {
+        const std::string folder = "'" + dir_ + "/" + work + "'";
+        const std::string command = "mkdir -p " + folder + " && cd " + folder + " && ( " + script +
+                                    " ) >/dev/null 2>&1; code=$?; rm -rf " + folder +
+                                    "; exit $code";
+        if (std::system(command.c_str()) != 0)
+            ADD_FAILURE() << "espeak-ng or sox failed (scripts/deps.sh): " << script;
+    }
+    std::string dir_;
+};
+
+class Listen : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(Program("nelkovoice.exe", {"/regserver"}), 0);
+        ASSERT_EQ(Program("C:\\windows\\system32\\reg.exe",
+                          {"add", "HKCU\\Software\\Voice", "/v", "UseSpeech", "/t", "REG_DWORD",
+                           "/d", "2", "/f"}),
+                  0);
+    }
+
+    int Program(const std::string &program, const std::vector<std::string> &args)
+    {
+        return session.WaitExit(session.Start(program, args), ProgramMs);
+    }
+    int Hear(const std::string &clip)
+    {
+        return Program("nelkovoice.exe", {"/listen", Clips::Windows(clip)});
+    }
+    bool Listening()
+    {
+        return session.WaitFor([&] { return Program("nelkovoice.exe", {"/list"}) == 0; }, 20000);
+    }
+
+    // The feedback window as the probe reads it: "text\t...", "slider\t..."
+    std::vector<std::string> FeedbackWindow()
+    {
+        const std::string out = testing::TempDir() + "voice-listen-window.txt";
+        if (Program("voiceprobe.exe", {"window", Clips::Windows(out)}) != 0)
+            return {};
+        return Lines(ReadFile(out));
+    }
+    // The window's line that starts with prefix ("text\tRecognised"), or "".
+    std::string WindowLine(const std::string &prefix)
+    {
+        for (const std::string &line : FeedbackWindow())
+            if (line.rfind(prefix, 0) == 0)
+                return line;
+        return "";
+    }
+    bool Shows(const std::string &line)
+    {
+        const std::vector<std::string> window = FeedbackWindow();
+        return std::find(window.begin(), window.end(), line) != window.end();
+    }
+    // Hands a clip to the hub and waits until the hub has decoded it: the
+    // recognised line changed and no file is being listened to.
+    ::testing::AssertionResult HearAll(const std::string &clip)
+    {
+        const std::string before = WindowLine("text\tRecognised");
+        if (const int code = Hear(clip))
+            return ::testing::AssertionFailure() << "/listen exited with " << code;
+        const bool done = session.WaitFor(
+            [&] {
+                const std::vector<std::string> window = FeedbackWindow();
+                const bool busy = std::find(window.begin(), window.end(),
+                                            "text\tListening to a sound file") != window.end();
+                std::string now;
+                for (const std::string &line : window)
+                    if (line.rfind("text\tRecognised", 0) == 0)
+                        now = line;
+                return !busy && !now.empty() && now != before;
+            },
+            DecodeMs);
+        if (!done)
+            return ::testing::AssertionFailure() << "nothing recognised in " << clip;
+        return ::testing::AssertionSuccess();
+    }
+    ::testing::AssertionResult Moved(const Rect &before, int dx, int dy)
+    {
+        Session::Sleep(300);
+        if (!nelko->WaitForRest(art))
+            return ::testing::AssertionFailure() << "never rested";
+        const Rect after = nelko->Where();
+        if (after.x - before.x == dx && after.y - before.y == dy)
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+               << "moved by " << after.x - before.x << "," << after.y - before.y << ", expected "
+               << dx << "," << dy;
+    }
+
+    UseVoicePrefix prefix; // before the session, which prepares the prefix
+    Session session;
+    Art art;
+    std::unique_ptr<Character> nelko;
+};
+
+TEST_F(Listen, SpokenCommandsRunNelkoAndOtherSpeechRunsNothing)
+{
+    Clips &clips = Clips::Get();
+    nelko = std::make_unique<Character>(session);
+    ASSERT_TRUE(Listening()) << "the hub never listed Nelko's commands";
+    ASSERT_TRUE(nelko->WaitForRest(art));
+
+    // No microphone under Wine here: the window says so, and nothing else
+    // is shown.
+    EXPECT_TRUE(session.WaitFor(
+        [&] { return Shows("text\tNo microphone: type a phrase or click a command"); }, 20000))
+        << ::testing::PrintToString(FeedbackWindow());
+    for (Window window : session.TopLevelWindows())
+        EXPECT_NE(session.Title(window), "Error") << session.Describe();
+
+    // "go left" walks left as the menu entry does; the window shows what was
+    // heard and its score.
+    Rect before = nelko->Where();
+    ASSERT_TRUE(HearAll(clips.Say("go left")));
+    EXPECT_TRUE(Moved(before, -96, 0));
+    EXPECT_TRUE(Shows("text\tHeard \"Go Left\": ran \"Go Left\" (Nelko, Main)"))
+        << ::testing::PrintToString(FeedbackWindow());
+    const std::string recognised = WindowLine("text\tRecognised \"go left\" (score ");
+    EXPECT_NE(recognised, "") << ::testing::PrintToString(FeedbackWindow());
+    EXPECT_EQ(recognised.substr(recognised.size() < 2 ? 0 : recognised.size() - 2), "%)");
+
+    // Unrelated speech is heard, and runs nothing.
+    before = nelko->Where();
+    ASSERT_TRUE(
+        HearAll(clips.Say("the weather was lovely this morning so we walked to the market")));
+    EXPECT_NE(WindowLine("text\tRecognised").find("no command"), std::string::npos)
+        << ::testing::PrintToString(FeedbackWindow());
+    EXPECT_TRUE(Shows("text\tHeard \"Go Left\": ran \"Go Left\" (Nelko, Main)"))
+        << "something was said";
+    Session::Sleep(500);
+    EXPECT_EQ(nelko->Frame(art), RestFrame);
+    EXPECT_EQ(nelko->Where().x, before.x);
+
+    // The sensitivity at its top: "go left" is heard, its score falls short,
+    // and it runs nothing.
+    ASSERT_EQ(Program("Feedback.exe", {}), 0); // shows the running hub's window
+    const Window feedback = session.FindWindow("Voice Commands Feedback", 5000);
+    ASSERT_NE(feedback, 0u) << session.Describe();
+    int sliderX = 0, sliderY = 0;
+    {
+        std::istringstream fields(WindowLine("slider\t").substr(7));
+        int position = 0;
+        fields >> position >> sliderX >> sliderY;
+        EXPECT_EQ(position, 25) << "the default sensitivity";
+    }
+    ASSERT_GT(sliderX, 0) << "no sensitivity slider";
+    session.Click(sliderX, sliderY);
+    session.Key(feedback, XK_End);
+    ASSERT_TRUE(session.WaitFor(
+        [&] { return WindowLine("slider\t").rfind("slider\t100\t", 0) == 0; }, 5000))
+        << ::testing::PrintToString(FeedbackWindow());
+    EXPECT_TRUE(Shows("text\t100%"));
+    ASSERT_TRUE(HearAll(clips.Say("go left")));
+    EXPECT_NE(WindowLine("text\tRecognised \"go left\"").find("under 100%): not taken"),
+              std::string::npos)
+        << ::testing::PrintToString(FeedbackWindow());
+    Session::Sleep(500);
+    EXPECT_EQ(nelko->Where().x, before.x) << "a phrase under the sensitivity ran";
+    session.Click(sliderX, sliderY);
+    session.Key(feedback, XK_Home); // everything the grammar hears is taken
+    ASSERT_TRUE(
+        session.WaitFor([&] { return WindowLine("slider\t").rfind("slider\t0\t", 0) == 0; }, 5000));
+
+    // "about nelko" opens the About box.
+    ASSERT_EQ(Hear(clips.Say("about nelko")), 0);
+    const Window box = session.FindWindow("About Nelko", DecodeMs);
+    ASSERT_NE(box, 0u) << session.Describe();
+    session.Key(box, XK_Escape);
+    EXPECT_TRUE(session.WaitFor([&] { return !session.Mapped(box); }, 5000));
+
+    // "bye bye" ends Nelko with exit code 0.
+    ASSERT_EQ(Hear(clips.Say("bye bye")), 0);
+    EXPECT_EQ(nelko->Exit(DecodeMs), 0);
+}
+
+// A minute of speech with fifteen commands between pauses, noise bursts and
+// tones: the hub segments it and hands each command to the service exactly
+// once, in order. A probe stands in for the service, so that every delivery
+// is counted where a service process sees it.
+TEST_F(Listen, ALongRecordingDeliversEachCommandOnce)
+{
+    std::vector<std::string> said;
+    for (size_t i = 0; i < 15; ++i)
+        said.push_back(Commands[(i * 7) % Commands.size()]);
+    const std::string recording = Clips::Get().Long(said);
+
+    session.Start("Feedback.exe");
+    ASSERT_NE(session.FindWindow("Voice Commands Feedback", 10000), 0u) << session.Describe();
+    const std::string out = testing::TempDir() + "voice-listen-serve.txt";
+    std::vector<std::string> args = {"serve", std::to_string(said.size()), "120",
+                                     Clips::Windows(out)};
+    args.insert(args.end(), Commands.begin(), Commands.end());
+    const pid_t probe = session.Start("voiceprobe.exe", args);
+    ASSERT_TRUE(Listening()) << "the probe's menu never reached the hub";
+
+    ASSERT_EQ(Hear(recording), 0);
+    EXPECT_EQ(session.WaitExit(probe, 130000), 0) << "not every command was delivered";
+    std::vector<std::string> delivered;
+    int level = -1;
+    for (const std::string &line : Lines(ReadFile(out))) {
+        if (line.rfind("phrase\t", 0) == 0)
+            delivered.push_back(line.substr(7));
+        if (line.rfind("level\t", 0) == 0)
+            level = atoi(line.c_str() + 6);
+    }
+    EXPECT_EQ(delivered, said);
+    EXPECT_GT(level, 0) << "the services were never given the input level";
+}
+
+} // namespace

@@ -1,0 +1,411 @@
+// The hub hears: LISTEN and scored SAY on the channel, the input level passed
+// on to the services, the level meter's scale, sound files as the hub takes
+// them, and the listener thread decoding speech synthesised here with
+// espeak-ng through the real recogniser.
+#include "voiced/feedback/listener.h"
+#include "voiced/voiced.h"
+#include <gtest/gtest.h>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <unistd.h>
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The channel
+
+struct ListeningLink : HubCore::Link {
+    std::map<int, std::vector<std::string>> sent; // per client, newlines stripped
+    std::vector<int> dropped;
+    std::vector<std::string> files; // paths handed to Listen
+    bool takes = true;
+    void Send(int client, const std::string &line) override
+    {
+        sent[client].push_back(line.substr(0, line.size() - 1));
+    }
+    void Drop(int client) override { dropped.push_back(client); }
+    bool Listen(const std::string &path, uint32_t *millis, std::string *why) override
+    {
+        files.push_back(path);
+        if (!takes) {
+            *why = "not a wave file";
+            return false;
+        }
+        *millis = 1940;
+        return true;
+    }
+    std::vector<std::string> Take(int client)
+    {
+        auto lines = std::move(sent[client]);
+        sent[client].clear();
+        return lines;
+    }
+};
+
+class VoicedListenHubTest : public ::testing::Test {
+  protected:
+    ListeningLink link;
+    HubCore hub{&link};
+    void SetUp() override
+    {
+        hub.Opened(1);
+        hub.Received(1, "SERVICE\t100");
+        hub.Received(1, "MENU\t1\t1\t1\tNelko\tMain\tGo Left\tBye Bye");
+        hub.Opened(2);
+        hub.Received(2, "SERVICE\t200");
+        hub.Received(2, "MENU\t1\t1\t0\tQuiet\tMain\tGo Left"); // not listening
+        hub.Opened(3);                                          // a client
+    }
+};
+
+TEST_F(VoicedListenHubTest, ListenHandsTheFileOnAndAnswersAtOnce)
+{
+    hub.Received(3, "LISTEN\tZ:\\clips\\go left.wav");
+    EXPECT_EQ(link.files, std::vector<std::string>{"Z:\\clips\\go left.wav"});
+    EXPECT_EQ(link.Take(3), std::vector<std::string>{"LISTENING\t1940"});
+    link.takes = false;
+    hub.Received(3, "LISTEN\tZ:\\notes.txt");
+    EXPECT_EQ(link.Take(3), std::vector<std::string>{"REFUSED\tnot a wave file"});
+    EXPECT_TRUE(link.dropped.empty()) << "a file refused is no broken protocol";
+}
+
+TEST_F(VoicedListenHubTest, MalformedListenAndSayAreRefused)
+{
+    const struct {
+        const char *line;
+        const char *why;
+    } cases[] = {
+        {"LISTEN", "no path"},
+        {"LISTEN\t", "an empty path"},
+        {"LISTEN\ta\tb", "two paths"},
+        {"SAY\tGo Left\t101", "a score over 100"},
+        {"SAY\tGo Left\t-1", "a negative score"},
+        {"SAY\tGo Left\t050", "a leading zero"},
+        {"SAY\tGo Left\t50\t1", "a field too many"},
+    };
+    int client = 10;
+    for (const auto &c : cases) {
+        hub.Opened(client);
+        hub.Received(client, c.line);
+        ASSERT_EQ(link.dropped.size(), size_t(client - 9)) << c.why;
+        EXPECT_EQ(link.dropped.back(), client) << c.why;
+        ++client;
+    }
+    // A path as long as Windows allows, and one byte more.
+    hub.Opened(client);
+    hub.Received(client, "LISTEN\t" + std::string(HubCore::MaxListenPath, 'p'));
+    EXPECT_EQ(link.Take(client), std::vector<std::string>{"LISTENING\t1940"});
+    hub.Received(client, "LISTEN\t" + std::string(HubCore::MaxListenPath + 1, 'p'));
+    EXPECT_EQ(link.dropped.back(), client);
+    EXPECT_EQ(link.files.size(), 1u) << "nothing refused reached the recogniser";
+}
+
+TEST_F(VoicedListenHubTest, AScoredSayIsDeliveredAsATypedOneAndKeepsItsScore)
+{
+    hub.Received(3, "SAY\tgo left\t73");
+    EXPECT_EQ(link.Take(3), std::vector<std::string>{"SAID\t1\t1"});
+    EXPECT_EQ(link.Take(1), std::vector<std::string>{"PHRASE\t1\tgo left"});
+    EXPECT_TRUE(link.Take(2).empty());
+    EXPECT_EQ(hub.Last().score, 73);
+    hub.Received(3, "SAY\tBye Bye");
+    EXPECT_EQ(hub.Last().score, -1) << "a typed phrase has no score";
+    EXPECT_EQ(hub.Say("Bye Bye", nullptr, 0), 3u);
+    EXPECT_EQ(hub.Last().score, 0);
+}
+
+TEST_F(VoicedListenHubTest, TheLevelGoesToListeningServicesOnly)
+{
+    link.Take(1), link.Take(2);
+    hub.Level(40000);
+    hub.Level(0);
+    EXPECT_EQ(link.Take(1), (std::vector<std::string>{"LEVEL\t40000", "LEVEL\t0"}));
+    EXPECT_TRUE(link.Take(2).empty());
+    EXPECT_TRUE(link.Take(3).empty());
+}
+
+// ---------------------------------------------------------------------------
+// The level meter
+
+std::vector<int16_t> Sine(double amplitude, size_t count = 1600)
+{
+    std::vector<int16_t> s(count);
+    for (size_t i = 0; i < count; ++i)
+        s[i] = static_cast<int16_t>(std::lround(amplitude * std::sin(i * 0.3)));
+    return s;
+}
+
+TEST(LevelPercent, ADecibelScaleFromSixtyBelowFullScale)
+{
+    const struct {
+        std::vector<int16_t> samples;
+        unsigned level;
+    } cases[] = {
+        {{}, 0},                                   // nothing
+        {std::vector<int16_t>(1600, 0), 0},        // digital silence
+        {std::vector<int16_t>(1600, -32768), 100}, // full scale, negative
+        {std::vector<int16_t>(7, 32767), 100},     // full scale, an odd count
+        {Sine(32767 * std::sqrt(2.0) / 10), 67},   // RMS at -20 dBFS: 40 of 60 dB
+        {Sine(32767 * std::sqrt(2.0) / 1000), 0},  // -60 dBFS: the floor
+        {Sine(32767 * std::sqrt(2.0) / 100), 33},  // -40 dBFS
+        {std::vector<int16_t>(1600, 1), 0},        // the least bit: below the floor
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(LevelPercent(c.samples.data(), c.samples.size()), c.level)
+            << c.samples.size() << " samples";
+}
+
+// ---------------------------------------------------------------------------
+// Sound files as the hub takes them
+
+class LoadSoundTest : public ::testing::Test {
+  protected:
+    std::string Path(const std::string &name)
+    {
+        return testing::TempDir() + "voiced-listen-" + std::to_string(getpid()) + "-" + name;
+    }
+    std::string Write(const std::string &name, const std::vector<uint8_t> &bytes)
+    {
+        const std::string path = Path(name);
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+        written.push_back(path);
+        return path;
+    }
+    void TearDown() override
+    {
+        for (const std::string &path : written)
+            std::remove(path.c_str());
+    }
+    std::vector<std::string> written;
+};
+
+TEST_F(LoadSoundTest, TakesCommonRatesAndRefusesWhatIsNoSoundForIt)
+{
+    const std::vector<int16_t> second = Sine(8000, 44100 * 2); // stereo frames: one second
+    const std::vector<int16_t> mono = Sine(8000, 22050);
+    std::vector<int16_t> samples;
+    std::string why;
+    ASSERT_TRUE(
+        LoadSound(Write("stereo.wav", WriteWave(second.data(), 44100, 44100, 2)), &samples, &why))
+        << why;
+    EXPECT_NEAR(double(samples.size()), RecogniserRate, 2) << "resampled to 16 kHz";
+    ASSERT_TRUE(LoadSound(Write("mono.wav", WriteWave(mono.data(), mono.size(), 22050, 1)),
+                          &samples, &why));
+    EXPECT_NEAR(double(samples.size()), RecogniserRate, 2);
+
+    const struct {
+        std::string path;
+        const char *why;
+    } refused[] = {
+        {Path("missing.wav"), "the file cannot be opened"},
+        {Write("text.wav", {'h', 'e', 'l', 'l', 'o'}), "not a wave file the recogniser reads"},
+        {Write("empty.wav", {}), "not a wave file the recogniser reads"},
+        // A rate that would make the resampler's output enormous.
+        {Write("slow.wav", WriteWave(mono.data(), 3000, 1000, 1)), "an unusual sample rate"},
+        {Write("long.wav",
+               [] {
+                   const std::vector<int16_t> s(size_t(MinSoundRate) * (MaxSoundSeconds + 1), 1);
+                   return WriteWave(s.data(), s.size(), MinSoundRate, 1);
+               }()),
+         "the sound is too long"},
+    };
+    for (const auto &c : refused) {
+        samples = {7};
+        why.clear();
+        EXPECT_FALSE(LoadSound(c.path, &samples, &why)) << c.path;
+        EXPECT_EQ(why, c.why) << c.path;
+        EXPECT_EQ(samples, std::vector<int16_t>{7}) << "untouched: " << c.path;
+    }
+    // Too large to read at all: refused by its size, before reading.
+    const std::string huge = Path("huge.wav");
+    written.push_back(huge);
+    std::ofstream(huge).put('R');
+    ASSERT_EQ(truncate(huge.c_str(), MaxSoundFileBytes + 1), 0); // sparse: no disk used
+    EXPECT_FALSE(LoadSound(huge, &samples, &why));
+    EXPECT_EQ(why, "the file is too large");
+}
+
+// ---------------------------------------------------------------------------
+// The listener thread, with the real recogniser
+
+// Speech synthesised with espeak-ng, at 16 kHz over a quiet noise floor.
+std::vector<int16_t> Floor(double seconds)
+{
+    static uint32_t state = 4711;
+    std::vector<int16_t> s(static_cast<size_t>(seconds * RecogniserRate));
+    for (int16_t &v : s) {
+        state = state * 1664525u + 1013904223u;
+        v = static_cast<int16_t>((static_cast<int>(state >> 16) - 32768) * 40 / 32768);
+    }
+    return s;
+}
+
+std::vector<int16_t> Speech(const std::string &text)
+{
+    static std::map<std::string, std::vector<int16_t>> cache;
+    auto hit = cache.find(text);
+    if (hit != cache.end())
+        return hit->second;
+    const std::string path = testing::TempDir() + "voiced-listen-say.wav";
+    const std::string command =
+        "espeak-ng -v en-us -s 160 -w '" + path + "' '" + text + "' >/dev/null 2>&1";
+    std::vector<int16_t> speech;
+    if (std::system(command.c_str()) != 0 || !LoadWave16k(path.c_str(), &speech))
+        ADD_FAILURE() << "espeak-ng could not say \"" << text << "\" (scripts/deps.sh)";
+    std::remove(path.c_str());
+    std::vector<int16_t> floor = Floor(0.8);
+    for (size_t i = 0; i < speech.size(); ++i)
+        speech[i] = static_cast<int16_t>(speech[i] + floor[i % floor.size()]);
+    return cache[text] = speech;
+}
+
+std::vector<int16_t> Join(const std::vector<std::vector<int16_t>> &pieces)
+{
+    std::vector<int16_t> all;
+    for (const auto &piece : pieces)
+        all.insert(all.end(), piece.begin(), piece.end());
+    return all;
+}
+
+const std::vector<std::string> Commands = {"Random",    "Go Left",     "Go Right", "Run Left",
+                                           "Run Right", "Go Up",       "Go Down",  "Wave",
+                                           "Dance",     "About Nelko", "Bye Bye"};
+
+// What the hooks saw, in order, as one thread-safe log.
+class Ears {
+  public:
+    Listener::Hooks Hooks()
+    {
+        return {
+            [this](Listener::State state) {
+                Log(state == Listener::State::Ready ? "ready" : "unavailable");
+            },
+            [this](const Listener::Heard &h) {
+                std::lock_guard<std::mutex> hold(lock_);
+                heard_.push_back(h);
+                log_.push_back((h.source == Listener::Source::File ? "file: " : "mic: ") +
+                               (h.phrase.empty() ? "(none)" : h.phrase));
+                changed_.notify_all();
+            },
+            [this](bool decoding) { Log(decoding ? "file begins" : "file ends"); },
+        };
+    }
+    // Waits for a log line; false after a generous time.
+    bool WaitFor(const std::string &line)
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        return changed_.wait_for(hold, std::chrono::seconds(60), [&] {
+            return std::find(log_.begin(), log_.end(), line) != log_.end();
+        });
+    }
+    std::vector<std::string> Log()
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        return log_;
+    }
+    std::vector<Listener::Heard> Heard()
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        return heard_;
+    }
+
+  private:
+    void Log(const std::string &line)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        log_.push_back(line);
+        changed_.notify_all();
+    }
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::vector<std::string> log_;
+    std::vector<Listener::Heard> heard_;
+};
+
+void StartListening(Listener &listener)
+{
+    listener.Start(NELKO_RECOGNISER_MODEL, NELKO_RECOGNISER_DICT, NELKO_RECOGNISER_EXTRA_DICT);
+}
+
+TEST(Listener, AFileIsSegmentedAndEachUtteranceReportedOnceInOrder)
+{
+    Ears ears;
+    Listener listener(ears.Hooks());
+    listener.SetPhrases(Commands);
+    // Handed in before the model has loaded: it waits.
+    listener.Listen(Join({Floor(0.5), Speech("go left"), Floor(1.5), Speech("hello there"),
+                          Floor(1.2), Speech("about nelko"), Floor(0.6)}));
+    EXPECT_EQ(listener.FilesPending(), 1u);
+    StartListening(listener);
+    ASSERT_TRUE(ears.WaitFor("file ends"));
+    EXPECT_EQ(ears.Log(),
+              (std::vector<std::string>{"ready", "file begins", "file: Go Left", "file: (none)",
+                                        "file: About Nelko", "file ends"}));
+    EXPECT_EQ(listener.FilesPending(), 0u);
+    for (const Listener::Heard &h : ears.Heard()) {
+        EXPECT_FALSE(h.heard.empty()) << "what a rejected utterance was heard as is shown";
+        EXPECT_DOUBLE_EQ(h.threshold, RecogniserDefaultThreshold);
+        EXPECT_LT(h.start, h.end);
+    }
+    EXPECT_EQ(listener.Level(), 0u) << "the meter falls when the file ends";
+}
+
+TEST(Listener, AFileInterruptsTheMicrophoneWhichGoesOnAfterIt)
+{
+    Ears ears;
+    Listener listener(ears.Hooks());
+    listener.SetPhrases(Commands);
+    StartListening(listener);
+    ASSERT_TRUE(ears.WaitFor("ready"));
+
+    // The microphone stops in the middle of "wave" (no pause after it) when
+    // a file comes: the word is decoded from the microphone's stream first.
+    const std::vector<int16_t> mic = Join({Floor(0.5), Speech("wave")});
+    for (size_t at = 0; at < mic.size(); at += 1600)
+        ASSERT_TRUE(listener.Hear(mic.data() + at, std::min<size_t>(1600, mic.size() - at)));
+    EXPECT_GT(listener.Level(), 30u) << "the meter shows the loudest piece heard";
+    listener.Listen(Join({Floor(0.5), Speech("go right"), Floor(0.6)}));
+    ASSERT_TRUE(ears.WaitFor("file ends"));
+
+    // New phrases and a strict threshold apply to what comes next.
+    listener.SetPhrases({"Dance", "Go Down"});
+    listener.SetThreshold(1.5); // clamped to 1
+    const std::vector<int16_t> more = Join({Floor(0.5), Speech("go down"), Floor(0.8)});
+    listener.Hear(more.data(), more.size());
+    listener.MicrophoneStopped();
+    ASSERT_TRUE(ears.WaitFor("mic: (none)"));
+    EXPECT_EQ(ears.Log(), (std::vector<std::string>{"ready", "mic: Wave", "file begins",
+                                                    "file: Go Right", "file ends", "mic: (none)"}));
+    const Listener::Heard last = ears.Heard().back();
+    EXPECT_EQ(last.heard, "go down");
+    EXPECT_DOUBLE_EQ(last.threshold, 1.0);
+    EXPECT_LT(last.score, 1.0) << "a perfect score would pass any threshold";
+    EXPECT_EQ(listener.Level(), 0u);
+}
+
+TEST(Listener, WithoutAModelNothingIsQueued)
+{
+    Ears ears;
+    Listener listener(ears.Hooks());
+    listener.Start("/nonexistent/model", NELKO_RECOGNISER_DICT, "");
+    ASSERT_TRUE(ears.WaitFor("unavailable"));
+    EXPECT_EQ(listener.CurrentState(), Listener::State::Unavailable);
+    const std::vector<int16_t> s = Floor(0.1);
+    EXPECT_FALSE(listener.Hear(s.data(), s.size()));
+}
+
+TEST(Listener, TheMicrophoneBacklogIsBounded)
+{
+    Ears ears;
+    Listener listener(ears.Hooks()); // not started: nothing is taken off the queue
+    const std::vector<int16_t> tenth = Floor(0.1);
+    size_t taken = 0;
+    while (listener.Hear(tenth.data(), tenth.size()) && taken < 2 * Listener::MaxBacklogSamples)
+        taken += tenth.size();
+    EXPECT_EQ(taken, Listener::MaxBacklogSamples);
+}
+
+} // namespace

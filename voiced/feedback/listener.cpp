@@ -1,0 +1,273 @@
+// The hub's ear. The recogniser is not thread-safe, so everything that
+// touches it happens on the listener's own thread: the other threads only
+// queue samples and settings under the lock.
+#include "voiced/feedback/listener.h"
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+unsigned LevelPercent(const int16_t *samples, size_t count)
+{
+    if (count == 0)
+        return 0;
+    double sum = 0;
+    for (size_t i = 0; i < count; ++i)
+        sum += double(samples[i]) * samples[i];
+    const double rms = std::sqrt(sum / double(count)) / 32768.0;
+    if (rms <= 0)
+        return 0;
+    const double db = 20 * std::log10(rms); // 0 at full scale, negative below
+    const double percent = (db + MeterFloorDb) / MeterFloorDb * 100;
+    return static_cast<unsigned>(std::lround(std::max(0.0, std::min(100.0, percent))));
+}
+
+bool LoadSound(const std::string &path, std::vector<int16_t> *samples, std::string *why)
+{
+    FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        *why = "the file cannot be opened";
+        return false;
+    }
+    long size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0)
+        size = std::ftell(file);
+    if (size < 0 || size > MaxSoundFileBytes || std::fseek(file, 0, SEEK_SET) != 0) {
+        std::fclose(file);
+        *why = size < 0 ? "the file cannot be read" : "the file is too large";
+        return false;
+    }
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    const size_t read = bytes.empty() ? 0 : std::fread(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    Wave wave;
+    if (read != bytes.size() || !ReadWave(bytes.data(), bytes.size(), &wave)) {
+        *why = "not a wave file the recogniser reads";
+        return false;
+    }
+    // Checked before resampling, which multiplies the samples by the ratio.
+    if (wave.rate < MinSoundRate || wave.rate > MaxSoundRate) {
+        *why = "an unusual sample rate";
+        return false;
+    }
+    if (wave.samples.size() / wave.rate > MaxSoundSeconds) {
+        *why = "the sound is too long";
+        return false;
+    }
+    *samples = Resample(wave.samples.data(), wave.samples.size(), wave.rate, RecogniserRate);
+    return true;
+}
+
+void Listener::Start(std::string modelDir, std::string dictPath, std::string extraDictPath)
+{
+    if (thread_.joinable())
+        return;
+    thread_ = std::thread(&Listener::Run, this, std::move(modelDir), std::move(dictPath),
+                          std::move(extraDictPath));
+}
+
+void Listener::Stop()
+{
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void Listener::SetPhrases(std::vector<std::string> phrases)
+{
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        phrases_ = std::move(phrases);
+        phrasesChanged_ = true;
+    }
+    wake_.notify_all();
+}
+
+void Listener::SetThreshold(double threshold)
+{
+    threshold_ = std::max(0.0, std::min(1.0, threshold));
+}
+
+void Listener::Meter(unsigned level)
+{
+    unsigned seen = peak_.load();
+    for (;;) {
+        const unsigned loudest = std::max(seen & ~FreshLevel, level) | FreshLevel;
+        if (seen == loudest || peak_.compare_exchange_weak(seen, loudest))
+            return;
+    }
+}
+
+void Listener::MeterOff()
+{
+    peak_ = FreshLevel;
+}
+
+unsigned Listener::Level()
+{
+    const unsigned peak = peak_.exchange(0);
+    if (peak & FreshLevel)
+        shown_ = peak & ~FreshLevel;
+    return shown_;
+}
+
+bool Listener::Hear(const int16_t *samples, size_t count)
+{
+    Meter(LevelPercent(samples, count));
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (stop_ || state_ == State::Unavailable)
+            return false;
+        if (backlog_ + count > MaxBacklogSamples)
+            return false;
+        backlog_ += count;
+        jobs_.push_back(Job{Job::Samples, std::vector<int16_t>(samples, samples + count)});
+    }
+    wake_.notify_all();
+    return true;
+}
+
+void Listener::MicrophoneStopped()
+{
+    MeterOff();
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        jobs_.push_back(Job{Job::MicrophoneEnd, {}});
+    }
+    wake_.notify_all();
+}
+
+void Listener::Listen(std::vector<int16_t> samples)
+{
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        ++filesPending_;
+        jobs_.push_back(Job{Job::File, std::move(samples)});
+    }
+    wake_.notify_all();
+}
+
+void Listener::SetState(State state)
+{
+    state_ = state;
+    if (hooks_.state)
+        hooks_.state(state);
+}
+
+void Listener::Report(void *context, const RecogniserUtterance &utterance)
+{
+    Listener *self = static_cast<Listener *>(context);
+    Heard heard;
+    heard.source = self->source_;
+    heard.phrase = utterance.phrase;
+    heard.heard = utterance.heard;
+    heard.score = utterance.score;
+    heard.threshold = self->applied_;
+    heard.start = utterance.start;
+    heard.end = utterance.end;
+    if (self->hooks_.heard)
+        self->hooks_.heard(heard);
+}
+
+// Phrases and threshold as the other threads last set them, before any
+// samples are fed.
+void Listener::ApplySettings(Recogniser *r)
+{
+    std::vector<std::string> phrases;
+    bool changed = false;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (phrasesChanged_) {
+            phrases = phrases_;
+            phrasesChanged_ = false;
+            changed = true;
+        }
+    }
+    // A phrase whose words cannot be pronounced is left out; it can still
+    // be typed.
+    if (changed)
+        RecogniserSetPhrases(r, phrases, nullptr);
+    applied_ = threshold_;
+    RecogniserSetThreshold(r, applied_);
+}
+
+void Listener::Do(Recogniser *r, Job &job)
+{
+    switch (job.kind) {
+    case Job::Samples:
+        // The microphone's stream goes on where it was, unless a file came
+        // in between.
+        source_ = Source::Microphone;
+        streamOpen_ = true;
+        RecogniserFeed(r, job.samples.data(), job.samples.size(), Report, this);
+        break;
+    case Job::MicrophoneEnd:
+        if (streamOpen_ && source_ == Source::Microphone)
+            RecogniserFlush(r, Report, this);
+        streamOpen_ = false;
+        break;
+    case Job::File:
+        // A file is a stream of its own: what the microphone left open is
+        // decoded first, and its stream starts afresh afterwards.
+        if (streamOpen_)
+            RecogniserFlush(r, Report, this);
+        if (hooks_.file)
+            hooks_.file(true);
+        source_ = Source::File;
+        for (size_t at = 0; at < job.samples.size(); at += FileChunk) {
+            const size_t n = std::min(FileChunk, job.samples.size() - at);
+            Meter(LevelPercent(job.samples.data() + at, n));
+            RecogniserFeed(r, job.samples.data() + at, n, Report, this);
+        }
+        RecogniserFlush(r, Report, this);
+        MeterOff();
+        streamOpen_ = false;
+        source_ = Source::Microphone;
+        --filesPending_;
+        if (hooks_.file)
+            hooks_.file(false);
+        break;
+    }
+}
+
+void Listener::Run(std::string modelDir, std::string dictPath, std::string extraDictPath)
+{
+    Recogniser *r = RecogniserCreate(modelDir.c_str(), dictPath.c_str(),
+                                     extraDictPath.empty() ? nullptr : extraDictPath.c_str());
+    if (!r) {
+        // Nothing will be decoded: what is queued and what comes is dropped.
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            jobs_.clear();
+            backlog_ = 0;
+            filesPending_ = 0;
+        }
+        SetState(State::Unavailable);
+        return;
+    }
+    SetState(State::Ready);
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock<std::mutex> hold(lock_);
+            wake_.wait(hold, [this] { return stop_ || !jobs_.empty() || phrasesChanged_; });
+            if (stop_)
+                break;
+            if (jobs_.empty()) {
+                hold.unlock();
+                ApplySettings(r);
+                continue;
+            }
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+            if (job.kind == Job::Samples)
+                backlog_ -= job.samples.size();
+        }
+        ApplySettings(r);
+        Do(r, job);
+    }
+    RecogniserDestroy(r);
+}

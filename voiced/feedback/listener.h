@@ -1,0 +1,119 @@
+// The hub's ear: a thread of its own that owns the recogniser and feeds it
+// the microphone's samples as they come and sound files as they are handed
+// in. It reports each utterance once, in order, through a hook called on its
+// thread. Plain code on both trees: the microphone and the window are the
+// feedback program's Win32 layers over it.
+#pragma once
+#include "voiced/recogniser/recogniser.h"
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A level meter's reading of some samples: the RMS on a decibel scale, 0 at
+// MeterFloorDb below full scale or quieter, 100 at full scale.
+constexpr double MeterFloorDb = 60;
+unsigned LevelPercent(const int16_t *samples, size_t count);
+
+// What a sound file handed to the hub may be.
+constexpr long MaxSoundFileBytes = 64L << 20;
+constexpr unsigned MaxSoundSeconds = 600;
+constexpr unsigned MinSoundRate = 4000, MaxSoundRate = 192000;
+// Reads a wave file (any encoding ReadWave takes) and converts it to
+// RecogniserRate. Returns false with *why saying what is wrong with it.
+bool LoadSound(const std::string &path, std::vector<int16_t> *samples, std::string *why);
+
+class Listener {
+  public:
+    enum class Source { Microphone, File };
+    enum class State { Starting, Ready, Unavailable };
+    // One utterance: the phrase listened for that it was taken as (empty when
+    // it was none, or its score fell short), what the recogniser heard, and
+    // how sure it was.
+    struct Heard {
+        Source source = Source::Microphone;
+        std::string phrase;
+        std::string heard;
+        double score = 0;
+        double threshold = 0;      // the one it was measured against
+        double start = 0, end = 0; // seconds into the microphone's stream or the file
+    };
+    // Called on the listener's thread.
+    struct Hooks {
+        std::function<void(State)> state;
+        std::function<void(const Heard &)> heard;
+        std::function<void(bool)> file; // a file's decoding starts (true) and ends (false)
+    };
+    // Microphone audio waiting to be decoded is limited; beyond this, what
+    // comes is dropped (the decoder has fallen far behind).
+    static constexpr size_t MaxBacklogSamples = 10 * RecogniserRate;
+    static constexpr size_t FileChunk = RecogniserRate / 10; // fed at a time, one level each
+
+    explicit Listener(Hooks hooks) : hooks_(std::move(hooks)) {}
+    ~Listener() { Stop(); }
+    Listener(const Listener &) = delete;
+    Listener &operator=(const Listener &) = delete;
+
+    // Starts the thread, which loads the acoustic model and the dictionaries
+    // (RecogniserCreate's arguments) and reports Ready or Unavailable.
+    void Start(std::string modelDir, std::string dictPath, std::string extraDictPath);
+    // Ends the thread; work still queued is dropped.
+    void Stop();
+
+    // Any thread.
+    void SetPhrases(std::vector<std::string> phrases);
+    void SetThreshold(double threshold);
+    double Threshold() const { return threshold_.load(); }
+    State CurrentState() const { return state_.load(); }
+    // Microphone samples (RecogniserRate, mono) as they arrive; false when
+    // they were dropped because the backlog is full.
+    bool Hear(const int16_t *samples, size_t count);
+    // The microphone stopped: an utterance still open is decoded.
+    void MicrophoneStopped();
+    // A whole recording, decoded as a stream of its own after what is queued.
+    void Listen(std::vector<int16_t> samples);
+    // For the level meter, 0 to 100: the loudest piece of sound fed since the
+    // last call, or when nothing was fed since, what the last call said (the
+    // level of what is being decoded).
+    unsigned Level();
+    // Files queued or being decoded.
+    size_t FilesPending() const { return filesPending_.load(); }
+
+  private:
+    struct Job {
+        enum Kind { Samples, MicrophoneEnd, File } kind;
+        std::vector<int16_t> samples;
+    };
+    void Run(std::string modelDir, std::string dictPath, std::string extraDictPath);
+    void ApplySettings(Recogniser *r);
+    void Do(Recogniser *r, Job &job);
+    static void Report(void *context, const RecogniserUtterance &utterance);
+    void SetState(State state);
+    void Meter(unsigned level); // a piece of sound was fed
+    void MeterOff();            // the input stopped
+
+    static constexpr unsigned FreshLevel = 0x100; // set in peak_ when something was fed
+
+    Hooks hooks_;
+    std::thread thread_;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::deque<Job> jobs_;             // under lock_
+    size_t backlog_ = 0;               // microphone samples in jobs_, under lock_
+    bool stop_ = false;                // under lock_
+    bool phrasesChanged_ = false;      // under lock_
+    std::vector<std::string> phrases_; // under lock_
+    std::atomic<double> threshold_{RecogniserDefaultThreshold};
+    std::atomic<State> state_{State::Starting};
+    std::atomic<unsigned> peak_{0};  // the loudest since the last Level, | FreshLevel
+    std::atomic<unsigned> shown_{0}; // what Level said last
+    std::atomic<size_t> filesPending_{0};
+    // The listener's thread only.
+    Source source_ = Source::Microphone; // of the stream being fed
+    bool streamOpen_ = false;            // samples fed since the last flush
+    double applied_ = 0;                 // the threshold the recogniser has
+};

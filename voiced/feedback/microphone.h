@@ -1,0 +1,41 @@
+// The default microphone through waveIn, 16 kHz mono, on a capture thread of
+// its own. With no microphone (or when it goes away) it says so and looks for
+// one again every few seconds; nothing is ever shown to the user from here.
+#pragma once
+#include <windows.h>
+#include <cstdint>
+#include <functional>
+#include <thread>
+
+class Microphone {
+  public:
+    // Called on the capture thread: samples as each buffer fills, and the
+    // device opened (true) or unavailable (false; once per change).
+    struct Hooks {
+        std::function<void(const int16_t *samples, size_t count)> samples;
+        std::function<void(bool open)> state;
+    };
+    static constexpr unsigned Rate = 16000;
+    static constexpr unsigned BufferMs = 100;
+    static constexpr int Buffers = 8; // the capture thread may fall this far behind
+    static constexpr DWORD RetryMs = 5000;
+
+    explicit Microphone(Hooks hooks) : hooks_(std::move(hooks)) {}
+    ~Microphone() { Stop(); }
+    Microphone(const Microphone &) = delete;
+    Microphone &operator=(const Microphone &) = delete;
+
+    bool Start();
+    void Stop();
+
+  private:
+    void Run();
+    // Captures until stopped or the device fails; false when it did not open.
+    bool Capture();
+    void Report(bool open);
+
+    Hooks hooks_;
+    std::thread thread_;
+    HANDLE stop_ = nullptr;
+    int reported_ = -1; // the last state reported: -1 none yet, 0 closed, 1 open
+};
