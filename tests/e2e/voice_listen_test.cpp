@@ -7,7 +7,7 @@
 // Like the service's tests, these use the harness's prefix with "-voice"
 // appended and install the service there. Wine runs with its audio driver
 // off: the hub has no microphone, which is the state the window must show.
-#include "character.h"
+#include "voice.h"
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
 #include <cstdlib>
@@ -19,70 +19,11 @@ using namespace e2e;
 
 namespace {
 
-constexpr int ProgramMs = 20000; // a Wine program's start and end, generously
-constexpr int DecodeMs = 30000;  // a recording decoded under Wine
+constexpr int DecodeMs = 30000; // a recording decoded under Wine
 
 const std::vector<std::string> Commands = {"Random",    "Go Left",     "Go Right", "Run Left",
                                            "Run Right", "Go Up",       "Go Down",  "Wave",
                                            "Dance",     "About Nelko", "Bye Bye"};
-
-std::string Run(const std::string &command)
-{
-    std::string output;
-    if (FILE *pipe = popen(command.c_str(), "r")) {
-        char buffer[512];
-        while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
-            output.append(buffer, n);
-        pclose(pipe);
-    }
-    return output;
-}
-
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> Lines(const std::string &text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-// The harness's prefix, as scripts/wine-env.sh chooses it, with "-voice",
-// for every Wine program of a test.
-class UseVoicePrefix {
-  public:
-    UseVoicePrefix()
-    {
-        const char *old = getenv("NELKO_WINEPREFIX");
-        had_ = old != nullptr;
-        if (had_)
-            old_ = old;
-        const std::string prefix =
-            Run("bash -c 'source \"" NELKO_SOURCE_DIR "/scripts/wine-env.sh\" && printf %s "
-                "\"$WINEPREFIX\"'") +
-            "-voice";
-        setenv("NELKO_WINEPREFIX", prefix.c_str(), 1);
-    }
-    ~UseVoicePrefix()
-    {
-        if (had_)
-            setenv("NELKO_WINEPREFIX", old_.c_str(), 1);
-        else
-            unsetenv("NELKO_WINEPREFIX");
-    }
-
-  private:
-    bool had_ = false;
-    std::string old_;
-};
 
 // Recordings made with espeak-ng and sox, once per run, in a folder of their
 // own.
@@ -167,38 +108,13 @@ class Clips {
     std::string dir_;
 };
 
-class Listen : public ::testing::Test {
+class Listen : public VoiceTest {
   protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(Program("nelkovoice.exe", {"/regserver"}), 0);
-        ASSERT_EQ(Program("C:\\windows\\system32\\reg.exe",
-                          {"add", "HKCU\\Software\\Voice", "/v", "UseSpeech", "/t", "REG_DWORD",
-                           "/d", "2", "/f"}),
-                  0);
-    }
-
-    int Program(const std::string &program, const std::vector<std::string> &args)
-    {
-        return session.WaitExit(session.Start(program, args), ProgramMs);
-    }
     int Hear(const std::string &clip)
     {
         return Program("nelkovoice.exe", {"/listen", Clips::Windows(clip)});
     }
-    bool Listening()
-    {
-        return session.WaitFor([&] { return Program("nelkovoice.exe", {"/list"}) == 0; }, 20000);
-    }
 
-    // The feedback window as the probe reads it: "text\t...", "slider\t..."
-    std::vector<std::string> FeedbackWindow()
-    {
-        const std::string out = testing::TempDir() + "voice-listen-window.txt";
-        if (Program("voiceprobe.exe", {"window", Clips::Windows(out)}) != 0)
-            return {};
-        return Lines(ReadFile(out));
-    }
     // The window's line that starts with prefix ("text\tRecognised"), or "".
     std::string WindowLine(const std::string &prefix)
     {
@@ -235,23 +151,6 @@ class Listen : public ::testing::Test {
             return ::testing::AssertionFailure() << "nothing recognised in " << clip;
         return ::testing::AssertionSuccess();
     }
-    ::testing::AssertionResult Moved(const Rect &before, int dx, int dy)
-    {
-        Session::Sleep(300);
-        if (!nelko->WaitForRest(art))
-            return ::testing::AssertionFailure() << "never rested";
-        const Rect after = nelko->Where();
-        if (after.x - before.x == dx && after.y - before.y == dy)
-            return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure()
-               << "moved by " << after.x - before.x << "," << after.y - before.y << ", expected "
-               << dx << "," << dy;
-    }
-
-    UseVoicePrefix prefix; // before the session, which prepares the prefix
-    Session session;
-    Art art;
-    std::unique_ptr<Character> nelko;
 };
 
 TEST_F(Listen, SpokenCommandsRunNelkoAndOtherSpeechRunsNothing)

@@ -5,7 +5,7 @@
 // These tests use a Wine prefix of their own (the harness's prefix with
 // "-voice" appended) and install the service there: the other end-to-end
 // tests expect no service at all.
-#include "character.h"
+#include "voice.h"
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
 #include <cstdio>
@@ -18,63 +18,6 @@
 using namespace e2e;
 
 namespace {
-
-constexpr int ProgramMs = 20000; // a Wine program's start and end, generously
-
-std::string Run(const std::string &command)
-{
-    std::string output;
-    if (FILE *pipe = popen(command.c_str(), "r")) {
-        char buffer[512];
-        while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
-            output.append(buffer, n);
-        pclose(pipe);
-    }
-    return output;
-}
-
-// The harness's prefix, as scripts/wine-env.sh chooses it, with "-voice".
-std::string VoicePrefix()
-{
-    static const std::string prefix =
-        Run("bash -c 'source \"" NELKO_SOURCE_DIR "/scripts/wine-env.sh\" && printf %s "
-            "\"$WINEPREFIX\"'") +
-        "-voice";
-    return prefix;
-}
-
-// Points every Wine program of this test (and the session's own prefix
-// handling) at the voice prefix, and back afterwards.
-class UseVoicePrefix {
-  public:
-    UseVoicePrefix()
-    {
-        const char *old = getenv("NELKO_WINEPREFIX");
-        had_ = old != nullptr;
-        if (had_)
-            old_ = old;
-        setenv("NELKO_WINEPREFIX", VoicePrefix().c_str(), 1);
-    }
-    ~UseVoicePrefix()
-    {
-        if (had_)
-            setenv("NELKO_WINEPREFIX", old_.c_str(), 1);
-        else
-            unsetenv("NELKO_WINEPREFIX");
-    }
-
-  private:
-    bool had_ = false;
-    std::string old_;
-};
-
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 // The live Unix processes of a Windows program running in the voice prefix.
 std::vector<pid_t> WineProcesses(const std::string &program)
@@ -106,26 +49,8 @@ std::vector<pid_t> WineProcesses(const std::string &program)
     return found;
 }
 
-class Voice : public ::testing::Test {
+class Voice : public VoiceTest {
   protected:
-    void SetUp() override
-    {
-        // Installed as ./run installs it; again and again changes nothing.
-        ASSERT_EQ(Program("nelkovoice.exe", {"/regserver"}), 0);
-        ASSERT_EQ(SetUseSpeech(2), 0);
-    }
-
-    int Program(const std::string &program, const std::vector<std::string> &args)
-    {
-        return session.WaitExit(session.Start(program, args), ProgramMs);
-    }
-    int Say(const std::string &phrase) { return Program("nelkovoice.exe", {"/say", phrase}); }
-    int SetUseSpeech(int value)
-    {
-        return Program("C:\\windows\\system32\\reg.exe",
-                       {"add", "HKCU\\Software\\Voice", "/v", "UseSpeech", "/t", "REG_DWORD", "/d",
-                        std::to_string(value), "/f"});
-    }
     int RegistryHas(const std::string &key, const std::string &value = "")
     {
         std::vector<std::string> args = {"query", key};
@@ -140,22 +65,6 @@ class Voice : public ::testing::Test {
         ASSERT_TRUE(Listening()) << "the hub never listed Nelko's commands";
         ASSERT_TRUE(nelko->WaitForRest(art));
     }
-    bool Listening()
-    {
-        return session.WaitFor([&] { return Program("nelkovoice.exe", {"/list"}) == 0; }, 20000);
-    }
-    // The feedback window's rows, read by the probe: "row\t...", "text\t...".
-    std::vector<std::string> FeedbackWindow()
-    {
-        const std::string out = testing::TempDir() + "voice-window.txt";
-        std::vector<std::string> lines;
-        if (Program("voiceprobe.exe", {"window", "Z:" + out}) != 0)
-            return lines;
-        std::istringstream text(ReadFile(out));
-        for (std::string line; std::getline(text, line);)
-            lines.push_back(line);
-        return lines;
-    }
     bool MessageBoxShown()
     {
         for (Window window : session.TopLevelWindows()) {
@@ -164,19 +73,6 @@ class Voice : public ::testing::Test {
                 return true;
         }
         return false;
-    }
-    // Moved by (dx, dy) and at rest again.
-    ::testing::AssertionResult Moved(const Rect &before, int dx, int dy)
-    {
-        Session::Sleep(300);
-        if (!nelko->WaitForRest(art))
-            return ::testing::AssertionFailure() << "never rested";
-        const Rect after = nelko->Where();
-        if (after.x - before.x == dx && after.y - before.y == dy)
-            return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure()
-               << "moved by " << after.x - before.x << "," << after.y - before.y << ", expected "
-               << dx << "," << dy;
     }
     // Escape on the figure (the keyboard follows the pointer); the exit code.
     int Escape()
@@ -192,11 +88,6 @@ class Voice : public ::testing::Test {
     {
         return session.WaitFor([] { return WineProcesses("nelkovoice.exe").empty(); }, timeoutMs);
     }
-
-    UseVoicePrefix prefix; // before the session, which prepares the prefix
-    Session session;
-    Art art;
-    std::unique_ptr<Character> nelko;
 };
 
 TEST_F(Voice, SaidCommandsRunAsTheMenuRunsThem)
