@@ -70,10 +70,18 @@ sleep 1.5
 read -r cx cy < <(centre); click "$cx" "$cy" 1   # a click: Nelko dances
 sleep 2.2
 pick 7; sleep 2    # Wave
-# A spoken command, handed to the voice hub as if heard.
+# Spoken commands: a phrase handed to the voice hub as if heard, then a
+# recording of "go right" that the hub recognises itself.
 if [ -f "$ROOT/build/win32/nelkovoice.exe" ]; then
-  wine "$ROOT/build/win32/nelkovoice.exe" /say "Go Right" >/dev/null 2>&1 || true
-  sleep 2.5
+  wine "$ROOT/build/win32/nelkovoice.exe" /say "Wave" >/dev/null 2>&1 || true
+  sleep 2
+  espeak-ng -v en-us -s 160 -w "$FRAMES/said.wav" "go right" 2>/dev/null &&
+    sox "$FRAMES/said.wav" "$FRAMES/padded.wav" pad 0.5 0.5 &&
+    sox -R -n -r "$(soxi -r "$FRAMES/padded.wav")" -c 1 -b 16 "$FRAMES/floor.wav" \
+      synth "$(soxi -D "$FRAMES/padded.wav")" pinknoise vol 0.002 &&
+    sox -m "$FRAMES/padded.wav" "$FRAMES/floor.wav" "$FRAMES/go-right.wav" &&
+    wine "$ROOT/build/win32/nelkovoice.exe" /listen "Z:$FRAMES/go-right.wav" >/dev/null 2>&1 || true
+  sleep 3
 fi
 pick 1; sleep 2.5  # Go Left
 pick 4; sleep 1.6  # Run Right

@@ -131,6 +131,9 @@ TEST_F(Menu, AboutBoxShowsThePictureCentredAndCloses)
         }
         EXPECT_TRUE(session.WaitFor([&] { return !session.Mapped(box); }, 5000))
             << (byEscape ? "Escape" : "a click") << " did not close the box";
+        // What the box covered of the figure is painted again.
+        EXPECT_TRUE(session.WaitFor([&] { return nelko->Frame(art) == RestFrame; }, 3000))
+            << "Nelko is not shown whole after the box closed";
     }
     EXPECT_TRUE(session.Running(nelko->pid()));
 }
