@@ -212,21 +212,33 @@ void Print(FILE *stream, const std::string &text)
     fflush(stream);
 }
 
-int Say(int argc, char **argv)
+// Hands one line to the hub and reads its answer: Done, or NoHub with the
+// reason printed.
+int AskHub(const std::string &line, DWORD replyMs, ChannelMessage *answer)
 {
-    std::string phrase;
-    for (int i = 2; i < argc; ++i)
-        phrase += (i > 2 ? " " : "") + std::string(argv[i]);
     PipeClient hub;
     if (!hub.Connect(HubPipeName(), HubReplyMs)) {
         Print(stderr, "nelkovoice: no voice hub is running\n");
         return NoHub;
     }
     std::string reply;
+    if (!hub.Send(line) || !hub.ReadLine(&reply, replyMs) || !ParseChannelLine(reply, answer)) {
+        Print(stderr, "nelkovoice: the hub did not answer\n");
+        return NoHub;
+    }
+    return Done;
+}
+
+int Say(int argc, char **argv)
+{
+    std::string phrase;
+    for (int i = 2; i < argc; ++i)
+        phrase += (i > 2 ? " " : "") + std::string(argv[i]);
     ChannelMessage message;
-    if (!hub.Send(FormatChannelLine("SAY", {phrase})) || !hub.ReadLine(&reply, HubReplyMs) ||
-        !ParseChannelLine(reply, &message) || message.verb != "SAID" ||
-        message.fields.size() != 2) {
+    const int asked = AskHub(FormatChannelLine("SAY", {phrase}), HubReplyMs, &message);
+    if (asked != Done)
+        return asked;
+    if (message.verb != "SAID" || message.fields.size() != 2) {
         Print(stderr, "nelkovoice: the hub did not take \"" + phrase + "\"\n");
         return NoHub;
     }
@@ -242,15 +254,11 @@ int Listen(const char *file)
         Print(stderr, std::string("nelkovoice: no such file: ") + file + "\n");
         return NoHub;
     }
-    PipeClient hub;
-    if (!hub.Connect(HubPipeName(), HubReplyMs)) {
-        Print(stderr, "nelkovoice: no voice hub is running\n");
-        return NoHub;
-    }
-    std::string reply;
     ChannelMessage message;
-    if (!hub.Send(FormatChannelLine("LISTEN", {full})) || !hub.ReadLine(&reply, ListenReplyMs) ||
-        !ParseChannelLine(reply, &message) || message.fields.size() != 1) {
+    const int asked = AskHub(FormatChannelLine("LISTEN", {full}), ListenReplyMs, &message);
+    if (asked != Done)
+        return asked;
+    if (message.fields.size() != 1) {
         Print(stderr, "nelkovoice: the hub did not answer\n");
         return NoHub;
     }
@@ -264,14 +272,10 @@ int Listen(const char *file)
 
 int List()
 {
-    PipeClient hub;
-    std::string reply;
     ChannelMessage message;
-    if (!hub.Connect(HubPipeName(), HubReplyMs) || !hub.Send(FormatChannelLine("LIST", {})) ||
-        !hub.ReadLine(&reply, HubReplyMs) || !ParseChannelLine(reply, &message)) {
-        Print(stderr, "nelkovoice: no voice hub is running\n");
-        return NoHub;
-    }
+    const int asked = AskHub(FormatChannelLine("LIST", {}), HubReplyMs, &message);
+    if (asked != Done)
+        return asked;
     for (const std::string &phrase : message.fields)
         Print(stdout, phrase + "\n");
     return message.fields.empty() ? NotListened : Done;

@@ -1,6 +1,7 @@
 // Phrases to words, words to pronunciations, and the grammar over them.
 #include "voiced/recogniser/recogniser.h"
 #include <cstdio>
+#include <string>
 #include <set>
 
 namespace {
@@ -88,4 +89,28 @@ int LookUpWords(const char *dictPath, const std::vector<std::string> &words,
     }
     std::fclose(f);
     return 1;
+}
+
+std::vector<std::string> ReadPhraseFile(const char *path)
+{
+    std::vector<std::string> phrases;
+    FILE *f = std::fopen(path, "r");
+    if (!f)
+        return phrases;
+    std::string name(path);
+    bool rc = name.size() > 3 && name.compare(name.size() - 3, 3, ".rc") == 0;
+    char line[512];
+    while (std::fgets(line, sizeof line, f)) {
+        std::string s(line);
+        s.erase(s.find_last_not_of(" \t\r\n") + 1);
+        size_t open = s.find('"'), close = s.rfind('"');
+        unsigned id = 0;
+        if (!rc && !s.empty())
+            phrases.push_back(s);
+        else if (rc && open != std::string::npos && close > open &&
+                 std::sscanf(s.c_str(), " %u", &id) == 1 && id >= 8000 && id <= 8999)
+            phrases.push_back(s.substr(open + 1, close - open - 1));
+    }
+    std::fclose(f);
+    return phrases;
 }

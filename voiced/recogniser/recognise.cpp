@@ -30,32 +30,6 @@ std::string ProgramDir()
 }
 #endif
 
-// One phrase a line; in a resource script, the quoted text of each string
-// table line of the command labels (8000 to 8999).
-std::vector<std::string> ReadPhrases(const char *path)
-{
-    std::vector<std::string> phrases;
-    FILE *f = std::fopen(path, "r");
-    if (!f)
-        return phrases;
-    std::string name(path);
-    bool rc = name.size() > 3 && name.compare(name.size() - 3, 3, ".rc") == 0;
-    char line[512];
-    while (std::fgets(line, sizeof line, f)) {
-        std::string s(line);
-        s.erase(s.find_last_not_of(" \t\r\n") + 1);
-        size_t open = s.find('"'), close = s.rfind('"');
-        unsigned id = 0;
-        if (!rc && !s.empty())
-            phrases.push_back(s);
-        else if (rc && open != std::string::npos && close > open &&
-                 std::sscanf(s.c_str(), " %u", &id) == 1 && id >= 8000 && id <= 8999)
-            phrases.push_back(s.substr(open + 1, close - open - 1));
-    }
-    std::fclose(f);
-    return phrases;
-}
-
 void Print(void *context, const RecogniserUtterance &u)
 {
     std::printf("%s\t%.2f\t%.2f\t%s\t%.4f\t%s\n", static_cast<const char *>(context), u.start,
@@ -102,7 +76,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "recognise: cannot load the model from %s\n", model.c_str());
         return 1;
     }
-    std::vector<std::string> phrases = ReadPhrases(phraseFile.c_str());
+    std::vector<std::string> phrases = ReadPhraseFile(phraseFile.c_str());
     std::vector<std::string> unknown;
     if (phrases.empty() || !RecogniserSetPhrases(r, phrases, &unknown)) {
         std::fprintf(stderr, "recognise: no usable phrases in %s\n", phraseFile.c_str());

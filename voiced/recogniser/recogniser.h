@@ -75,6 +75,11 @@ struct Pronunciation {
 int LookUpWords(const char *dictPath, const std::vector<std::string> &words,
                 std::vector<Pronunciation> *found);
 
+// The phrases of a file for the tools: one a line or, in a resource script,
+// the quoted text of each string-table line of the command labels (8000 to
+// 8999).
+std::vector<std::string> ReadPhraseFile(const char *path);
+
 // Wave files: one reader and one writer.
 
 struct Wave {

@@ -99,29 +99,6 @@ bool Run(const std::string &command)
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-std::vector<std::string> ReadPhrases(const std::string &path)
-{
-    std::vector<std::string> phrases;
-    FILE *f = std::fopen(path.c_str(), "r");
-    if (!f)
-        return phrases;
-    char line[512];
-    bool rc = path.size() > 3 && path.compare(path.size() - 3, 3, ".rc") == 0;
-    while (std::fgets(line, sizeof line, f)) {
-        std::string s(line);
-        s.erase(s.find_last_not_of(" \t\r\n") + 1);
-        size_t open = s.find('"'), close = s.rfind('"');
-        unsigned id = 0;
-        if (!rc && !s.empty())
-            phrases.push_back(s);
-        else if (rc && open != std::string::npos && close > open &&
-                 std::sscanf(s.c_str(), " %u", &id) == 1 && id >= 8000 && id <= 8999)
-            phrases.push_back(s.substr(open + 1, close - open - 1));
-    }
-    std::fclose(f);
-    return phrases;
-}
-
 // Synthesis -------------------------------------------------------------
 
 struct Noise {
@@ -427,7 +404,7 @@ int main(int argc, char **argv)
         } else
             folders.push_back(a);
     }
-    std::vector<std::string> phrases = ReadPhrases(phraseFile);
+    std::vector<std::string> phrases = ReadPhraseFile(phraseFile.c_str());
     if (phrases.empty()) {
         std::fprintf(stderr, "recogniser_bench: no phrases in %s\n", phraseFile.c_str());
         return 1;
