@@ -16,6 +16,10 @@ TEST(Shell, EscapeEndsWithExitCodeZero)
     pid_t nelko = session.Start("nelko.exe");
     Window window = session.FindWindow("Nelko");
     ASSERT_NE(window, 0u) << "no window titled Nelko";
+    // No voice service is registered here: Nelko runs without voice and
+    // shows no message box ("Error" is the caption of one without its own).
+    EXPECT_EQ(session.FindWindow("Error", 0), 0u) << session.Describe();
+    EXPECT_EQ(session.FindWindow("Warning", 0), 0u) << session.Describe();
     e2e::Rect where = session.Geometry(window);
     EXPECT_EQ(where.width, 64);
     EXPECT_EQ(where.height, 128);
