@@ -15,6 +15,7 @@
 #include <cstring>
 #include <map>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -82,6 +83,8 @@ Session::Session(int width, int height, int depth) : width_(width), height_(heig
         throw std::runtime_error("pipe");
     xvfb_ = fork();
     if (xvfb_ == 0) {
+        // The display ends with the test program, even one killed by a timeout.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         close(fds[0]);
         std::string screen =
             std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
