@@ -62,13 +62,22 @@ bool Danced(const std::vector<std::vector<int>> &samples)
 
 } // namespace
 
-TEST(Character, StandsCentredOnItsRestFrameInExactlyItsOutline)
-{
+// Nelko started on a desktop of its own and standing still on its rest frame.
+struct Nelko : ::testing::Test {
+    void SetUp() override
+    {
+        ASSERT_TRUE(nelko.WaitForRest(art)) << "frame " << nelko.Frame(art);
+        before = nelko.Where();
+    }
     Art art;
     Session session;
-    Character nelko(session);
-    ASSERT_TRUE(nelko.WaitForRest(art)) << "frame " << nelko.Frame(art);
-    Rect where = nelko.Where();
+    Character nelko{session};
+    Rect before;
+};
+
+TEST_F(Nelko, StandsCentredOnItsRestFrameInExactlyItsOutline)
+{
+    Rect where = before;
     EXPECT_EQ(where.x, 480);
     EXPECT_EQ(where.y, 320);
     // Inside the window's rectangle the screen shows frame 86's figure and,
@@ -81,13 +90,8 @@ TEST(Character, StandsCentredOnItsRestFrameInExactlyItsOutline)
     EXPECT_EQ(wrong, 0) << "pixels that differ from frame 86 on the desktop";
 }
 
-TEST(Character, AClickMakesItDanceInPlace)
+TEST_F(Nelko, AClickMakesItDanceInPlace)
 {
-    Art art;
-    Session session;
-    Character nelko(session);
-    ASSERT_TRUE(nelko.WaitForRest(art));
-    Rect before = nelko.Where();
     int x, y;
     nelko.PointOnFigure(&x, &y);
     session.Click(x, y);
@@ -104,13 +108,8 @@ TEST(Character, AClickMakesItDanceInPlace)
     EXPECT_EQ(after.y, before.y);
 }
 
-TEST(Character, APressMovedFivePixelsIsStillAClick)
+TEST_F(Nelko, APressMovedFivePixelsIsStillAClick)
 {
-    Art art;
-    Session session;
-    Character nelko(session);
-    ASSERT_TRUE(nelko.WaitForRest(art));
-    Rect before = nelko.Where();
     nelko.Drag(5, 5, 1);
     auto samples = SampleFrames(nelko, art, 900);
     EXPECT_TRUE(Danced(samples)) << Show(samples);
@@ -119,13 +118,8 @@ TEST(Character, APressMovedFivePixelsIsStillAClick)
     EXPECT_EQ(nelko.Where().y, before.y);
 }
 
-TEST(Character, ADragMovesItWithThePointerAndDoesNotDance)
+TEST_F(Nelko, ADragMovesItWithThePointerAndDoesNotDance)
 {
-    Art art;
-    Session session;
-    Character nelko(session);
-    ASSERT_TRUE(nelko.WaitForRest(art));
-    Rect before = nelko.Where();
     nelko.Drag(-200, -100);
     auto samples = SampleFrames(nelko, art, 1000);
     EXPECT_FALSE(Danced(samples)) << "after a drag: " << Show(samples);

@@ -19,18 +19,10 @@ namespace {
 // eleven commands with their action values 1 to 11.
 TEST(VoicedCommandBlock, NelkosBlockReadsBackAsElevenCommands)
 {
-    const uint16_t savedCount = CommandCount;
-    CommandCount = 11;
-    ClearFakeStrings();
-    SetShippedCommandLabels();
-    CommandListBlock block = {nullptr, 0};
-    uint32_t count = 0;
-    ASSERT_EQ(BuildCommandListBlock(&block, &count), 1);
+    const std::vector<uint8_t> block = voicedtest::NelkosBlock();
+    ASSERT_FALSE(block.empty());
     std::vector<VoiceCommand> commands;
-    EXPECT_EQ(ReadCommandBlock(block.data, block.size, count, &commands), 1);
-    free(block.data);
-    CommandCount = savedCount;
-    ClearFakeStrings();
+    EXPECT_EQ(ReadCommandBlock(block.data(), block.size(), 11, &commands), 1);
 
     const char *labels[] = {"Random",  "Go Left", "Go Right", "Run Left",    "Run Right", "Go Up",
                             "Go Down", "Wave",    "Dance",    "About Nelko", "Bye Bye"};

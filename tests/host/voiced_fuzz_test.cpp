@@ -13,28 +13,12 @@
 #include <random>
 
 using voicedtest::Get32;
+using voicedtest::NelkosBlock;
 using voicedtest::Put32;
 
 namespace {
 
 constexpr int FuzzedBlocks = 100000;
-
-std::vector<uint8_t> NelkosBlock()
-{
-    const uint16_t savedCount = CommandCount;
-    CommandCount = 11;
-    ClearFakeStrings();
-    SetShippedCommandLabels();
-    CommandListBlock block = {nullptr, 0};
-    uint32_t count = 0;
-    std::vector<uint8_t> bytes;
-    if (BuildCommandListBlock(&block, &count))
-        bytes.assign(block.data, block.data + block.size);
-    free(block.data);
-    CommandCount = savedCount;
-    ClearFakeStrings();
-    return bytes;
-}
 
 // Values that sit on the edges the reader checks.
 uint32_t EdgeValue(std::mt19937 &random, uint32_t size)

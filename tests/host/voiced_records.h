@@ -1,6 +1,10 @@
 // Voice command records for the service's tests: a well-formed record laid
 // out as Nelko packs it, and the field access the tests use to spoil it.
 #pragma once
+#include "app/app.h"
+#include "fake_strings.h"
+#include "voice/voice.h"
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -46,6 +50,25 @@ inline std::vector<uint8_t> Block(const std::vector<std::vector<uint8_t>> &recor
     for (const auto &r : records)
         block.insert(block.end(), r.begin(), r.end());
     return block;
+}
+
+// Nelko's own block with the shipped labels, as its voice set-up hands it to
+// Add; empty when it cannot be built.
+inline std::vector<uint8_t> NelkosBlock()
+{
+    const uint16_t savedCount = CommandCount;
+    CommandCount = 11;
+    ClearFakeStrings();
+    SetShippedCommandLabels();
+    CommandListBlock block = {nullptr, 0};
+    uint32_t count = 0;
+    std::vector<uint8_t> bytes;
+    if (BuildCommandListBlock(&block, &count))
+        bytes.assign(block.data, block.data + block.size);
+    free(block.data);
+    CommandCount = savedCount;
+    ClearFakeStrings();
+    return bytes;
 }
 
 } // namespace voicedtest
