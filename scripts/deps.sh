@@ -12,6 +12,9 @@ PACKAGES=(
   libx11-dev libxext-dev libxtst-dev
   imagemagick
   espeak-ng sox
+  pulseaudio pulseaudio-utils ffmpeg
+  wine64 zip
+  clang libfuzzer-14-dev libclang-rt-14-dev
   pocketsphinx libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
   bison autoconf automake libtool dpkg-dev
 )
