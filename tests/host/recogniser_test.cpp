@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -266,11 +267,16 @@ class Speech {
         auto hit = cache.find(key);
         if (hit != cache.end())
             return hit->second;
-        std::string path = testing::TempDir() + "/recogniser-say.wav";
+        // A file of this process's own: test processes run side by side, in
+        // this tree and in others.
+        std::string path =
+            testing::TempDir() + "recogniser-say-" + std::to_string(getpid()) + ".wav";
         std::string command =
             "espeak-ng -v en-us -s 175 -w '" + path + "' '" + text + "' >/dev/null 2>&1";
         std::vector<int16_t> speech;
-        if (std::system(command.c_str()) != 0 || !LoadWave16k(path.c_str(), &speech)) {
+        const bool said = std::system(command.c_str()) == 0 && LoadWave16k(path.c_str(), &speech);
+        std::remove(path.c_str());
+        if (!said) {
             ADD_FAILURE() << "espeak-ng could not say \"" << text << "\" (scripts/deps.sh)";
             return {};
         }

@@ -249,7 +249,8 @@ std::vector<int16_t> Speech(const std::string &text)
     auto hit = cache.find(text);
     if (hit != cache.end())
         return hit->second;
-    const std::string path = testing::TempDir() + "voiced-listen-say.wav";
+    const std::string path =
+        testing::TempDir() + "voiced-listen-say-" + std::to_string(getpid()) + ".wav";
     const std::string command =
         "espeak-ng -v en-us -s 160 -w '" + path + "' '" + text + "' >/dev/null 2>&1";
     std::vector<int16_t> speech;
