@@ -108,6 +108,7 @@ TEST(RegionRecord, CheckFindsBrokenRecords)
     AppendRegionRecord(table, {{10, 0, 20, 5}, {8, 5, 12, 9}, {15, 5, 22, 9}}, 8);
     RegionRecord good = Read(table);
     ASSERT_EQ(CheckRegionRecord(good, 64, 128), "");
+    EXPECT_EQ(CheckRegionRecord(good, 22, 9), "") << "rectangles may reach the right and bottom";
 
     struct Case {
         const char *what;

@@ -165,8 +165,13 @@ TEST(Rle8Dib, ParserRefusesOtherForms)
         size_t offset;
         uint32_t value;
     } cases[] = {
-        {"core header", 0, 12},  {"top-down", 8, uint32_t(-5)},   {"4 bits", 14, 4},
-        {"uncompressed", 16, 0}, {"size image too small", 20, 2}, {"128 colours", 32, 128},
+        {"core header", 0, 12},
+        {"top-down", 8, uint32_t(-5)},
+        {"4 bits", 14, 4},
+        {"uncompressed", 16, 0},
+        {"size image too small", 20, 2},
+        {"128 colours", 32, 128},
+        {"255 important colours", 36, 255},
     };
     for (const Case &c : cases) {
         Bytes bad = good;

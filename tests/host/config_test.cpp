@@ -49,17 +49,18 @@ TEST_F(PointerTest, HoverMovesOnlyRecordTheAnchor)
     EXPECT_EQ(Dragging, 1u);
 }
 
+// x and y lie far apart, so that an axis measured against the other shows.
 TEST_F(PointerTest, FivePixelsIsStillAClickSixStartsADrag)
 {
-    Move(0, 10, 20);
-    EXPECT_EQ(Move(PointerLeftButton, 15, 25), 0); // 5 on both axes
+    Move(0, 10, 40);
+    EXPECT_EQ(Move(PointerLeftButton, 15, 45), 0); // 5 on both axes
     EXPECT_EQ(Dragging, 0u);
-    EXPECT_EQ(Move(PointerLeftButton, 10, 14), 0); // 6 on one axis: the drag starts
+    EXPECT_EQ(Move(PointerLeftButton, 10, 34), 0); // 6 on one axis: the drag starts
     EXPECT_EQ(Dragging, 1u);                       // but the window does not move yet
-    EXPECT_EQ(Move(PointerLeftButton, 14, 35), 1); // it follows from the next move
+    EXPECT_EQ(Move(PointerLeftButton, 14, 55), 1); // it follows from the next move
     EXPECT_EQ(dx, 4);
     EXPECT_EQ(dy, 15);
-    EXPECT_EQ(DragAnchor, Pack(10, 20)); // the anchor stays under the pointer
+    EXPECT_EQ(DragAnchor, Pack(10, 40)); // the anchor stays under the pointer
 }
 
 TEST_F(PointerTest, NegativeClientCoordinatesDuringCapture)

@@ -67,18 +67,21 @@ TEST(Dib, FitsInItsResource)
         const char *what;
         uint32_t headerSize;
         int32_t width, height;
-        uint32_t compression, sizeImage;
+        uint32_t compression, sizeImage, colorsUsed;
         size_t size;
         int fits;
     } cases[] = {
-        {"run-length bits of biSizeImage", 40, 5504, 128, 1, 100, 1064 + 100, 1},
-        {"run-length bits cut short", 40, 5504, 128, 1, 100, 1064 + 99, 0},
-        {"biSizeImage beyond any size", 40, 5504, 128, 1, 0xFFFFFFFF, 1064 + 100, 0},
-        {"plain rows padded to 4 bytes", 40, 5, 3, 0, 0, 1064 + 24, 1},
-        {"plain rows cut short", 40, 5, 3, 0, 0, 1064 + 23, 0},
-        {"top-down plain rows", 40, 5, -3, 0, 0, 1064 + 23, 0},
-        {"shorter than the colour table the palette reads", 40, 1, 1, 1, 0, 1063, 0},
-        {"header size beyond the resource", 0xFFFFFFF0, 1, 1, 1, 0, 4096, 0},
+        {"run-length bits of biSizeImage", 40, 5504, 128, 1, 100, 0, 1064 + 100, 1},
+        {"run-length bits cut short", 40, 5504, 128, 1, 100, 0, 1064 + 99, 0},
+        {"biSizeImage beyond any size", 40, 5504, 128, 1, 0xFFFFFFFF, 0, 1064 + 100, 0},
+        {"4-bit run-length bits of biSizeImage", 40, 5504, 128, 2, 100, 16, 1064 + 100, 1},
+        {"plain rows padded to 4 bytes", 40, 5, 3, 0, 0, 0, 1064 + 24, 1},
+        {"plain rows cut short", 40, 5, 3, 0, 0, 0, 1064 + 23, 0},
+        {"top-down plain rows", 40, 5, -3, 0, 0, 0, 1064 + 23, 0},
+        {"shorter than the colour table the palette reads", 40, 1, 1, 1, 0, 0, 1063, 0},
+        // One colour and one row fit in 48 bytes, but the palette reads 256.
+        {"one colour, 100 bytes", 40, 1, 1, 0, 0, 1, 100, 0},
+        {"header size beyond the resource", 0xFFFFFFF0, 1, 1, 1, 0, 0, 4096, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -89,6 +92,7 @@ TEST(Dib, FitsInItsResource)
         Put16(dib, 14, 8);
         Put32(dib, 16, c.compression);
         Put32(dib, 20, c.sizeImage);
+        Put32(dib, 32, c.colorsUsed);
         EXPECT_EQ(DibFits(dib.data(), dib.size()), c.fits);
     }
 }

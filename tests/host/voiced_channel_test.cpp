@@ -179,6 +179,11 @@ TEST(VoicedChannel, PhraseDoneAndHeardNotices)
     for (const char *bad : refused)
         EXPECT_FALSE(ParseDoneNotice(Parsed(bad), &read)) << bad;
     EXPECT_TRUE(ParseHeardNotice(Parsed("HEARD\t3\tnobody\t0\tgo\t\t\t"), &read));
+    const std::string application32(32, 'a');
+    EXPECT_FALSE(
+        ParseDoneNotice(Parsed("DONE\t3\tother\t0\t\t" + application32 + "\tMain"), &read));
+    EXPECT_FALSE(
+        ParseHeardNotice(Parsed("HEARD\t3\tother\t0\tgo\t\t" + application32 + "\tMain"), &read));
 }
 
 } // namespace

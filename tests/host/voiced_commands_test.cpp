@@ -52,6 +52,9 @@ TEST(VoicedCommandBlock, EveryMalformedRecordIsRefusedAndNothingKept)
         {"record size 0", [](auto &r) { Put32(r, 0, 0); }, 0, 0},
         {"record size below the header", [](auto &r) { Put32(r, 0, 32); }, 0, 0},
         {"record size not a whole word", [](auto &r) { Put32(r, 0, 67); }, 0, 0},
+        // The middle record made the last: 66 of its 68 bytes, the third
+        // (76 bytes) left out, so that no record after it is misaligned.
+        {"last record's size not a whole word", [](auto &r) { Put32(r, 0, 66); }, -78, -1},
         {"record size past the block", [](auto &r) { Put32(r, 0, 0xFFFFFFF0); }, 0, 0},
         {"phrase offset inside the header", [](auto &r) { Put32(r, 12, 8); }, 0, 0},
         {"phrase offset past the record", [](auto &r) { Put32(r, 12, 68); }, 0, 0},

@@ -49,12 +49,13 @@ TEST_F(VoicedHubTest, PhrasesGoToEveryListeningServiceAndResultsToWatchers)
     Service(1, 100, NelkoMenu);
     Service(2, 200, "MENU\t1\t1\t1\tOther\tMain\tHello");
     Service(3, 300, "MENU\t1\t1\t0\tQuiet\tMain\tGo Left"); // active but not listening
+    hub.Received(2, "MENU\t2\t0\t0\tOther\tAway\tGo Left"); // has it, but does not listen
     hub.Opened(4);
     hub.Received(4, "WATCH");
     hub.Opened(5);
     hub.Received(5, "SAY\t  go LEFT ");
 
-    EXPECT_EQ(link.Take(5), std::vector<std::string>{"SAID\t1\t1"}) << "one service has it";
+    EXPECT_EQ(link.Take(5), std::vector<std::string>{"SAID\t1\t1"}) << "one service listens for it";
     EXPECT_EQ(link.Take(1), std::vector<std::string>{"PHRASE\t1\tgo LEFT"});
     EXPECT_EQ(link.Take(2), std::vector<std::string>{"PHRASE\t1\tgo LEFT"})
         << "a listening service without the command hears it too (CommandOther)";
@@ -122,6 +123,38 @@ TEST_F(VoicedHubTest, MenusAreListedUpdatedAndDropped)
     EXPECT_EQ(hub.Last().waiting, 0);
     EXPECT_EQ(hub.Services().size(), 1u);
     EXPECT_GT(link.changes, 0);
+}
+
+// More phrases than a line holds: the answer is as many whole phrases as a
+// client's reader takes.
+TEST_F(VoicedHubTest, AListAnswerFitsTheLineAClientReads)
+{
+    hub.Opened(1);
+    hub.Received(1, "SERVICE\t100");
+    std::vector<std::string> phrases;
+    for (int menu = 1; menu <= 3; ++menu) {
+        std::string line = "MENU\t" + std::to_string(menu) + "\t1\t1\tA\tB";
+        for (size_t i = 0; i < MaxMenuCommands; ++i) {
+            phrases.push_back(std::to_string(phrases.size() + 1000) +
+                              std::string(MaxPhraseLength - 4, 'w'));
+            line += "\t" + phrases.back();
+        }
+        hub.Received(1, line);
+    }
+    ASSERT_TRUE(link.dropped.empty());
+    hub.Opened(2);
+    hub.Received(2, "LIST");
+    const std::vector<std::string> sent = link.Take(2);
+    ASSERT_EQ(sent.size(), 1u);
+    const std::string line = sent[0] + "\n";
+    LineReader reader;
+    std::vector<std::string> read;
+    EXPECT_TRUE(reader.Feed(line.data(), line.size(), &read)) << line.size() << " bytes";
+    EXPECT_GT(line.size() + 1 + MaxPhraseLength, MaxChannelLine) << "room for one more";
+    ChannelMessage message;
+    ASSERT_TRUE(ParseChannelLine(sent[0], &message));
+    phrases.resize(message.fields.size());
+    EXPECT_EQ(message.fields, phrases);
 }
 
 // Each row: what one client sends; it is answered with ERROR and dropped,

@@ -94,6 +94,7 @@ TEST_F(VoicedServiceCoreTest, RecognitionNeedsEnabledAwakeAndAnActiveMenu)
         core.Menu(menu)->active = row.active;
         EXPECT_EQ(core.Recognise("go left").outcome, row.outcome) << row.why;
         EXPECT_EQ(core.Listening(), row.outcome == Outcome::Ran) << row.why;
+        EXPECT_EQ(core.Notice(*core.Menu(menu)).listening, row.outcome == Outcome::Ran) << row.why;
     }
 }
 
