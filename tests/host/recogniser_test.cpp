@@ -131,6 +131,10 @@ TEST(ReadWave, SkipsOtherChunksAndRefusesBrokenFiles)
     Wave wave;
     ASSERT_EQ(ReadWave(good.data(), good.size(), &wave), 1);
     EXPECT_EQ(wave.samples, std::vector<int16_t>{0x1234});
+    WaveHeader header;
+    ASSERT_EQ(ReadWaveHeader(good.data(), good.size(), &header), 1);
+    EXPECT_EQ(header.frames, 1u) << "the frames present, not the 500 declared";
+    EXPECT_EQ(header.rate, 16000u);
 
     struct Case {
         const char *what;
@@ -148,10 +152,25 @@ TEST(ReadWave, SkipsOtherChunksAndRefusesBrokenFiles)
         {"format cut short",
          build([&](WaveImage &w) { w.Tag("fmt "), w.Put(16, 4), w.Put(1, 2); })},
         {"eleven bytes", std::vector<uint8_t>(good.begin(), good.begin() + 11)},
+        // The walk must stop at the end, not one byte past it.
+        {"an odd last chunk without its pad byte", build([&](WaveImage &w) {
+             w.Fmt(1, 1, 16000, 16);
+             w.Tag("LIST"), w.Put(3, 4), w.Put(0x616263, 3);
+         })},
+        // The sub-format would be read from the data chunk that follows,
+        // whose first sample here reads as "PCM".
+        {"extensible in 16 bytes", build([&](WaveImage &w) {
+             w.Tag("fmt "), w.Put(16, 4), w.Put(0xFFFE, 2), w.Put(1, 2), w.Put(16000, 4);
+             w.Put(32000, 4), w.Put(2, 2), w.Put(16, 2);
+             w.Data({0x01, 0x00, 0x02, 0x00});
+         })},
     };
     for (const Case &c : bad) {
+        const std::vector<uint8_t> exact = c.bytes; // no spare capacity for a read past the end
         Wave out;
-        EXPECT_EQ(ReadWave(c.bytes.data(), c.bytes.size(), &out), 0) << c.what;
+        WaveHeader header;
+        EXPECT_EQ(ReadWave(exact.data(), exact.size(), &out), 0) << c.what;
+        EXPECT_EQ(ReadWaveHeader(exact.data(), exact.size(), &header), 0) << c.what;
     }
 }
 

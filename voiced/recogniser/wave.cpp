@@ -62,52 +62,93 @@ unsigned Gcd(unsigned a, unsigned b)
 
 } // namespace
 
-int ReadWave(const uint8_t *bytes, size_t size, Wave *wave)
+namespace {
+
+// Where the samples are and how they are coded, from a walk over the
+// chunks that checks every size against what remains of the image.
+struct WaveLayout {
+    WaveHeader header;
+    uint16_t format = 0;
+    const uint8_t *data = nullptr;
+};
+
+bool Walk(const uint8_t *bytes, size_t size, WaveLayout *layout)
 {
     if (size < 12 || std::memcmp(bytes, "RIFF", 4) || std::memcmp(bytes + 8, "WAVE", 4))
-        return 0;
+        return false;
     uint16_t format = 0, channels = 0, bits = 0;
     uint32_t rate = 0;
     const uint8_t *data = nullptr;
     size_t dataSize = 0;
-    size_t at = 12;
+    size_t at = 12; // never past size
     while (size - at >= 8) {
         const uint8_t *chunk = bytes + at;
-        size_t length = Le(chunk + 4, 4);
-        size_t room = size - at - 8;
-        if (!std::memcmp(chunk, "fmt ", 4)) {
-            if (length < 16 || length > room)
-                return 0;
-            format = static_cast<uint16_t>(Le(chunk + 8, 2));
-            channels = static_cast<uint16_t>(Le(chunk + 10, 2));
-            rate = Le(chunk + 12, 4);
-            bits = static_cast<uint16_t>(Le(chunk + 22, 2));
-            if (format == FormatExtensible) {
-                if (length < 40)
-                    return 0;
-                format = static_cast<uint16_t>(Le(chunk + 32, 2)); // sub-format GUID's first field
-            }
-        } else if (!std::memcmp(chunk, "data", 4)) {
+        const size_t length = Le(chunk + 4, 4);
+        const size_t room = size - at - 8;
+        if (!std::memcmp(chunk, "data", 4)) {
             data = chunk + 8;
             dataSize = length < room ? length : room; // a stream may leave the length unset
             break;
         }
         if (length > room)
-            return 0;
-        at += 8 + length + (length & 1);
+            return false;
+        if (!std::memcmp(chunk, "fmt ", 4)) {
+            if (length < 16)
+                return false;
+            format = static_cast<uint16_t>(Le(chunk + 8, 2));
+            channels = static_cast<uint16_t>(Le(chunk + 10, 2));
+            rate = Le(chunk + 12, 4);
+            bits = static_cast<uint16_t>(Le(chunk + 22, 2));
+            if (format == FormatExtensible) {
+                if (length < 40) // the sub-format lies past a plain format's 16 bytes
+                    return false;
+                format = static_cast<uint16_t>(Le(chunk + 32, 2)); // sub-format GUID's first field
+            }
+        }
+        // A chunk of odd length is followed by a pad byte, which the last
+        // chunk of a careless writer leaves out.
+        const size_t padded = length + (length & 1);
+        if (padded >= room)
+            break;
+        at += 8 + padded;
     }
-    bool pcm = format == FormatPcm && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
-    bool fp = format == FormatFloat && (bits == 32 || bits == 64);
+    const bool pcm = format == FormatPcm && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
+    const bool fp = format == FormatFloat && (bits == 32 || bits == 64);
     if (!data || !(pcm || fp) || channels == 0 || rate == 0)
+        return false;
+    layout->format = format;
+    layout->data = data;
+    layout->header.rate = rate;
+    layout->header.channels = channels;
+    layout->header.bits = bits;
+    layout->header.frames = dataSize / (static_cast<size_t>(bits / 8) * channels);
+    return true;
+}
+
+} // namespace
+
+int ReadWaveHeader(const uint8_t *bytes, size_t size, WaveHeader *header)
+{
+    WaveLayout layout;
+    if (!Walk(bytes, size, &layout))
         return 0;
-    size_t frameBytes = static_cast<size_t>(bits / 8) * channels;
-    size_t frames = dataSize / frameBytes;
-    wave->rate = rate;
-    wave->samples.resize(frames);
-    for (size_t i = 0; i < frames; i++) {
+    *header = layout.header;
+    return 1;
+}
+
+int ReadWave(const uint8_t *bytes, size_t size, Wave *wave)
+{
+    WaveLayout layout;
+    if (!Walk(bytes, size, &layout))
+        return 0;
+    const unsigned channels = layout.header.channels, bits = layout.header.bits;
+    const size_t frameBytes = static_cast<size_t>(bits / 8) * channels;
+    wave->rate = layout.header.rate;
+    wave->samples.resize(layout.header.frames);
+    for (size_t i = 0; i < layout.header.frames; i++) {
         double sum = 0;
         for (unsigned c = 0; c < channels; c++)
-            sum += SampleValue(data + i * frameBytes + c * (bits / 8), format, bits);
+            sum += SampleValue(layout.data + i * frameBytes + c * (bits / 8), layout.format, bits);
         wave->samples[i] = ToInt16(sum / channels);
     }
     return 1;
