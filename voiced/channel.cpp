@@ -25,7 +25,7 @@ struct NamedOutcome {
 };
 const NamedOutcome OutcomeNames[] = {
     {Outcome::Ran, "ran"},       {Outcome::Other, "other"},   {Outcome::Ignored, "ignored"},
-    {Outcome::Failed, "failed"}, {Outcome::Nobody, "nobody"},
+    {Outcome::Failed, "failed"}, {Outcome::Nobody, "nobody"}, {Outcome::Dropped, "dropped"},
 };
 
 // The fields DONE and HEARD share after the verb: seq outcome micros, then

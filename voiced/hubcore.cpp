@@ -3,6 +3,51 @@
 // client that breaks the protocol is told why and dropped.
 #include "voiced/voiced.h"
 #include <algorithm>
+#include <cctype>
+
+namespace {
+
+// The names the system keeps for devices: a path with one of them as a part
+// ("C:\clips\con.wav") opens the device, not a file.
+bool DeviceName(std::string part)
+{
+    part = part.substr(0, part.find('.'));
+    while (!part.empty() && part.back() == ' ')
+        part.pop_back();
+    for (char &c : part)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    static const char *const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char *device : devices)
+        if (part == device)
+            return true;
+    return part.size() == 4 && (part.compare(0, 3, "COM") == 0 || part.compare(0, 3, "LPT") == 0) &&
+           part[3] >= '1' && part[3] <= '9';
+}
+
+// LISTEN takes a file by its full path on a drive: "C:\clips\a.wav" (either
+// slash). Whether the drive is local is the link's to check. Returns why
+// not, or null.
+const char *NotALocalFile(const std::string &path)
+{
+    const auto separator = [](char c) { return c == '\\' || c == '/'; };
+    if (path.size() < 4 || !std::isalpha(static_cast<unsigned char>(path[0])) || path[1] != ':' ||
+        !separator(path[2]) || separator(path.back()))
+        return "not a full path on a drive (C:\\...)";
+    // Streams (a second colon), wildcards and what no file name holds.
+    if (path.find_first_of(":*?\"<>|", 2) != std::string::npos)
+        return "not a file's path";
+    for (size_t at = 3; at < path.size();) {
+        size_t end = at;
+        while (end < path.size() && !separator(path[end]))
+            ++end;
+        if (DeviceName(path.substr(at, end - at)))
+            return "a device, not a file";
+        at = end + 1;
+    }
+    return nullptr;
+}
+
+} // namespace
 
 bool HubService::Listening() const
 {
@@ -35,6 +80,14 @@ void HubCore::Closed(int client)
     }
     link_->Changed();
     Watchers(FormatChannelLine("CHANGED", {}));
+}
+
+void HubCore::Listened(int client, bool taken, uint32_t millis, const std::string &why)
+{
+    if (!clients_.count(client))
+        return;
+    link_->Send(client, taken ? FormatChannelLine("LISTENING", {std::to_string(millis)})
+                              : FormatChannelLine("REFUSED", {why}));
 }
 
 void HubCore::Refuse(int client, const char *why)
@@ -98,12 +151,12 @@ void HubCore::Serve(int client, const ChannelMessage &message)
     } else if (verb == "LISTEN") {
         if (fields.size() != 1 || fields[0].empty() || fields[0].size() > MaxListenPath)
             return Refuse(client, "LISTEN takes a file's path");
-        uint32_t millis = 0;
         std::string why;
-        if (link_->Listen(fields[0], &millis, &why))
-            link_->Send(client, FormatChannelLine("LISTENING", {std::to_string(millis)}));
-        else
-            link_->Send(client, FormatChannelLine("REFUSED", {why}));
+        if (const char *notLocal = NotALocalFile(fields[0]))
+            why = notLocal;
+        else if (link_->Listen(client, fields[0], &why))
+            return; // answered when the file has been read
+        link_->Send(client, FormatChannelLine("REFUSED", {why}));
     } else if (verb == "WATCH") {
         if (!fields.empty())
             return Refuse(client, "WATCH takes nothing");
@@ -231,7 +284,18 @@ void HubCore::Finish(int client, const DoneNotice &reported)
         return;
     DoneNotice done = reported;
     done.phrase = pending->second.phrase;
+    // A busy spell's drops are counted until the client takes a phrase said
+    // after the last of them.
+    HubService *service = ServiceOf(client);
+    if (done.outcome == Outcome::Dropped) {
+        service->dropped++;
+        service->lastDropped = done.seq;
+    } else if (static_cast<int32_t>(done.seq - service->lastDropped) > 0) {
+        service->dropped = 0;
+    }
     if (done.seq == last_.seq) {
+        if (done.outcome == Outcome::Dropped)
+            last_.dropped = std::max(last_.dropped, service->dropped);
         last_.results.push_back(done);
         last_.waiting = static_cast<int>(pending->second.awaiting.size());
         link_->Changed();

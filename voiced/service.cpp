@@ -6,13 +6,13 @@
 
 namespace {
 
-// Fills a menu name record from the menu's own texts.
-VCMDNAMEA NameOf(const ServiceMenu &menu)
+// Fills a menu name record from a menu's texts.
+VCMDNAMEA NameOf(const std::string &application, const std::string &state)
 {
     VCMDNAMEA name = {};
-    memcpy(name.szApplication, menu.application.data(),
-           std::min(menu.application.size(), sizeof name.szApplication - 1));
-    memcpy(name.szState, menu.state.data(), std::min(menu.state.size(), sizeof name.szState - 1));
+    memcpy(name.szApplication, application.data(),
+           std::min(application.size(), sizeof name.szApplication - 1));
+    memcpy(name.szState, state.data(), std::min(state.size(), sizeof name.szState - 1));
     return name;
 }
 
@@ -301,13 +301,23 @@ void VoiceService::Dropped(uint32_t menu)
 
 void VoiceService::MenuActivated(const ServiceMenu &menu)
 {
-    Event event{Event::MenuActivate, 0, {}, 0, NameOf(menu), menu.active};
+    Event event{Event::MenuActivate, 0, {}, 0, NameOf(menu.application, menu.state), menu.active};
     Post(std::move(event));
 }
 
 void VoiceService::Phrase(uint32_t seq, const std::string &phrase, uint64_t arrived)
 {
-    Post(Event{Event::Phrase, seq, phrase, arrived, {}, FALSE});
+    Event event{Event::Phrase, seq, phrase, arrived, {}, FALSE};
+    if (queue_.Offer(std::move(event), MaxWaitingEvents, [this](Event &e) { Deliver(e); }))
+        return;
+    // The client is inside a long call and has enough to do after it.
+    const Recognition heard = core_.Recognise(phrase);
+    DoneNotice done;
+    done.seq = seq;
+    done.outcome = Outcome::Dropped;
+    done.application = heard.application;
+    done.state = heard.state;
+    Tell(FormatDoneNotice(done));
 }
 
 void VoiceService::Ping()
@@ -369,26 +379,27 @@ void VoiceService::Deliver(Event &event)
     sink->Release();
 }
 
+// Everything a delivery passes is a copy made before the first call: a
+// client may add commands or let go of the menu in any of them.
 void VoiceService::DeliverPhrase(IVCmdNotifySinkA *sink, Event &event)
 {
     DoneNotice done;
     done.seq = event.seq;
     uint64_t recognised = 0; // when CommandRecognize or CommandOther returned
-    const Recognition heard = core_.Recognise(event.phrase);
+    Recognition heard = core_.Recognise(event.phrase);
     done.outcome = sink ? heard.outcome : Outcome::Ignored;
     if (done.outcome != Outcome::Ignored) {
-        VCMDNAMEA name = NameOf(*heard.menu);
-        done.application = heard.menu->application;
-        done.state = heard.menu->state;
-        // Copies: the menu may change while the calls are out.
+        VCMDNAMEA name = NameOf(heard.application, heard.state);
+        done.application = heard.application;
+        done.state = heard.state;
         std::string phrase = event.phrase;
         bool ok = Check(sink->UtteranceBegin());
         if (ok && heard.outcome == Outcome::Ran) {
-            std::vector<uint8_t> action = heard.command->action;
-            std::string command = heard.command->phrase;
+            std::vector<uint8_t> &action = heard.command.action;
+            std::string &command = heard.command.phrase;
             done.command = command;
             ok = Check(sink->CommandRecognize(
-                heard.command->id, &name, 0, static_cast<DWORD>(action.size()),
+                heard.command.id, &name, 0, static_cast<DWORD>(action.size()),
                 action.empty() ? nullptr : action.data(), 0, nullptr, &command[0]));
         } else if (ok) {
             ok = Check(sink->CommandOther(&name, &phrase[0]));

@@ -26,8 +26,11 @@ class VoiceService {
     LONG Objects() const { return objects_; }
 
     // Something heard: delivered to the sink now, or after the call in
-    // flight; reported to the hub with the time since `arrived`.
+    // flight; reported to the hub with the time since `arrived`. While a
+    // call is out, at most MaxWaitingEvents wait for it: a phrase beyond
+    // them is dropped and reported as such.
     void Phrase(uint32_t seq, const std::string &phrase, uint64_t arrived);
+    static constexpr size_t MaxWaitingEvents = 16;
     // The liveness check: a VUMeter call with the last input level when
     // nothing else is under way.
     void Ping();

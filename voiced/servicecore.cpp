@@ -86,20 +86,24 @@ Recognition ServiceCore::Recognise(const std::string &phrase) const
     if (!Listening())
         return result;
     const std::string key = PhraseKey(phrase);
+    const ServiceMenu *first = nullptr;
     for (const auto &menu : menus_) {
         if (!menu->active)
             continue;
-        if (!result.menu)
-            result.menu = menu.get();
+        if (!first)
+            first = menu.get();
         for (const VoiceCommand &command : menu->commands)
             if (PhraseKey(command.phrase) == key) {
                 result.outcome = Outcome::Ran;
-                result.menu = menu.get();
-                result.command = &command;
+                result.application = menu->application;
+                result.state = menu->state;
+                result.command = command;
                 return result;
             }
     }
     result.outcome = Outcome::Other;
+    result.application = first->application;
+    result.state = first->state;
     return result;
 }
 

@@ -143,6 +143,7 @@ enum class Outcome {
     Ignored, // recognition off, no active menu or no sink
     Failed,  // the sink could not be called
     Nobody,  // (hub only) no service was listening
+    Dropped, // the client was busy and too many phrases waited for it already
 };
 const char *OutcomeName(Outcome outcome);
 bool ParseOutcome(const std::string &text, Outcome *outcome);
@@ -182,11 +183,13 @@ struct ServiceMenu {
     std::vector<VoiceCommand> commands;
 };
 
-// What a phrase means to one service process.
+// What a phrase means to one service process: copies, which a delivery
+// keeps whatever the client does to its menus while a call is out.
 struct Recognition {
     Outcome outcome = Outcome::Ignored;
-    const ServiceMenu *menu = nullptr;     // Ran: the menu; Other: the first active one
-    const VoiceCommand *command = nullptr; // Ran only
+    std::string application; // Ran: the command's menu; Other: the first active one
+    std::string state;
+    VoiceCommand command; // Ran only
 };
 
 class ServiceCore {
@@ -225,8 +228,17 @@ class ServiceCore {
 // nothing is being delivered; an event posted while a delivery is in progress
 // (the apartment dispatches incoming calls and messages while a sink call is
 // out) waits and is delivered, in order, when the current one has returned.
+// Offer is Post for what may be lost: when `limit` events wait already, the
+// event is dropped and Offer returns false.
 template <class Event> class SerialQueue {
   public:
+    template <class Deliver> bool Offer(Event event, size_t limit, Deliver deliver)
+    {
+        if (queue_.size() >= limit)
+            return false;
+        Post(std::move(event), deliver);
+        return true;
+    }
     template <class Deliver> void Post(Event event, Deliver deliver)
     {
         queue_.push_back(std::move(event));
@@ -260,6 +272,10 @@ struct HubService {
     int client = 0;
     uint32_t pid = 0;
     std::vector<MenuNotice> menus;
+    // Phrases its client was too busy for since it last took a newer one,
+    // and the last of them.
+    uint32_t dropped = 0;
+    uint32_t lastDropped = 0;
     bool Listening() const;
 };
 
@@ -269,6 +285,7 @@ struct HubHeard {
     int score = -1;                  // from a recogniser: 0 to 100; -1 for a typed phrase
     std::vector<DoneNotice> results; // one per service that answered
     int waiting = 0;                 // services still to answer
+    uint32_t dropped = 0; // when a service dropped it: how many in a row, this one included
 };
 
 class HubCore {
@@ -282,11 +299,12 @@ class HubCore {
         virtual void Changed() {}    // something the window shows changed
         virtual void ShowWindow() {} // SHOW: a second start wants the window
         virtual uint32_t OwnPid() const { return 0; }
-        // LISTEN: a sound file for the recogniser. True when it was taken,
-        // with *millis its length; false with *why saying why not.
-        virtual bool Listen(const std::string &path, uint32_t *millis, std::string *why)
+        // LISTEN: a sound file on a local drive for the recogniser. True
+        // when it was taken to be read (the answer comes later, through
+        // Listened); false with *why when it is refused at once.
+        virtual bool Listen(int client, const std::string &path, std::string *why)
         {
-            (void)path, (void)millis;
+            (void)client, (void)path;
             *why = "no recogniser";
             return false;
         }
@@ -296,6 +314,9 @@ class HubCore {
     void Opened(int client);
     void Received(int client, const std::string &line);
     void Closed(int client);
+    // The answer to a LISTEN the link took: LISTENING with the sound's
+    // length, or REFUSED with why, when the client is still there.
+    void Listened(int client, bool taken, uint32_t millis, const std::string &why);
 
     // A phrase from the window, a recogniser or a SAY: handed to every
     // service with a listening menu. Returns its sequence number, 0 when the

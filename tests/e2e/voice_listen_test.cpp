@@ -233,6 +233,32 @@ TEST_F(Listen, SpokenCommandsRunNelkoAndOtherSpeechRunsNothing)
     EXPECT_EQ(nelko->Exit(DecodeMs), 0);
 }
 
+// A file whose last chunk has an odd length and no pad byte, which once sent
+// the hub's reader past the end of the file: refused with a reason, and the
+// hub goes on serving.
+TEST_F(Listen, AMalformedFileIsRefusedAndTheHubKeepsServing)
+{
+    const std::string clip = Clips::Get().Say("wave");
+    session.Start("Feedback.exe");
+    ASSERT_NE(session.FindWindow("Voice Commands Feedback", 10000), 0u) << session.Describe();
+    const auto le = [](uint32_t value, int bytes) {
+        std::string text;
+        for (int i = 0; i < bytes; ++i)
+            text += static_cast<char>(value >> (8 * i));
+        return text;
+    };
+    const std::string bad = testing::TempDir() + "voice-listen-odd.wav";
+    // PCM, mono, 16 kHz, 16 bits; then a chunk of odd length without its pad.
+    const std::string format =
+        le(1, 2) + le(1, 2) + le(16000, 4) + le(32000, 4) + le(2, 2) + le(16, 2);
+    std::ofstream(bad, std::ios::binary)
+        << "RIFF" + le(39, 4) + "WAVE" + "fmt " + le(16, 4) + format + "LIST" + le(3, 4) + "abc";
+    EXPECT_EQ(Hear(bad), 2) << "refused";
+    std::remove(bad.c_str());
+    EXPECT_EQ(Hear(clip), 0) << "the hub took a good file after it";
+    EXPECT_NE(session.FindWindow("Voice Commands Feedback", 1000), 0u) << session.Describe();
+}
+
 // A minute of speech with fifteen commands between pauses, noise bursts and
 // tones: the hub segments it and hands each command to the service exactly
 // once, in order. A probe stands in for the service, so that every delivery

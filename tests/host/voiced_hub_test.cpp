@@ -80,6 +80,40 @@ TEST_F(VoicedHubTest, PhrasesGoToEveryListeningServiceAndResultsToWatchers)
     EXPECT_TRUE(link.dropped.empty());
 }
 
+// A flood while Nelko is inside a long call: its service takes what it can
+// queue and drops the rest; the hub counts the drops of one busy spell.
+TEST_F(VoicedHubTest, DroppedPhrasesAreCountedUntilTheClientTakesANewerOne)
+{
+    Service(1, 100, NelkoMenu);
+    hub.Opened(4);
+    hub.Received(4, "WATCH");
+    for (int i = 0; i < 5; ++i)
+        hub.Say("Go Left");
+    hub.Received(1, "DONE\t4\tdropped\t0\t\tNelko\tMain");
+    hub.Received(1, "DONE\t5\tdropped\t0\t\tNelko\tMain");
+    EXPECT_EQ(hub.Last().seq, 5u);
+    EXPECT_EQ(hub.Last().dropped, 2u) << "two in a row";
+    ASSERT_EQ(hub.Last().results.size(), 1u);
+    EXPECT_EQ(hub.Last().results[0].outcome, Outcome::Dropped);
+    EXPECT_EQ(link.Take(4).back(), "HEARD\t5\tdropped\t0\tGo Left\t\tNelko\tMain");
+    // The phrases it had queued come after the call: older than the drops,
+    // they end no spell.
+    for (const char *done :
+         {"DONE\t1\tran\t9\tGo Left\tNelko\tMain", "DONE\t2\tran\t9\tGo Left\tNelko\tMain",
+          "DONE\t3\tran\t9\tGo Left\tNelko\tMain"})
+        hub.Received(1, done);
+    hub.Say("Go Left");
+    hub.Received(1, "DONE\t6\tdropped\t0\t\tNelko\tMain");
+    EXPECT_EQ(hub.Last().dropped, 3u) << "still busy";
+    // A newer phrase taken ends the spell.
+    hub.Say("Go Left");
+    hub.Received(1, "DONE\t7\tran\t9\tGo Left\tNelko\tMain");
+    hub.Say("Go Left");
+    hub.Received(1, "DONE\t8\tdropped\t0\t\tNelko\tMain");
+    EXPECT_EQ(hub.Last().dropped, 1u);
+    EXPECT_TRUE(link.dropped.empty());
+}
+
 TEST_F(VoicedHubTest, NobodyListeningIsReportedAtOnce)
 {
     Service(1, 100, "MENU\t1\t0\t0\tNelko\tMain\tGo Left"); // not active

@@ -5,11 +5,13 @@
 #include "voiced/feedback/listener.h"
 #include "voiced/voiced.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -27,15 +29,12 @@ struct ListeningLink : HubCore::Link {
         sent[client].push_back(line.substr(0, line.size() - 1));
     }
     void Drop(int client) override { dropped.push_back(client); }
-    bool Listen(const std::string &path, uint32_t *millis, std::string *why) override
+    bool Listen(int, const std::string &path, std::string *why) override
     {
         files.push_back(path);
-        if (!takes) {
-            *why = "not a wave file";
-            return false;
-        }
-        *millis = 1940;
-        return true;
+        if (!takes)
+            *why = "too many sound files are waiting";
+        return takes;
     }
     std::vector<std::string> Take(int client)
     {
@@ -61,15 +60,66 @@ class VoicedListenHubTest : public ::testing::Test {
     }
 };
 
-TEST_F(VoicedListenHubTest, ListenHandsTheFileOnAndAnswersAtOnce)
+// The file is read off the hub's thread: the answer comes when it has been.
+TEST_F(VoicedListenHubTest, ListenHandsTheFileOnAndAnswersWhenItHasBeenRead)
 {
     hub.Received(3, "LISTEN\tZ:\\clips\\go left.wav");
     EXPECT_EQ(link.files, std::vector<std::string>{"Z:\\clips\\go left.wav"});
+    EXPECT_TRUE(link.Take(3).empty());
+    hub.Listened(3, true, 1940, "");
     EXPECT_EQ(link.Take(3), std::vector<std::string>{"LISTENING\t1940"});
+    hub.Listened(3, false, 0, "not a wave file the recogniser reads");
+    EXPECT_EQ(link.Take(3),
+              std::vector<std::string>{"REFUSED\tnot a wave file the recogniser reads"});
     link.takes = false;
-    hub.Received(3, "LISTEN\tZ:\\notes.txt");
-    EXPECT_EQ(link.Take(3), std::vector<std::string>{"REFUSED\tnot a wave file"});
+    hub.Received(3, "LISTEN\tZ:\\notes.wav");
+    EXPECT_EQ(link.Take(3), std::vector<std::string>{"REFUSED\ttoo many sound files are waiting"});
     EXPECT_TRUE(link.dropped.empty()) << "a file refused is no broken protocol";
+    hub.Closed(3);
+    hub.Listened(3, true, 1940, "");
+    EXPECT_TRUE(link.Take(3).empty()) << "an answer for a client gone goes nowhere";
+}
+
+// Only a file on a drive, named by its full path, reaches the recogniser.
+TEST_F(VoicedListenHubTest, ListenTakesOnlyAFullPathOnADrive)
+{
+    const struct {
+        const char *path;
+        const char *refused; // or null: taken
+    } rows[] = {
+        {"C:\\clips\\go left.wav", nullptr},
+        {"c:/clips/go left.wav", nullptr},   // either slash
+        {"C:\\clips\\console.wav", nullptr}, // a device's name inside a longer one
+        {"C:\\com10.wav", nullptr},          // no such device
+        {"\\\\server\\share\\go.wav", "not a full path on a drive (C:\\...)"}, // UNC
+        {"\\\\.\\pipe\\NelkoVoiceHub-1", "not a full path on a drive (C:\\...)"},
+        {"\\\\?\\C:\\go.wav", "not a full path on a drive (C:\\...)"},
+        {"clips\\go.wav", "not a full path on a drive (C:\\...)"}, // relative
+        {"C:go.wav", "not a full path on a drive (C:\\...)"},      // the drive's own folder
+        {"C:\\clips\\", "not a full path on a drive (C:\\...)"},   // a folder
+        {"1:\\go.wav", "not a full path on a drive (C:\\...)"},
+        {"C:\\go.wav:hidden", "not a file's path"}, // a stream
+        {"C:\\clips\\*.wav", "not a file's path"},
+        {"C:\\con", "a device, not a file"},
+        {"C:\\clips\\NUL.wav", "a device, not a file"}, // an extension changes nothing
+        {"C:\\clips\\Com1 .wav\\go.wav", "a device, not a file"},
+        {"C:/lpt9", "a device, not a file"},
+        {"C:\\conout$", "a device, not a file"},
+    };
+    for (const auto &row : rows) {
+        link.files.clear();
+        hub.Received(3, std::string("LISTEN\t") + row.path);
+        if (row.refused) {
+            EXPECT_TRUE(link.files.empty()) << row.path;
+            EXPECT_EQ(link.Take(3),
+                      std::vector<std::string>{std::string("REFUSED\t") + row.refused})
+                << row.path;
+        } else {
+            EXPECT_EQ(link.files, std::vector<std::string>{row.path});
+            EXPECT_TRUE(link.Take(3).empty()) << row.path;
+        }
+    }
+    EXPECT_TRUE(link.dropped.empty());
 }
 
 TEST_F(VoicedListenHubTest, MalformedListenAndSayAreRefused)
@@ -96,9 +146,9 @@ TEST_F(VoicedListenHubTest, MalformedListenAndSayAreRefused)
     }
     // A path as long as Windows allows, and one byte more.
     hub.Opened(client);
-    hub.Received(client, "LISTEN\t" + std::string(HubCore::MaxListenPath, 'p'));
-    EXPECT_EQ(link.Take(client), std::vector<std::string>{"LISTENING\t1940"});
-    hub.Received(client, "LISTEN\t" + std::string(HubCore::MaxListenPath + 1, 'p'));
+    hub.Received(client, "LISTEN\tC:\\" + std::string(HubCore::MaxListenPath - 3, 'p'));
+    EXPECT_TRUE(link.Take(client).empty()) << "taken";
+    hub.Received(client, "LISTEN\tC:\\" + std::string(HubCore::MaxListenPath - 2, 'p'));
     EXPECT_EQ(link.dropped.back(), client);
     EXPECT_EQ(link.files.size(), 1u) << "nothing refused reached the recogniser";
 }
@@ -205,6 +255,7 @@ TEST_F(LoadSoundTest, TakesCommonRatesAndRefusesWhatIsNoSoundForIt)
         {Write("empty.wav", {}), "not a wave file the recogniser reads"},
         // A rate that would make the resampler's output enormous.
         {Write("slow.wav", WriteWave(mono.data(), 3000, 1000, 1)), "an unusual sample rate"},
+        {Write("fast.wav", WriteWave(mono.data(), 3000, 96000, 1)), "an unusual sample rate"},
         {Write("long.wav",
                [] {
                    const std::vector<int16_t> s(size_t(MinSoundRate) * (MaxSoundSeconds + 1), 1);
@@ -312,14 +363,14 @@ class Ears {
         std::lock_guard<std::mutex> hold(lock_);
         return heard_;
     }
-
-  private:
     void Log(const std::string &line)
     {
         std::lock_guard<std::mutex> hold(lock_);
         log_.push_back(line);
         changed_.notify_all();
     }
+
+  private:
     std::mutex lock_;
     std::condition_variable changed_;
     std::vector<std::string> log_;
@@ -387,6 +438,42 @@ TEST(Listener, AFileInterruptsTheMicrophoneWhichGoesOnAfterIt)
     EXPECT_EQ(listener.Level(), 0u);
 }
 
+// Files handed in by path are read on a thread of their own. At most a few
+// wait; the rest are refused at once, and one that cannot be read is
+// answered so and frees its place.
+TEST(Listener, FilesWaitingAreBoundedAndEachIsAnsweredOnce)
+{
+    const std::string good =
+        testing::TempDir() + "voiced-listen-" + std::to_string(getpid()) + "-floor.wav";
+    const std::vector<int16_t> floor = Floor(0.5);
+    ASSERT_EQ(SaveWave(good.c_str(), floor.data(), floor.size(), RecogniserRate), 1);
+    Ears ears;
+    Listener listener(ears.Hooks()); // not started: nothing is read yet
+    const auto answer = [&](bool taken, uint32_t millis, const std::string &why) {
+        ears.Log(taken ? "taken " + std::to_string(millis) : "refused: " + why);
+    };
+    std::string why;
+    for (size_t i = 0; i < Listener::MaxFilesWaiting; ++i)
+        EXPECT_TRUE(listener.ListenFile(i == 1 ? good + ".missing" : good, answer, &why)) << i;
+    EXPECT_FALSE(listener.ListenFile(good, answer, &why));
+    EXPECT_EQ(why, "too many sound files are waiting");
+    EXPECT_EQ(listener.FilesPending(), Listener::MaxFilesWaiting);
+
+    StartListening(listener);
+    for (int i = 0; i < 600 && listener.FilesPending(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::vector<std::string> answers;
+    for (const std::string &line : ears.Log())
+        if (line.rfind("taken", 0) == 0 || line.rfind("refused", 0) == 0)
+            answers.push_back(line);
+    EXPECT_EQ(answers, (std::vector<std::string>{"taken 500", "refused: the file cannot be opened",
+                                                 "taken 500", "taken 500"}));
+    const std::vector<std::string> log = ears.Log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "file ends"), 3);
+    EXPECT_TRUE(listener.ListenFile(good, answer, &why)) << "room again";
+    std::remove(good.c_str());
+}
+
 TEST(Listener, WithoutAModelNothingIsQueued)
 {
     Ears ears;
@@ -396,6 +483,9 @@ TEST(Listener, WithoutAModelNothingIsQueued)
     EXPECT_EQ(listener.CurrentState(), Listener::State::Unavailable);
     const std::vector<int16_t> s = Floor(0.1);
     EXPECT_FALSE(listener.Hear(s.data(), s.size()));
+    std::string why;
+    EXPECT_FALSE(listener.ListenFile("any.wav", nullptr, &why));
+    EXPECT_EQ(why, "speech recognition is unavailable");
 }
 
 TEST(Listener, TheMicrophoneBacklogIsBounded)

@@ -176,6 +176,7 @@ class RecordingSink final : public IVCmdNotifySinkA {
     int otherThreads = 0;
     int depth = 0, deepest = 0;
     std::function<void()> duringRecognize; // runs inside CommandRecognize
+    std::function<void()> duringBegin;     // runs inside UtteranceBegin
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
     {
@@ -219,7 +220,13 @@ class RecordingSink final : public IVCmdNotifySinkA {
         return Simple(std::string("menu ") + (name ? FieldText(name->szState) : "") +
                       (active ? " on" : " off"));
     }
-    HRESULT STDMETHODCALLTYPE UtteranceBegin() override { return Simple("begin"); }
+    HRESULT STDMETHODCALLTYPE UtteranceBegin() override
+    {
+        const HRESULT result = Simple("begin");
+        if (duringBegin)
+            duringBegin();
+        return result;
+    }
     HRESULT STDMETHODCALLTYPE UtteranceEnd() override { return Simple("end"); }
     HRESULT STDMETHODCALLTYPE VUMeter(WORD) override
     {
@@ -475,6 +482,76 @@ TEST_F(VoicedServiceObjects, PhrasesDuringALongCallWaitAndFollowInOrder)
     ASSERT_EQ(done.size(), 3u);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(done[i].rfind("DONE\t" + std::to_string(i + 1) + "\tran", 0), 0u) << done[i];
+}
+
+// A flood while "About Nelko" is open: only so many phrases wait for the
+// call; the rest are reported dropped at once, and never replayed.
+TEST_F(VoicedServiceObjects, AFloodDuringALongCallKeepsOnlySoManyWaiting)
+{
+    SetUpLikeNelko();
+    const uint32_t flood = 40;
+    bool more = true;
+    sink.duringRecognize = [&] {
+        if (!more)
+            return;
+        more = false;
+        for (uint32_t seq = 2; seq <= flood + 1; ++seq)
+            service->SayDuringCall(seq, "Wave");
+    };
+    sink.calls.clear();
+    service->Say(1, "About Nelko");
+    ASSERT_TRUE(Done(flood + 1));
+    harness::Pump(100);
+    const size_t waited = VoiceService::MaxWaitingEvents;
+    size_t recognised = 0;
+    for (const std::string &call : sink.calls)
+        recognised += call.rfind("recognize", 0) == 0;
+    EXPECT_EQ(recognised, 1 + waited) << "no more than waited were replayed";
+    // The first to come wait; the later ones are dropped.
+    std::vector<std::string> outcomes(flood + 2);
+    for (const std::string &line : service->Published("DONE")) {
+        ChannelMessage message;
+        DoneNotice done;
+        ASSERT_TRUE(ParseChannelLine(line, &message) && ParseDoneNotice(message, &done)) << line;
+        outcomes.at(done.seq) += OutcomeName(done.outcome);
+    }
+    for (uint32_t seq = 1; seq <= flood + 1; ++seq)
+        EXPECT_EQ(outcomes[seq], seq <= waited + 1 ? "ran" : "dropped") << seq;
+}
+
+// A client may change its menus inside any call: Nelko may add commands,
+// or let go of its menu as it ends, during UtteranceBegin. The delivery
+// passes on what was heard before the call.
+TEST_F(VoicedServiceObjects, ADeliveryKeepsWhatItHeardWhenTheClientChangesTheMenuMeanwhile)
+{
+    SetUpLikeNelko();
+    CommandListBlock block = {nullptr, 0};
+    uint32_t count = 0;
+    ASSERT_EQ(BuildCommandListBlock(&block, &count), 1);
+    bool more = true;
+    sink.duringBegin = [&] {
+        if (!more)
+            return;
+        more = false;
+        DWORD first = 0;
+        for (int i = 0; i < 8; ++i) // the menu's commands move as it grows
+            EXPECT_EQ(menu->Add(count, SDATA{block.data, block.size}, &first), S_OK);
+        menu->Release(); // the last holder: the menu is gone
+        menu = nullptr;
+    };
+    sink.calls.clear();
+    service->Say(1, "Go Left");
+    ASSERT_TRUE(Done(1));
+    free(block.data);
+    ASSERT_TRUE(PumpUntil([&] { return sink.calls.size() >= 3; }));
+    EXPECT_EQ(sink.calls, (std::vector<std::string>{
+                              "begin",
+                              "recognize 0 Nelko/Main flags 0 size 4 value 2 lists 0 \"Go Left\"",
+                              "end",
+                          }));
+    const std::string done = service->Published("DONE")[0];
+    EXPECT_NE(done.find("\tran\t"), std::string::npos) << done;
+    EXPECT_NE(done.find("\tGo Left\tNelko\tMain"), std::string::npos) << done;
 }
 
 // A client whose sink can no longer be reached is gone: the liveness check

@@ -87,6 +87,9 @@ std::string HeardText()
         case Outcome::Ignored: line = Format(IDS_HEARD_IGNORED, last.phrase); break;
         case Outcome::Failed: line = Format(IDS_HEARD_FAILED, last.phrase); break;
         case Outcome::Nobody: line = Format(IDS_HEARD_NOBODY, last.phrase); break;
+        case Outcome::Dropped:
+            line = Format(IDS_HEARD_DROPPED, std::to_string(last.dropped), result.application);
+            break;
         }
         // What ran says most; an Other beside it adds nothing.
         if (result.outcome == Outcome::Ran)
@@ -290,20 +293,22 @@ void OnSensitivity()
     ShowSensitivity();
 }
 
-// LISTEN: the file is read here, so that the one who handed it in hears at
-// once whether it was taken; the listener decodes it on its own thread.
-bool OnListen(const std::string &path, uint32_t *millis, std::string *why)
+// LISTEN: a file on a local drive (the hub has checked the path's form). It
+// is read and decoded off this thread; its answer comes back as a message.
+bool OnListen(int client, const std::string &path, std::string *why)
 {
-    if (EarState == Listener::State::Unavailable) {
-        *why = "speech recognition is unavailable";
-        return false;
+    const std::string root = path.substr(0, 3);
+    switch (GetDriveTypeA(root.c_str())) {
+    case DRIVE_REMOTE: *why = "the file is on a network drive"; return false;
+    case DRIVE_UNKNOWN:
+    case DRIVE_NO_ROOT_DIR: *why = "no such drive"; return false;
     }
-    std::vector<int16_t> samples;
-    if (!LoadSound(path, &samples, why))
-        return false;
-    *millis = static_cast<uint32_t>(samples.size() * 1000 / RecogniserRate);
-    Ear->Listen(std::move(samples));
-    return true;
+    return Ear->ListenFile(
+        path,
+        [client](bool taken, uint32_t millis, const std::string &refused) {
+            FeedbackHub::PostListened(Window, client, taken, millis, refused);
+        },
+        why);
 }
 
 // Closing hides the window while services depend on the hub.

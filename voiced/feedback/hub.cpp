@@ -15,6 +15,14 @@ void FeedbackHub::PostSay(HWND window, const std::string &phrase)
         delete posted;
 }
 
+void FeedbackHub::PostListened(HWND window, int client, bool taken, uint32_t millis,
+                               const std::string &why)
+{
+    auto *posted = new Answer{taken, millis, why};
+    if (!PostMessageA(window, ListenedMessage, client, reinterpret_cast<LPARAM>(posted)))
+        delete posted;
+}
+
 void FeedbackHub::Opened(int id)
 {
     PostMessageA(window_, OpenedMessage, id, 0);
@@ -40,10 +48,10 @@ void FeedbackHub::Changed()
     refreshPosted_ = PostMessageA(window_, RefreshMessage, 0, 0) != 0;
 }
 
-bool FeedbackHub::Listen(const std::string &path, uint32_t *millis, std::string *why)
+bool FeedbackHub::Listen(int client, const std::string &path, std::string *why)
 {
     if (OnListen)
-        return OnListen(path, millis, why);
+        return OnListen(client, path, why);
     *why = "no recogniser";
     return false;
 }
@@ -68,6 +76,11 @@ bool FeedbackHub::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     case SayMessage: {
         std::unique_ptr<std::string> phrase(reinterpret_cast<std::string *>(lParam));
         core_.Say(*phrase);
+        return true;
+    }
+    case ListenedMessage: {
+        std::unique_ptr<Answer> answer(reinterpret_cast<Answer *>(lParam));
+        core_.Listened(id, answer->taken, answer->millis, answer->why);
         return true;
     }
     case RefreshMessage: {

@@ -3,7 +3,7 @@
 // process (a recogniser) says what it heard through Say (on this thread) or
 // PostSay (from any thread), and follows the phrases listened for through
 // ActivePhrases and OnPhrasesChanged; sound files handed in with LISTEN go to
-// OnListen.
+// OnListen, and their answers come back through PostListened.
 #pragma once
 #include "voiced/pipe.h"
 #include <windows.h>
@@ -11,11 +11,12 @@
 class FeedbackHub : public HubCore::Link, PipeEngine::Events {
   public:
     // Posted to the window by the engine's thread and by PostSay.
-    static constexpr UINT OpenedMessage = WM_APP + 1;  // wParam: connection
-    static constexpr UINT LineMessage = WM_APP + 2;    // lParam: std::string*
-    static constexpr UINT ClosedMessage = WM_APP + 3;  // wParam: connection
-    static constexpr UINT RefreshMessage = WM_APP + 4; // the window redraws what changed
-    static constexpr UINT SayMessage = WM_APP + 5;     // lParam: std::string*
+    static constexpr UINT OpenedMessage = WM_APP + 1;   // wParam: connection
+    static constexpr UINT LineMessage = WM_APP + 2;     // lParam: std::string*
+    static constexpr UINT ClosedMessage = WM_APP + 3;   // wParam: connection
+    static constexpr UINT RefreshMessage = WM_APP + 4;  // the window redraws what changed
+    static constexpr UINT SayMessage = WM_APP + 5;      // lParam: std::string*
+    static constexpr UINT ListenedMessage = WM_APP + 6; // wParam: connection, lParam: Answer*
 
     explicit FeedbackHub(HWND window) : window_(window), core_(this), engine_(this) {}
     ~FeedbackHub() override { engine_.Stop(); }
@@ -31,9 +32,10 @@ class FeedbackHub : public HubCore::Link, PipeEngine::Events {
         return core_.Say(phrase, nullptr, score);
     }
     void Level(uint16_t level) { core_.Level(level); }
-    // LISTEN from the channel, on the window's thread: takes the file (true,
-    // with its length) or says why not. Unset, every file is refused.
-    std::function<bool(const std::string &path, uint32_t *millis, std::string *why)> OnListen;
+    // LISTEN from the channel, on the window's thread: takes the file to be
+    // read (true; its answer is posted with PostListened) or says why not.
+    // Unset, every file is refused.
+    std::function<bool(int client, const std::string &path, std::string *why)> OnListen;
     const HubCore &Core() const { return core_; }
     std::vector<std::string> ActivePhrases() const { return core_.ActivePhrases(); }
     // Called on the window's thread whenever the phrases listened for change.
@@ -42,6 +44,9 @@ class FeedbackHub : public HubCore::Link, PipeEngine::Events {
     bool Handle(UINT message, WPARAM wParam, LPARAM lParam);
     // Any thread: hands a phrase to the hub of that window.
     static void PostSay(HWND window, const std::string &phrase);
+    // Any thread: the answer to a LISTEN that OnListen took.
+    static void PostListened(HWND window, int client, bool taken, uint32_t millis,
+                             const std::string &why);
 
   private:
     // HubCore::Link
@@ -50,11 +55,17 @@ class FeedbackHub : public HubCore::Link, PipeEngine::Events {
     void Changed() override;
     void ShowWindow() override;
     uint32_t OwnPid() const override { return GetCurrentProcessId(); }
-    bool Listen(const std::string &path, uint32_t *millis, std::string *why) override;
+    bool Listen(int client, const std::string &path, std::string *why) override;
     // PipeEngine::Events, on the engine's thread
     void Opened(int id) override;
     void Line(int id, std::string line) override;
     void Closed(int id) override;
+
+    struct Answer {
+        bool taken;
+        uint32_t millis;
+        std::string why;
+    };
 
     HWND window_;
     HubCore core_;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <new>
 
 unsigned LevelPercent(const int16_t *samples, size_t count)
 {
@@ -21,7 +22,9 @@ unsigned LevelPercent(const int16_t *samples, size_t count)
     return static_cast<unsigned>(std::lround(std::max(0.0, std::min(100.0, percent))));
 }
 
-bool LoadSound(const std::string &path, std::vector<int16_t> *samples, std::string *why)
+namespace {
+
+bool ReadSound(const std::string &path, std::vector<int16_t> *samples, std::string *why)
 {
     FILE *file = std::fopen(path.c_str(), "rb");
     if (!file) {
@@ -39,22 +42,38 @@ bool LoadSound(const std::string &path, std::vector<int16_t> *samples, std::stri
     std::vector<uint8_t> bytes(static_cast<size_t>(size));
     const size_t read = bytes.empty() ? 0 : std::fread(bytes.data(), 1, bytes.size(), file);
     std::fclose(file);
-    Wave wave;
-    if (read != bytes.size() || !ReadWave(bytes.data(), bytes.size(), &wave)) {
+    WaveHeader header;
+    if (read != bytes.size() || !ReadWaveHeader(bytes.data(), bytes.size(), &header)) {
         *why = "not a wave file the recogniser reads";
         return false;
     }
-    // Checked before resampling, which multiplies the samples by the ratio.
-    if (wave.rate < MinSoundRate || wave.rate > MaxSoundRate) {
+    // Checked before converting and resampling, which multiplies the
+    // samples by the ratio.
+    if (header.rate < MinSoundRate || header.rate > MaxSoundRate) {
         *why = "an unusual sample rate";
         return false;
     }
-    if (wave.samples.size() / wave.rate > MaxSoundSeconds) {
+    if (header.frames > uint64_t(MaxSoundSeconds) * header.rate) {
         *why = "the sound is too long";
         return false;
     }
+    Wave wave;
+    ReadWave(bytes.data(), bytes.size(), &wave);
+    std::vector<uint8_t>().swap(bytes);
     *samples = Resample(wave.samples.data(), wave.samples.size(), wave.rate, RecogniserRate);
     return true;
+}
+
+} // namespace
+
+bool LoadSound(const std::string &path, std::vector<int16_t> *samples, std::string *why)
+{
+    try {
+        return ReadSound(path, samples, why);
+    } catch (const std::bad_alloc &) {
+        *why = "not enough memory for the sound";
+        return false;
+    }
 }
 
 void Listener::Start(std::string modelDir, std::string dictPath, std::string extraDictPath)
@@ -63,6 +82,7 @@ void Listener::Start(std::string modelDir, std::string dictPath, std::string ext
         return;
     thread_ = std::thread(&Listener::Run, this, std::move(modelDir), std::move(dictPath),
                           std::move(extraDictPath));
+    reader_ = std::thread(&Listener::ReadFiles, this);
 }
 
 void Listener::Stop()
@@ -72,8 +92,11 @@ void Listener::Stop()
         stop_ = true;
     }
     wake_.notify_all();
+    readWake_.notify_all();
     if (thread_.joinable())
         thread_.join();
+    if (reader_.joinable())
+        reader_.join();
 }
 
 void Listener::SetPhrases(std::vector<std::string> phrases)
@@ -148,6 +171,64 @@ void Listener::Listen(std::vector<int16_t> samples)
         jobs_.push_back(Job{Job::File, std::move(samples)});
     }
     wake_.notify_all();
+}
+
+bool Listener::ListenFile(std::string path, FileAnswer answer, std::string *why)
+{
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (state_ == State::Unavailable) {
+            *why = "speech recognition is unavailable";
+            return false;
+        }
+        if (filesPending_ >= MaxFilesWaiting) {
+            *why = "too many sound files are waiting";
+            return false;
+        }
+        ++filesPending_;
+        reads_.push_back(FileRead{std::move(path), std::move(answer)});
+    }
+    readWake_.notify_all();
+    return true;
+}
+
+void Listener::Read(FileRead &read)
+{
+    std::vector<int16_t> samples;
+    std::string why;
+    bool taken = LoadSound(read.path, &samples, &why);
+    const uint32_t millis = static_cast<uint32_t>(samples.size() * 1000 / RecogniserRate);
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        // The recogniser may have failed to load meanwhile: nothing would
+        // decode the file.
+        if (taken && state_ == State::Unavailable) {
+            taken = false;
+            why = "speech recognition is unavailable";
+        }
+        if (taken)
+            jobs_.push_back(Job{Job::File, std::move(samples)});
+        else
+            --filesPending_;
+    }
+    wake_.notify_all();
+    read.answer(taken, millis, why);
+}
+
+void Listener::ReadFiles()
+{
+    for (;;) {
+        FileRead read;
+        {
+            std::unique_lock<std::mutex> hold(lock_);
+            readWake_.wait(hold, [this] { return stop_ || !reads_.empty(); });
+            if (stop_)
+                return;
+            read = std::move(reads_.front());
+            reads_.pop_front();
+        }
+        Read(read);
+    }
 }
 
 void Listener::SetState(State state)
@@ -238,12 +319,15 @@ void Listener::Run(std::string modelDir, std::string dictPath, std::string extra
     Recogniser *r = RecogniserCreate(modelDir.c_str(), dictPath.c_str(),
                                      extraDictPath.empty() ? nullptr : extraDictPath.c_str());
     if (!r) {
-        // Nothing will be decoded: what is queued and what comes is dropped.
+        // Nothing will be decoded: what is queued and what comes is dropped;
+        // files still being read are refused by the reading thread.
         {
             std::lock_guard<std::mutex> hold(lock_);
+            for (const Job &job : jobs_)
+                filesPending_ -= job.kind == Job::File;
             jobs_.clear();
             backlog_ = 0;
-            filesPending_ = 0;
+            state_ = State::Unavailable;
         }
         SetState(State::Unavailable);
         return;

@@ -22,9 +22,13 @@ unsigned LevelPercent(const int16_t *samples, size_t count);
 // What a sound file handed to the hub may be.
 constexpr long MaxSoundFileBytes = 64L << 20;
 constexpr unsigned MaxSoundSeconds = 600;
-constexpr unsigned MinSoundRate = 4000, MaxSoundRate = 192000;
+// Speech needs no more than 48 kHz; a higher rate only multiplies the work
+// of converting it to RecogniserRate.
+constexpr unsigned MinSoundRate = 4000, MaxSoundRate = 48000;
 // Reads a wave file (any encoding ReadWave takes) and converts it to
-// RecogniserRate. Returns false with *why saying what is wrong with it.
+// RecogniserRate. Returns false with *why saying what is wrong with it. The
+// file's size, and the rate and length its header declares, are checked
+// before its samples take any memory; memory that runs short is a refusal.
 bool LoadSound(const std::string &path, std::vector<int16_t> *samples, std::string *why);
 
 class Listener {
@@ -76,11 +80,20 @@ class Listener {
     void MicrophoneStopped();
     // A whole recording, decoded as a stream of its own after what is queued.
     void Listen(std::vector<int16_t> samples);
+    // A sound file handed in by its path: read and converted (LoadSound) on
+    // a thread of its own, one file at a time, then decoded as Listen's are.
+    // At most MaxFilesWaiting files wait, from here until their decoding
+    // ends; beyond that, or when speech recognition is unavailable, the file
+    // is refused at once (false, with *why). Otherwise answer is called once,
+    // on the reading thread: taken, with the sound's length, or why not.
+    using FileAnswer = std::function<void(bool taken, uint32_t millis, const std::string &why)>;
+    bool ListenFile(std::string path, FileAnswer answer, std::string *why);
+    static constexpr size_t MaxFilesWaiting = 4;
     // For the level meter, 0 to 100: the loudest piece of sound fed since the
     // last call, or when nothing was fed since, what the last call said (the
     // level of what is being decoded).
     unsigned Level();
-    // Files queued or being decoded.
+    // Files being read, queued or being decoded.
     size_t FilesPending() const { return filesPending_.load(); }
 
   private:
@@ -88,7 +101,13 @@ class Listener {
         enum Kind { Samples, MicrophoneEnd, File } kind;
         std::vector<int16_t> samples;
     };
+    struct FileRead {
+        std::string path;
+        FileAnswer answer;
+    };
     void Run(std::string modelDir, std::string dictPath, std::string extraDictPath);
+    void ReadFiles(); // the reading thread
+    void Read(FileRead &read);
     void ApplySettings(Recogniser *r);
     void Do(Recogniser *r, Job &job);
     static void Report(void *context, const RecogniserUtterance &utterance);
@@ -100,9 +119,12 @@ class Listener {
 
     Hooks hooks_;
     std::thread thread_;
+    std::thread reader_;
     std::mutex lock_;
     std::condition_variable wake_;
+    std::condition_variable readWake_;
     std::deque<Job> jobs_;             // under lock_
+    std::deque<FileRead> reads_;       // under lock_
     size_t backlog_ = 0;               // microphone samples in jobs_, under lock_
     bool stop_ = false;                // under lock_
     bool phrasesChanged_ = false;      // under lock_
