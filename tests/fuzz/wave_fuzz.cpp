@@ -1,0 +1,19 @@
+// The wave reader (a file handed to the hub with LISTEN): any bytes. The
+// header alone and the whole read agree, and what is taken has a rate and
+// no more samples than the bytes hold.
+#include "tests/fuzz/fuzz.h"
+#include "voiced/recogniser/recogniser.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    WaveHeader header;
+    Wave wave;
+    const int headerRead = ReadWaveHeader(data, size, &header);
+    Require(ReadWave(data, size, &wave) == headerRead, "the header and the samples disagree");
+    if (!headerRead)
+        return 0;
+    Require(wave.rate != 0 && wave.rate == header.rate, "a rate of 0 or another rate");
+    Require(wave.samples.size() == header.frames, "another number of frames");
+    Require(header.frames * header.channels * (header.bits / 8) <= size, "frames past the bytes");
+    return 0;
+}
