@@ -25,15 +25,15 @@ for target in "${targets[@]}"; do
   [ -x "$exe" ] || { echo "fuzz: $exe missing: build the host tree first" >&2; exit 1; }
   kept=$DIR/corpus/$target
   mkdir -p "$kept" "$DIR/crashes" "$DIR/logs"
-  log=$DIR/logs/$target.log
+  log=$DIR/logs/$target-${SECONDS_EACH}s.log # a long run beside ./test keeps its own
   dict=()
   [ -f "$ROOT/tests/fuzz/$target.dict" ] && dict=(-dict="$ROOT/tests/fuzz/$target.dict")
   "$exe" -max_total_time="$SECONDS_EACH" -timeout=10 -print_final_stats=1 "${dict[@]}" \
     -artifact_prefix="$DIR/crashes/$target-" "$kept" "$ROOT/tests/fuzz/corpus/$target" \
     >"$log" 2>&1
   status=$?
-  runs=$(sed -nE 's/^stat::number_of_executed_units: *([0-9]+).*/\1/p' "$log" | tail -n 1)
-  cover=$(grep -oE 'cov: [0-9]+' "$log" | tail -n 1)
+  runs=$(LC_ALL=C sed -nE 's/^stat::number_of_executed_units: *([0-9]+).*/\1/p' "$log" | tail -n 1)
+  cover=$(grep -aoE 'cov: [0-9]+' "$log" | tail -n 1)
   if [ $status -eq 0 ]; then
     echo "$target: ${runs:-?} runs in $SECONDS_EACH s, ${cover:-cov: ?}, corpus $(ls "$kept" | wc -l) kept"
   else
