@@ -288,6 +288,13 @@ void HubCore::Finish(int client, const DoneNotice &reported)
     // after the last of them.
     HubService *service = ServiceOf(client);
     if (done.outcome == Outcome::Dropped) {
+        // Dropped before the service's thread saw it: named by the menu
+        // listening.
+        for (const MenuNotice &menu : service->menus)
+            if (done.application.empty() && menu.listening) {
+                done.application = menu.application;
+                done.state = menu.state;
+            }
         service->dropped++;
         service->lastDropped = done.seq;
     } else if (static_cast<int32_t>(done.seq - service->lastDropped) > 0) {

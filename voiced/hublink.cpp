@@ -95,9 +95,22 @@ void HubLink::Opened(int id)
 
 void HubLink::Line(int id, std::string line)
 {
-    auto *posted = new HubLine{std::move(line), MicrosecondsNow()};
-    if (!PostMessageA(window_, LinkLineMessage, id, reinterpret_cast<LPARAM>(posted)))
+    ChannelMessage message;
+    PhraseNotice notice;
+    const bool phrase = ParseChannelLine(line, &message) && ParsePhraseNotice(message, &notice);
+    if (phrase && postedPhrases_ >= MaxPostedPhrases) {
+        DoneNotice dropped;
+        dropped.seq = notice.seq;
+        dropped.outcome = Outcome::Dropped;
+        engine_.Send(id, FormatDoneNotice(dropped));
+        return;
+    }
+    postedPhrases_ += phrase;
+    auto *posted = new HubLine{std::move(line), MicrosecondsNow(), phrase};
+    if (!PostMessageA(window_, LinkLineMessage, id, reinterpret_cast<LPARAM>(posted))) {
+        postedPhrases_ -= phrase;
         delete posted;
+    }
 }
 
 void HubLink::Closed(int id)

@@ -113,6 +113,8 @@ ClassFactory Factory;
 void OnLinkLine(int id, HubLink::HubLine *line)
 {
     std::unique_ptr<HubLink::HubLine> owned(line);
+    if (Link && line->phrase)
+        Link->PhraseTaken();
     if (!Link || !Link->Connected())
         return;
     (void)id;

@@ -14,6 +14,10 @@
 //                                    ("level\t..."); ends GraceMs after the
 //                                    COUNTth phrase (so that a phrase handed
 //                                    twice is seen), or after SECONDS
+//   voiceprobe.exe flood COUNT PHRASE OUT
+//                                    says PHRASE COUNT times at once, as a
+//                                    script gone wrong would; ends when the
+//                                    hub has taken them all ("said\t...")
 //
 // The benchmark says "Random" COUNT times one after another, each once the
 // previous one's result is back, and reports the time from the phrase
@@ -314,13 +318,29 @@ int Serve(int count, int seconds, const std::vector<std::string> &phrases, Repor
     return heard >= count ? 0 : 1;
 }
 
+int Flood(int count, const std::string &phrase, Report &out)
+{
+    PipeClient hub;
+    if (!hub.Connect(HubPipeName(), ReplyMs))
+        return 2;
+    for (int i = 0; i < count; ++i)
+        if (!hub.Send(FormatChannelLine("SAY", {phrase})))
+            return 2;
+    int said = 0;
+    std::string line;
+    while (said < count && hub.ReadLine(&line, ReplyMs))
+        said += line.rfind("SAID\t", 0) == 0;
+    out.Line("said\t" + std::to_string(said));
+    return said == count ? 0 : 2;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (argc < 3) {
         fputs("use: voiceprobe window OUT | voiceprobe bench COUNT OUT | voiceprobe serve COUNT "
-              "SECONDS OUT PHRASE...\n",
+              "SECONDS OUT PHRASE... | voiceprobe flood COUNT PHRASE OUT\n",
               stderr);
         return 3;
     }
@@ -336,6 +356,8 @@ int main(int argc, char **argv)
         result = DumpWindow(out);
     else if (mode == "bench" && argc == 4)
         result = RunBench(std::max(1, atoi(argv[2])), out);
+    else if (mode == "flood" && argc == 5)
+        result = Flood(std::max(1, atoi(argv[2])), argv[3], out);
     else if (serve)
         result = Serve(std::max(1, atoi(argv[2])), std::max(1, atoi(argv[3])),
                        std::vector<std::string>(argv + 5, argv + argc), out);

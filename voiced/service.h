@@ -5,6 +5,7 @@
 #include "voiced/pipe.h"
 #include "voiced/voiced.h"
 #include <windows.h>
+#include <atomic>
 
 // Everything one service process serves: made once, lives as long as the
 // process, used only on the thread that runs its apartment.
@@ -100,7 +101,13 @@ class HubLink : PipeEngine::Events {
     struct HubLine {
         std::string text;
         uint64_t arrived; // MicrosecondsNow() when it was read
+        bool phrase;      // a PHRASE line: call PhraseTaken when it is handled
     };
+    // PHRASE lines posted to the window and not handled yet. While the
+    // service's thread is inside a call into its client it may handle none;
+    // a phrase beyond MaxPostedPhrases is answered at once as dropped.
+    static constexpr int MaxPostedPhrases = 16;
+    void PhraseTaken() { --postedPhrases_; }
 
     HubLink(HWND window, std::string pipeName, std::string hubProgram);
     ~HubLink();
@@ -121,6 +128,7 @@ class HubLink : PipeEngine::Events {
     std::string pipeName_;
     std::string hubProgram_;
     PipeEngine engine_;
+    std::atomic<int> postedPhrases_{0};
     int connection_ = 0; // the window's thread only
     int pending_ = 0;    // adopted, not yet reported open
     DWORD lastStart_ = 0;
