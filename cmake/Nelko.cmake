@@ -36,11 +36,27 @@ macro(nelko_add_googletest)
   endif()
 endmacro()
 
-# Static i686 executables: nothing but system DLLs at run time, and no
-# symbols to carry around.
+# Static i686 executables: nothing but system DLLs at run time, no symbols
+# to carry around, and no link time stamp (two builds of one commit are the
+# same bytes).
 function(nelko_win32_executable target)
-  target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++ -s)
+  target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++ -s
+                                        -Wl,--no-insert-timestamp)
   nelko_warnings(${target})
+endfunction()
+
+# The version resource of a Windows program or DLL: product "Nelko", the
+# project's version, its file name and what it is.
+function(nelko_version_resource target filename description)
+  set(NELKO_FILE_NAME ${filename})
+  set(NELKO_FILE_DESCRIPTION ${description})
+  set(NELKO_FILE_TYPE VFT_APP)
+  if(filename MATCHES "[.]dll$")
+    set(NELKO_FILE_TYPE VFT_DLL)
+  endif()
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.version.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/resources/version.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
 endfunction()
 
 # The character program built from a resource script: nelko.exe from
@@ -49,6 +65,7 @@ function(nelko_program target rcfile)
   add_executable(${target} WIN32 ${PROJECT_SOURCE_DIR}/app/main.cpp ${rcfile})
   target_link_libraries(${target} PRIVATE nelkolib user32 gdi32 winmm advapi32 ole32 uuid)
   nelko_win32_executable(${target})
+  nelko_version_resource(${target} ${target}.exe "Nelko, the desktop character")
   if(TARGET nelko_assets)
     add_dependencies(${target} nelko_assets)
   endif()

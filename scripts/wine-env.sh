@@ -1,7 +1,8 @@
 # Sourced: the Wine settings every script and test uses. A private 32-bit
 # prefix (default build/wine) with the audio driver off and debug output off.
+# NELKO_WINEARCH=win64 makes a 64-bit prefix instead (the release's tests).
 NELKO_ROOT="${NELKO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
-export WINEARCH=win32
+export WINEARCH="${NELKO_WINEARCH:-win32}"
 export WINEDEBUG=-all
 export WINEPREFIX="${NELKO_WINEPREFIX:-${WINEPREFIX:-$NELKO_ROOT/build/wine}}"
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"

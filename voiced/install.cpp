@@ -1,6 +1,17 @@
 // Installation of the service: the class as a local server, the proxy/stub
 // DLL beside the program, and the speech setting when the user has none.
-// Unregistering removes exactly what registering added.
+//
+// A user's installation goes to HKCU\Software\Classes and needs no
+// administrator. Windows shows those classes through HKEY_CLASSES_ROOT, where
+// COM looks for them; Wine 8 does not (its HKEY_CLASSES_ROOT is the
+// machine-wide classes alone). So the class is looked up through
+// HKEY_CLASSES_ROOT once written, and where the user's copy is not what shows
+// there, the class and the proxies are written through HKEY_CLASSES_ROOT as
+// well. A machine-wide installation goes to HKLM\Software\Classes.
+//
+// Each installation records in its own class key what it added (the copy,
+// the user's keys it created on the way, the speech setting), and
+// unregistering removes exactly that.
 #include "voiced/service.h"
 
 namespace {
@@ -11,9 +22,34 @@ const char ProxyDll[] = "vcmdps.dll";
 const char VoiceKey[] = "Software\\Voice";
 const char UseSpeechValue[] = "UseSpeech";
 constexpr DWORD UseSpeechListening = 2;
-// Kept under the class key: what registering added to the user's settings.
+
+// Kept under the class key: which installation wrote it, and what it added.
+const char RegistrationValue[] = "NelkoRegistration";
+const char ForUser[] = "user";
+const char ForMachine[] = "machine";
+const char UserCopy[] = "user copy"; // written through HKEY_CLASSES_ROOT for a user
 const char AddedUseSpeech[] = "NelkoAddedUseSpeech";
 const char AddedVoiceKey[] = "NelkoAddedVoiceKey";
+const char AddedUserKeys[] = "NelkoAddedKeys"; // bit i: UserKeys[i] was created
+const char CopiedValue[] = "NelkoCopiedToClassesRoot";
+
+// The user's keys an installation may create on the way to its own, deepest
+// first. Removed again when it created them and they are empty.
+const char *const UserKeys[] = {"Software\\Classes\\CLSID", "Software\\Classes\\Interface",
+                                "Software\\Classes"};
+constexpr DWORD UserKeyCount = sizeof UserKeys / sizeof UserKeys[0];
+
+struct Key {
+    HKEY handle = nullptr;
+    Key() = default;
+    Key(const Key &) = delete;
+    Key &operator=(const Key &) = delete;
+    ~Key()
+    {
+        if (handle)
+            RegCloseKey(handle);
+    }
+};
 
 std::string ProgramPath()
 {
@@ -37,15 +73,35 @@ DWORD SetNumber(HKEY key, const char *name, DWORD value)
 DWORD GetNumber(HKEY root, const char *path, const char *name, DWORD *value)
 {
     DWORD size = sizeof *value, type = 0;
-    HKEY key;
-    DWORD error = RegOpenKeyExA(root, path, 0, KEY_READ, &key);
+    Key key;
+    DWORD error = RegOpenKeyExA(root, path, 0, KEY_READ, &key.handle);
     if (error != ERROR_SUCCESS)
         return error;
-    error = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE *>(value), &size);
-    RegCloseKey(key);
+    error =
+        RegQueryValueExA(key.handle, name, nullptr, &type, reinterpret_cast<BYTE *>(value), &size);
     if (error == ERROR_SUCCESS && (type != REG_DWORD || size != sizeof *value))
         error = ERROR_INVALID_DATA;
     return error;
+}
+
+// The class key's NelkoRegistration under root, "" when there is none.
+std::string Registered(HKEY root)
+{
+    char text[32] = {};
+    DWORD size = sizeof text - 1, type = 0;
+    Key key;
+    if (RegOpenKeyExA(root, ClassKey, 0, KEY_READ, &key.handle) != ERROR_SUCCESS ||
+        RegQueryValueExA(key.handle, RegistrationValue, nullptr, &type,
+                         reinterpret_cast<BYTE *>(text), &size) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return "";
+    return std::string(text, strnlen(text, size));
+}
+
+bool KeyExists(HKEY root, const char *path)
+{
+    Key key;
+    return RegOpenKeyExA(root, path, 0, KEY_READ, &key.handle) == ERROR_SUCCESS;
 }
 
 // Deletes a key and everything under it.
@@ -71,8 +127,25 @@ DWORD DeleteTree(HKEY root, const std::string &path)
     return error == ERROR_SUCCESS ? RegDeleteKeyA(root, path.c_str()) : error;
 }
 
-// Calls DllRegisterServer or DllUnregisterServer of the proxy/stub DLL.
-DWORD CallProxyDll(const char *entry)
+// Deletes a key that holds nothing.
+void DeleteIfEmpty(HKEY root, const char *path)
+{
+    DWORD subkeys = 1, values = 1;
+    {
+        Key key;
+        if (RegOpenKeyExA(root, path, 0, KEY_READ, &key.handle) != ERROR_SUCCESS)
+            return;
+        RegQueryInfoKeyA(key.handle, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                         nullptr, nullptr, nullptr, nullptr);
+    }
+    if (subkeys == 0 && values == 0)
+        RegDeleteKeyA(root, path);
+}
+
+// Calls DllRegisterServer or DllUnregisterServer of the proxy/stub DLL. The
+// DLL writes through HKEY_CLASSES_ROOT: for classes elsewhere, that is
+// pointed at them for the call.
+DWORD CallProxyDll(const char *entry, HKEY classes)
 {
     std::string path = ProgramPath();
     path = path.substr(0, path.find_last_of("\\/") + 1) + ProxyDll;
@@ -81,96 +154,169 @@ DWORD CallProxyDll(const char *entry)
         return GetLastError();
     typedef HRESULT(STDAPICALLTYPE * Entry)();
     Entry call = reinterpret_cast<Entry>(reinterpret_cast<void *>(GetProcAddress(dll, entry)));
-    const HRESULT result = call ? call() : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    const bool redirect = classes != HKEY_CLASSES_ROOT;
+    DWORD error = redirect ? RegOverridePredefKey(HKEY_CLASSES_ROOT, classes) : ERROR_SUCCESS;
+    if (error == ERROR_SUCCESS) {
+        const HRESULT result = call ? call() : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+        error = SUCCEEDED(result) ? ERROR_SUCCESS : static_cast<DWORD>(result);
+    }
+    if (redirect)
+        RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
     FreeLibrary(dll);
-    return SUCCEEDED(result) ? ERROR_SUCCESS : static_cast<DWORD>(result);
+    return error;
+}
+
+// The class key with its name, its server and who wrote it.
+DWORD WriteClass(HKEY classes, const char *registration, HKEY *key)
+{
+    DWORD error =
+        RegCreateKeyExA(classes, ClassKey, 0, nullptr, 0, KEY_WRITE, nullptr, key, nullptr);
+    if (error != ERROR_SUCCESS)
+        return error;
+    error = SetText(*key, nullptr, ClassName);
+    if (error == ERROR_SUCCESS)
+        error = SetText(*key, RegistrationValue, registration);
+    Key server;
+    if (error == ERROR_SUCCESS)
+        error = RegCreateKeyExA(*key, "LocalServer32", 0, nullptr, 0, KEY_WRITE, nullptr,
+                                &server.handle, nullptr);
+    if (error == ERROR_SUCCESS)
+        error = SetText(server.handle, nullptr, "\"" + ProgramPath() + "\"");
+    return error;
 }
 
 // UseSpeech 2 when the user has no value; never overwrites one. Reports what
 // it added.
 DWORD AddUseSpeech(bool *addedKey, bool *addedValue)
 {
-    HKEY key;
+    Key key;
     DWORD disposition = 0;
     DWORD error = RegCreateKeyExA(HKEY_CURRENT_USER, VoiceKey, 0, nullptr, 0, KEY_READ | KEY_WRITE,
-                                  nullptr, &key, &disposition);
+                                  nullptr, &key.handle, &disposition);
     if (error != ERROR_SUCCESS)
         return error;
     *addedKey = disposition == REG_CREATED_NEW_KEY;
     *addedValue = false;
-    if (RegQueryValueExA(key, UseSpeechValue, nullptr, nullptr, nullptr, nullptr) ==
+    if (RegQueryValueExA(key.handle, UseSpeechValue, nullptr, nullptr, nullptr, nullptr) ==
         ERROR_FILE_NOT_FOUND) {
-        error = SetNumber(key, UseSpeechValue, UseSpeechListening);
+        error = SetNumber(key.handle, UseSpeechValue, UseSpeechListening);
         *addedValue = error == ERROR_SUCCESS;
     }
-    RegCloseKey(key);
     return error;
+}
+
+// Takes back the setting while it still holds what was added, and the key
+// when it was added and nothing else has been put there since.
+void RemoveUseSpeech(DWORD addedValue, DWORD addedKey)
+{
+    DWORD useSpeech = 0;
+    if (addedValue &&
+        GetNumber(HKEY_CURRENT_USER, VoiceKey, UseSpeechValue, &useSpeech) == ERROR_SUCCESS &&
+        useSpeech == UseSpeechListening) {
+        Key key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, VoiceKey, 0, KEY_WRITE, &key.handle) == ERROR_SUCCESS)
+            RegDeleteValueA(key.handle, UseSpeechValue);
+    }
+    if (addedKey)
+        DeleteIfEmpty(HKEY_CURRENT_USER, VoiceKey);
+}
+
+// The scope's classes: created for registering, opened for unregistering.
+DWORD OpenClasses(InstallScope scope, bool create, HKEY *classes)
+{
+    const HKEY root = scope == InstallScope::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    const char path[] = "Software\\Classes";
+    if (!create)
+        return RegOpenKeyExA(root, path, 0, KEY_READ | KEY_WRITE, classes);
+    return RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, classes,
+                           nullptr);
 }
 
 } // namespace
 
-DWORD RegisterService()
+DWORD RegisterService(InstallScope scope)
 {
-    // What an earlier registration added stays recorded as added.
-    DWORD addedBefore = 0, keyBefore = 0;
-    GetNumber(HKEY_CLASSES_ROOT, ClassKey, AddedUseSpeech, &addedBefore);
-    GetNumber(HKEY_CLASSES_ROOT, ClassKey, AddedVoiceKey, &keyBefore);
-
-    HKEY key;
-    DWORD error = RegCreateKeyExA(HKEY_CLASSES_ROOT, ClassKey, 0, nullptr, 0, KEY_WRITE, nullptr,
-                                  &key, nullptr);
+    const bool user = scope == InstallScope::User;
+    // The user's keys that are there before anything is written.
+    DWORD existed = 0;
+    for (DWORD i = 0; user && i < UserKeyCount; ++i)
+        existed |= KeyExists(HKEY_CURRENT_USER, UserKeys[i]) ? 1u << i : 0;
+    Key classes;
+    DWORD error = OpenClasses(scope, true, &classes.handle);
     if (error != ERROR_SUCCESS)
         return error;
-    error = SetText(key, nullptr, ClassName);
-    HKEY server;
-    if (error == ERROR_SUCCESS)
-        error = RegCreateKeyExA(key, "LocalServer32", 0, nullptr, 0, KEY_WRITE, nullptr, &server,
-                                nullptr);
-    if (error == ERROR_SUCCESS) {
-        error = SetText(server, nullptr, "\"" + ProgramPath() + "\"");
-        RegCloseKey(server);
-    }
+
+    // What an earlier registration added stays recorded as added.
+    DWORD addedBefore = 0, keyBefore = 0, keysBefore = 0;
+    GetNumber(classes.handle, ClassKey, AddedUseSpeech, &addedBefore);
+    GetNumber(classes.handle, ClassKey, AddedVoiceKey, &keyBefore);
+    GetNumber(classes.handle, ClassKey, AddedUserKeys, &keysBefore);
+
+    Key key;
+    error = WriteClass(classes.handle, user ? ForUser : ForMachine, &key.handle);
     bool addedKey = false, addedValue = false;
     if (error == ERROR_SUCCESS)
         error = AddUseSpeech(&addedKey, &addedValue);
     if (error == ERROR_SUCCESS)
-        error = SetNumber(key, AddedUseSpeech, addedBefore || addedValue);
+        error = SetNumber(key.handle, AddedUseSpeech, addedBefore || addedValue);
     if (error == ERROR_SUCCESS)
-        error = SetNumber(key, AddedVoiceKey, keyBefore || addedKey);
-    RegCloseKey(key);
+        error = SetNumber(key.handle, AddedVoiceKey, keyBefore || addedKey);
     if (error == ERROR_SUCCESS)
-        error = CallProxyDll("DllRegisterServer");
+        error = CallProxyDll("DllRegisterServer", classes.handle);
+    if (error != ERROR_SUCCESS || !user)
+        return error;
+
+    // COM reads HKEY_CLASSES_ROOT: where the user's class does not show
+    // there (and no machine-wide one does), a copy goes where it reads.
+    const std::string shown = Registered(HKEY_CLASSES_ROOT);
+    const bool copy = shown != ForUser && shown != ForMachine;
+    if (copy) {
+        Key copied;
+        error = WriteClass(HKEY_CLASSES_ROOT, UserCopy, &copied.handle);
+        if (error == ERROR_SUCCESS)
+            error = CallProxyDll("DllRegisterServer", HKEY_CLASSES_ROOT);
+    }
+    DWORD created = keysBefore;
+    for (DWORD i = 0; i < UserKeyCount; ++i)
+        created |= !(existed & 1u << i) && KeyExists(HKEY_CURRENT_USER, UserKeys[i]) ? 1u << i : 0;
+    if (error == ERROR_SUCCESS)
+        error = SetNumber(key.handle, AddedUserKeys, created);
+    if (error == ERROR_SUCCESS)
+        error = SetNumber(key.handle, CopiedValue, copy);
     return error;
 }
 
-DWORD UnregisterService()
+DWORD UnregisterService(InstallScope scope)
 {
-    DWORD addedValue = 0, addedKey = 0, useSpeech = 0;
-    GetNumber(HKEY_CLASSES_ROOT, ClassKey, AddedUseSpeech, &addedValue);
-    GetNumber(HKEY_CLASSES_ROOT, ClassKey, AddedVoiceKey, &addedKey);
-    // The setting goes only while it still holds what was added.
-    if (addedValue &&
-        GetNumber(HKEY_CURRENT_USER, VoiceKey, UseSpeechValue, &useSpeech) == ERROR_SUCCESS &&
-        useSpeech == UseSpeechListening) {
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, VoiceKey, 0, KEY_WRITE, &key) == ERROR_SUCCESS) {
-            RegDeleteValueA(key, UseSpeechValue);
-            RegCloseKey(key);
-        }
+    const bool user = scope == InstallScope::User;
+    Key classes;
+    DWORD error = OpenClasses(scope, false, &classes.handle);
+    if (error == ERROR_FILE_NOT_FOUND)
+        return ERROR_SUCCESS; // nothing was ever installed there
+    if (error != ERROR_SUCCESS)
+        return error;
+    DWORD addedValue = 0, addedKey = 0, addedKeys = 0, copied = 0;
+    GetNumber(classes.handle, ClassKey, AddedUseSpeech, &addedValue);
+    GetNumber(classes.handle, ClassKey, AddedVoiceKey, &addedKey);
+    GetNumber(classes.handle, ClassKey, AddedUserKeys, &addedKeys);
+    GetNumber(classes.handle, ClassKey, CopiedValue, &copied);
+    RemoveUseSpeech(addedValue, addedKey);
+
+    // The copy goes only while it is still the one this installation wrote.
+    DWORD copyError = ERROR_SUCCESS;
+    if (user && copied && Registered(HKEY_CLASSES_ROOT) == UserCopy) {
+        copyError = CallProxyDll("DllUnregisterServer", HKEY_CLASSES_ROOT);
+        const DWORD deleted = DeleteTree(HKEY_CLASSES_ROOT, ClassKey);
+        copyError = deleted != ERROR_SUCCESS ? deleted : copyError;
     }
-    if (addedKey) {
-        // Only when nothing else has been put there since.
-        HKEY key;
-        DWORD subkeys = 1, values = 1;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, VoiceKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-            RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
-                             nullptr, nullptr, nullptr, nullptr);
-            RegCloseKey(key);
-            if (subkeys == 0 && values == 0)
-                RegDeleteKeyA(HKEY_CURRENT_USER, VoiceKey);
-        }
-    }
-    const DWORD proxies = CallProxyDll("DllUnregisterServer");
-    const DWORD error = DeleteTree(HKEY_CLASSES_ROOT, ClassKey);
-    return error != ERROR_SUCCESS ? error : proxies;
+    const DWORD proxies = CallProxyDll("DllUnregisterServer", classes.handle);
+    error = DeleteTree(classes.handle, ClassKey);
+    RegCloseKey(classes.handle);
+    classes.handle = nullptr;
+    for (DWORD i = 0; user && i < UserKeyCount; ++i)
+        if (addedKeys & 1u << i)
+            DeleteIfEmpty(HKEY_CURRENT_USER, UserKeys[i]);
+    if (error != ERROR_SUCCESS)
+        return error;
+    return copyError != ERROR_SUCCESS ? copyError : proxies;
 }

@@ -2,7 +2,9 @@
 //
 //   nelkovoice.exe -Embedding        started by COM for one client (single use)
 //   nelkovoice.exe /regserver        installs the class, the proxies, UseSpeech
-//   nelkovoice.exe /unregserver      removes what /regserver added
+//                                    for the current user (/machine: for all)
+//   nelkovoice.exe /unregserver      removes what /regserver added (/machine)
+//   nelkovoice.exe                   asks whether to install for the current user
 //   nelkovoice.exe /say PHRASE...    hands a phrase to the hub and exits
 //   nelkovoice.exe /listen FILE.wav  hands a recording to the hub's recogniser
 //                                    and exits; what it hears is said
@@ -13,6 +15,7 @@
 // for; 2 when no hub runs or the hub refused it (for /listen: it cannot read
 // the file, or has no recogniser); 3 for an unknown command line; a Win32
 // error code for a failed installation.
+#include "voiced/nelkovoice.h"
 #include "voiced/service.h"
 #include <cstdio>
 #include <cstring>
@@ -288,6 +291,41 @@ bool IsSwitch(const char *arg, const char *name)
     return (arg[0] == '/' || arg[0] == '-') && lstrcmpiA(arg + 1, name) == 0;
 }
 
+std::string Text(HINSTANCE instance, UINT id)
+{
+    char text[512];
+    const int n = LoadStringA(instance, id, text, sizeof text);
+    return std::string(text, n > 0 ? n : 0);
+}
+
+// /regserver or /unregserver, with /machine for every user.
+int Install(bool add, bool machine)
+{
+    const InstallScope scope = machine ? InstallScope::Machine : InstallScope::User;
+    const DWORD error = add ? RegisterService(scope) : UnregisterService(scope);
+    if (error)
+        Print(stderr, std::string("nelkovoice: ") + (add ? "registration" : "removal") +
+                          " failed, error " + std::to_string(error) + "\n");
+    return static_cast<int>(error);
+}
+
+// Started with no arguments (a double-click): offers to install for the
+// current user and says what it did.
+int OfferInstall(HINSTANCE instance)
+{
+    const std::string title = Text(instance, IDS_INSTALL_TITLE);
+    if (MessageBoxA(nullptr, Text(instance, IDS_INSTALL_ASK).c_str(), title.c_str(),
+                    MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return Done;
+    const DWORD error = RegisterService(InstallScope::User);
+    char text[512];
+    snprintf(text, sizeof text,
+             Text(instance, error ? IDS_INSTALL_FAILED : IDS_INSTALL_DONE).c_str(),
+             static_cast<unsigned long>(error));
+    MessageBoxA(nullptr, text, title.c_str(), MB_OK | (error ? MB_ICONERROR : MB_ICONINFORMATION));
+    return static_cast<int>(error);
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
@@ -296,21 +334,20 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     char **argv = __argv;
     if (argc >= 2 && IsSwitch(argv[1], "Embedding"))
         return Serve(instance);
-    if (argc == 2 && IsSwitch(argv[1], "regserver")) {
-        const DWORD error = RegisterService();
-        if (error)
-            Print(stderr, "nelkovoice: registration failed, error " + std::to_string(error) + "\n");
-        return static_cast<int>(error);
-    }
-    if (argc == 2 && IsSwitch(argv[1], "unregserver"))
-        return static_cast<int>(UnregisterService());
+    if (argc == 1)
+        return OfferInstall(instance);
+    const bool machine = argc == 3 && IsSwitch(argv[2], "machine");
+    if ((argc == 2 || machine) && IsSwitch(argv[1], "regserver"))
+        return Install(true, machine);
+    if ((argc == 2 || machine) && IsSwitch(argv[1], "unregserver"))
+        return Install(false, machine);
     if (argc >= 3 && IsSwitch(argv[1], "say"))
         return Say(argc, argv);
     if (argc == 2 && IsSwitch(argv[1], "list"))
         return List();
     if (argc == 3 && IsSwitch(argv[1], "listen"))
         return Listen(argv[2]);
-    Print(stderr, "use: nelkovoice.exe /regserver | /unregserver | /say PHRASE | /listen "
-                  "FILE.wav | /list\n");
+    Print(stderr, "use: nelkovoice.exe /regserver [/machine] | /unregserver [/machine] | /say "
+                  "PHRASE | /listen FILE.wav | /list\n");
     return Usage;
 }

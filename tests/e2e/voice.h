@@ -32,6 +32,32 @@ class UseVoicePrefix {
     std::string old_;
 };
 
+// Recordings made with espeak-ng and sox, once per run, in a folder of their
+// own. The clips are spoken at espeak-ng's own rate (the hub resamples them)
+// over a quiet noise floor.
+class Clips {
+  public:
+    static Clips &Get();
+    ~Clips();
+    // A phrase spoken, with half a second of a quiet noise floor around it.
+    std::string Say(const std::string &text);
+    // About a minute: the commands in the order given, with pauses of 2 to
+    // 3.5 s between them, some holding a burst of noise or a tone.
+    std::string Long(const std::vector<std::string> &said);
+    // The path as the Windows programs see it.
+    static std::string Windows(const std::string &path) { return "Z:" + path; }
+
+  private:
+    Clips();
+    static std::string Floor(const std::string &file);
+    void Shell(const std::string &script, const std::string &work = "work");
+    std::string dir_;
+};
+
+// The character moved by (dx, dy) since before, and is at rest again.
+::testing::AssertionResult Moved(Character &nelko, const Art &art, const Rect &before, int dx,
+                                 int dy);
+
 class VoiceTest : public ::testing::Test {
   protected:
     // Installs the service (again and again changes nothing) and listens.

@@ -1,8 +1,7 @@
 // The voice hub hears speech: recordings handed to it with
 // `nelkovoice.exe /listen` are decoded by the hub's recogniser and what it
 // accepts runs Nelko's commands as said phrases do. The clips are
-// synthesised here with espeak-ng (at its own rate, so the hub resamples
-// them) over a quiet noise floor.
+// synthesised with espeak-ng (Clips, voice.h).
 //
 // Like the service's tests, these use the harness's prefix with "-voice"
 // appended and install the service there. Wine runs with its audio driver
@@ -24,89 +23,6 @@ constexpr int DecodeMs = 30000; // a recording decoded under Wine
 const std::vector<std::string> Commands = {"Random",    "Go Left",     "Go Right", "Run Left",
                                            "Run Right", "Go Up",       "Go Down",  "Wave",
                                            "Dance",     "About Nelko", "Bye Bye"};
-
-// Recordings made with espeak-ng and sox, once per run, in a folder of their
-// own.
-class Clips {
-  public:
-    static Clips &Get()
-    {
-        static Clips clips;
-        return clips;
-    }
-    ~Clips() { Run("rm -rf '" + dir_ + "'"); }
-
-    // A phrase spoken, with half a second of a quiet noise floor around it.
-    std::string Say(const std::string &text)
-    {
-        std::string name;
-        for (char c : text)
-            name += isalnum(static_cast<unsigned char>(c)) ? char(tolower(c)) : '_';
-        const std::string path = dir_ + "/" + name + ".wav";
-        if (access(path.c_str(), R_OK) != 0)
-            Shell("espeak-ng -v en-us -s 160 -w raw.wav '" + text +
-                  "' && sox raw.wav padded.wav pad 0.5 0.5 && " + Floor("padded.wav") +
-                  " && sox -m padded.wav floor.wav '" + path + "'");
-        return path;
-    }
-
-    // About a minute: the commands in the order given, with pauses of 2 to
-    // 3.5 s between them, some holding a burst of noise or a tone.
-    std::string Long(const std::vector<std::string> &said)
-    {
-        const std::string path = dir_ + "/long.wav";
-        std::string script = "parts='' && silence() { sox -R -n -r 22050 -c 1 -b 16 $1 synth $2 "
-                             "sine 0 vol 0; parts=\"$parts $1\"; } && silence lead.wav 1.0";
-        for (size_t i = 0; i < said.size(); ++i) {
-            const std::string n = std::to_string(i);
-            const double pause = 2.0 + (i % 4) * 0.5;
-            script += " && espeak-ng -v en-us -s 160 -w s" + n + ".wav '" + said[i] +
-                      "' && parts=\"$parts s" + n + ".wav\"";
-            if (i % 3 == 1) // a burst of noise in the middle of the pause
-                script += " && silence a" + n + ".wav " + std::to_string(pause / 2 - 0.2) +
-                          " && sox -R -n -r 22050 -c 1 -b 16 b" + n +
-                          ".wav synth 0.4 pinknoise vol 0.1 && parts=\"$parts b" + n +
-                          ".wav\" && silence c" + n + ".wav " + std::to_string(pause / 2 - 0.2);
-            else if (i % 5 == 2) // a tone
-                script += " && silence a" + n + ".wav 1.0 && sox -R -n -r 22050 -c 1 -b 16 b" + n +
-                          ".wav synth 0.5 sine 440 vol 0.2 && parts=\"$parts b" + n +
-                          ".wav\" && silence c" + n + ".wav " + std::to_string(pause - 1.5);
-            else
-                script += " && silence p" + n + ".wav " + std::to_string(pause);
-        }
-        script += " && sox $parts padded.wav && " + Floor("padded.wav") +
-                  " && sox -m padded.wav floor.wav '" + path + "'";
-        Shell(script, "long");
-        return path;
-    }
-
-    // The path as the Windows programs see it.
-    static std::string Windows(const std::string &path) { return "Z:" + path; }
-
-  private:
-    Clips() : dir_(testing::TempDir() + "nelko-listen-" + std::to_string(getpid()))
-    {
-        Run("mkdir -p '" + dir_ + "'");
-    }
-    // Pink noise at about -60 dBFS, as long as the file: not digital
-    // silence, which upsets the detector's normalisation.
-    static std::string Floor(const std::string &file)
-    {
-        return "sox -R -n -r \"$(soxi -r " + file + ")\" -c 1 -b 16 floor.wav synth \"$(soxi -D " +
-               file + ")\" pinknoise vol 0.002";
-    }
-    // Runs a script in a work folder of its own, removed afterwards.
-    void Shell(const std::string &script, const std::string &work = "work")
-    {
-        const std::string folder = "'" + dir_ + "/" + work + "'";
-        const std::string command = "mkdir -p " + folder + " && cd " + folder + " && ( " + script +
-                                    " ) >/dev/null 2>&1; code=$?; rm -rf " + folder +
-                                    "; exit $code";
-        if (std::system(command.c_str()) != 0)
-            ADD_FAILURE() << "espeak-ng or sox failed (scripts/deps.sh): " << script;
-    }
-    std::string dir_;
-};
 
 class Listen : public VoiceTest {
   protected:

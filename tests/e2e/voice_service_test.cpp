@@ -317,8 +317,13 @@ TEST_F(Voice, FeedbackProgramComesAtOnceAndStaysOnePerDesktop)
 
 TEST_F(Voice, InstallationKeepsTheUsersSettingAndRemovesOnlyWhatItAdded)
 {
-    const std::string classKey = "HKCR\\CLSID\\{6D40D820-0BA7-11CE-A166-00AA004CD65C}";
-    const std::string proxyKey = "HKCR\\Interface\\{C63A2B30-5543-11B9-C000-5611722E1D15}";
+    // Installed for the current user by default.
+    const std::string classKey =
+        "HKCU\\Software\\Classes\\CLSID\\{6D40D820-0BA7-11CE-A166-00AA004CD65C}";
+    const std::string proxyKey =
+        "HKCU\\Software\\Classes\\Interface\\{C63A2B30-5543-11B9-C000-5611722E1D15}";
+    const std::string machineKey =
+        "HKLM\\Software\\Classes\\CLSID\\{6D40D820-0BA7-11CE-A166-00AA004CD65C}";
     const std::string voiceKey = "HKCU\\Software\\Voice";
     ASSERT_EQ(Program("nelkovoice.exe", {"/unregserver"}), 0);
     EXPECT_FALSE(RegistryHas(classKey));
@@ -351,6 +356,17 @@ TEST_F(Voice, InstallationKeepsTheUsersSettingAndRemovesOnlyWhatItAdded)
     EXPECT_TRUE(RegistryHas(voiceKey, "UseSpeech"));
     ASSERT_EQ(Program("nelkovoice.exe", {"/unregserver"}), 0);
     EXPECT_FALSE(RegistryHas(voiceKey));
+    EXPECT_FALSE(RegistryHas(machineKey)) << "Wine's copy of the user's class goes too";
+
+    // For every user on request: the machine-wide classes, removed with the
+    // same switch, the user's installation untouched.
+    ASSERT_EQ(Program("nelkovoice.exe", {"/regserver"}), 0);
+    ASSERT_EQ(Program("nelkovoice.exe", {"/regserver", "/machine"}), 0);
+    EXPECT_TRUE(RegistryHas(machineKey, "NelkoRegistration"));
+    ASSERT_EQ(Program("nelkovoice.exe", {"/unregserver", "/machine"}), 0);
+    EXPECT_FALSE(RegistryHas(machineKey));
+    EXPECT_TRUE(RegistryHas(classKey));
+    EXPECT_EQ(Program("nelkovoice.exe", {"/regserver", "/everyone"}), 3) << "an unknown switch";
     ASSERT_EQ(Program("nelkovoice.exe", {"/regserver"}), 0);
 }
 
