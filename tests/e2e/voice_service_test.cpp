@@ -367,7 +367,20 @@ TEST_F(Voice, InstallationKeepsTheUsersSettingAndRemovesOnlyWhatItAdded)
     EXPECT_FALSE(RegistryHas(machineKey));
     EXPECT_TRUE(RegistryHas(classKey));
     EXPECT_EQ(Program("nelkovoice.exe", {"/regserver", "/everyone"}), 3) << "an unknown switch";
-    ASSERT_EQ(Program("nelkovoice.exe", {"/regserver"}), 0);
+
+    // A double-click (no arguments) asks first, installs on Yes and says so.
+    ASSERT_EQ(Program("nelkovoice.exe", {"/unregserver"}), 0);
+    const pid_t offer = session.Start("nelkovoice.exe");
+    const Window ask = session.FindWindow("Nelko voice");
+    ASSERT_NE(ask, 0u) << session.Describe();
+    EXPECT_FALSE(RegistryHas(classKey)) << "installed before asking";
+    session.Key(ask, XK_Return); // Yes, the default button
+    ASSERT_TRUE(session.WaitFor([&] { return !session.Mapped(ask); }, 10000));
+    const Window told = session.FindWindow("Nelko voice");
+    ASSERT_NE(told, 0u) << "no word of what it did; " << session.Describe();
+    EXPECT_TRUE(RegistryHas(classKey));
+    session.Key(told, XK_Return);
+    EXPECT_EQ(session.WaitExit(offer, ProgramMs), 0);
 }
 
 // The latency benchmark: run it by name, it is not part of the test run.
