@@ -80,10 +80,11 @@ Nelko $VERSION: the parts it ships from others, and their licences.
   dictionary (cmudict-en-us.dict), from Debian's pocketsphinx-en-us
   $(package_version pocketsphinx-en-us). BSD-style licences; see below.
   nelko.dict is Nelko's own.
-- The mingw-w64 runtime and its threads library (winpthreads), linked into
-  every program and vcmdps.dll by the mingw-w64 compilers, Debian's
-  mingw-w64-i686-dev $(package_version mingw-w64-i686-dev). ZPL 2.1, MIT
-  (expat) and other permissive licences; see below.
+- The mingw-w64 runtime (in every program and in vcmdps.dll) and its
+  threads library, winpthreads (in the programs), linked in by the
+  mingw-w64 compilers: Debian's mingw-w64-i686-dev
+  $(package_version mingw-w64-i686-dev). ZPL 2.1, MIT (expat) and other
+  permissive licences; see below.
 - GCC's runtime libraries (libgcc, libstdc++), linked into the programs:
   GPL 3 with the GCC Runtime Library Exception, which lets programs compiled
   with GCC carry them under any terms; they ask for no notice.
