@@ -29,7 +29,9 @@ constexpr UINT LinkMs = 250;
 constexpr UINT_PTR IdleTimer = 3;
 constexpr UINT IdleMs = 60000; // a server no client ever reached
 constexpr DWORD HubReplyMs = 3000;
-constexpr DWORD ListenReplyMs = 20000; // the hub reads the whole file first
+// The hub reads and converts the whole file first, after up to three others
+// (ten minutes of 48 kHz sound take about ten seconds under Wine).
+constexpr DWORD ListenReplyMs = 60000;
 
 enum ExitCode { Done = 0, NotListened = 1, NoHub = 2, Usage = 3 };
 

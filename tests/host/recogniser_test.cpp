@@ -220,6 +220,10 @@ TEST(Resample, KeepsThePassBandAndStopsAliases)
             EXPECT_NEAR(Frequency(out, 16000), c.outHz, c.outHz * 0.01) << c.from;
         }
     }
+    // Told to stop (the hub is closing): it gives up.
+    const std::atomic<bool> stop{true};
+    const std::vector<int16_t> in = Tone(440, 0.5, 48000, 10000);
+    EXPECT_TRUE(Resample(in.data(), in.size(), 48000, 16000, &stop).empty());
 }
 
 TEST(PhraseWords, SplitsLabelsAsTheDictionarySpellsThem)

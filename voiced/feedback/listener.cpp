@@ -24,7 +24,8 @@ unsigned LevelPercent(const int16_t *samples, size_t count)
 
 namespace {
 
-bool ReadSound(const std::string &path, std::vector<int16_t> *samples, std::string *why)
+bool ReadSound(const std::string &path, std::vector<int16_t> *samples, std::string *why,
+               const std::atomic<bool> *stop)
 {
     FILE *file = std::fopen(path.c_str(), "rb");
     if (!file) {
@@ -60,16 +61,23 @@ bool ReadSound(const std::string &path, std::vector<int16_t> *samples, std::stri
     Wave wave;
     ReadWave(bytes.data(), bytes.size(), &wave);
     std::vector<uint8_t>().swap(bytes);
-    *samples = Resample(wave.samples.data(), wave.samples.size(), wave.rate, RecogniserRate);
+    std::vector<int16_t> converted =
+        Resample(wave.samples.data(), wave.samples.size(), wave.rate, RecogniserRate, stop);
+    if (stop && *stop) {
+        *why = "the hub is closing";
+        return false;
+    }
+    *samples = std::move(converted);
     return true;
 }
 
 } // namespace
 
-bool LoadSound(const std::string &path, std::vector<int16_t> *samples, std::string *why)
+bool LoadSound(const std::string &path, std::vector<int16_t> *samples, std::string *why,
+               const std::atomic<bool> *stop)
 {
     try {
-        return ReadSound(path, samples, why);
+        return ReadSound(path, samples, why, stop);
     } catch (const std::bad_alloc &) {
         *why = "not enough memory for the sound";
         return false;
@@ -90,6 +98,7 @@ void Listener::Stop()
     {
         std::lock_guard<std::mutex> hold(lock_);
         stop_ = true;
+        stopping_ = true;
     }
     wake_.notify_all();
     readWake_.notify_all();
@@ -196,7 +205,7 @@ void Listener::Read(FileRead &read)
 {
     std::vector<int16_t> samples;
     std::string why;
-    bool taken = LoadSound(read.path, &samples, &why);
+    bool taken = LoadSound(read.path, &samples, &why, &stopping_);
     const uint32_t millis = static_cast<uint32_t>(samples.size() * 1000 / RecogniserRate);
     {
         std::lock_guard<std::mutex> hold(lock_);

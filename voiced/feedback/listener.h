@@ -29,7 +29,9 @@ constexpr unsigned MinSoundRate = 4000, MaxSoundRate = 48000;
 // RecogniserRate. Returns false with *why saying what is wrong with it. The
 // file's size, and the rate and length its header declares, are checked
 // before its samples take any memory; memory that runs short is a refusal.
-bool LoadSound(const std::string &path, std::vector<int16_t> *samples, std::string *why);
+// When *stop (if given) becomes true meanwhile, it gives up.
+bool LoadSound(const std::string &path, std::vector<int16_t> *samples, std::string *why,
+               const std::atomic<bool> *stop = nullptr);
 
 class Listener {
   public:
@@ -123,12 +125,13 @@ class Listener {
     std::mutex lock_;
     std::condition_variable wake_;
     std::condition_variable readWake_;
-    std::deque<Job> jobs_;             // under lock_
-    std::deque<FileRead> reads_;       // under lock_
-    size_t backlog_ = 0;               // microphone samples in jobs_, under lock_
-    bool stop_ = false;                // under lock_
-    bool phrasesChanged_ = false;      // under lock_
-    std::vector<std::string> phrases_; // under lock_
+    std::deque<Job> jobs_;              // under lock_
+    std::deque<FileRead> reads_;        // under lock_
+    size_t backlog_ = 0;                // microphone samples in jobs_, under lock_
+    bool stop_ = false;                 // under lock_
+    std::atomic<bool> stopping_{false}; // stop_, for a file being converted
+    bool phrasesChanged_ = false;       // under lock_
+    std::vector<std::string> phrases_;  // under lock_
     std::atomic<double> threshold_{RecogniserDefaultThreshold};
     std::atomic<State> state_{State::Starting};
     std::atomic<unsigned> peak_{0};  // the loudest since the last Level, | FreshLevel

@@ -7,6 +7,7 @@
 // decoded whole when it ends and reported through the callback. Not
 // thread-safe: one thread feeds one recogniser.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -106,6 +107,8 @@ int LoadWave16k(const char *path, std::vector<int16_t> *samples);
 std::vector<uint8_t> WriteWave(const int16_t *samples, size_t frames, unsigned rate,
                                unsigned channels);
 int SaveWave(const char *path, const int16_t *samples, size_t count, unsigned rate);
-// Band-limited conversion between any two rates.
+// Band-limited conversion between any two rates. Minutes of sound take
+// seconds: when *stop (if given) becomes true meanwhile, it gives up and
+// returns nothing.
 std::vector<int16_t> Resample(const int16_t *samples, size_t count, unsigned fromRate,
-                              unsigned toRate);
+                              unsigned toRate, const std::atomic<bool> *stop = nullptr);

@@ -209,7 +209,7 @@ int LoadWave16k(const char *path, std::vector<int16_t> *samples)
 // the cut-off follows the lower of the two Nyquist frequencies. For rates
 // with a small common period the filter taps are tabled per phase.
 std::vector<int16_t> Resample(const int16_t *samples, size_t count, unsigned fromRate,
-                              unsigned toRate)
+                              unsigned toRate, const std::atomic<bool> *stop)
 {
     if (fromRate == toRate || fromRate == 0 || toRate == 0)
         return std::vector<int16_t>(samples, samples + count);
@@ -236,6 +236,8 @@ std::vector<int16_t> Resample(const int16_t *samples, size_t count, unsigned fro
     size_t outCount = static_cast<size_t>(uint64_t(count) * up / down);
     std::vector<int16_t> out(outCount);
     for (size_t i = 0; i < outCount; i++) {
+        if (stop && i % 65536 == 0 && *stop)
+            return {};
         uint64_t pos = i * down;
         int64_t base = static_cast<int64_t>(pos / up); // input sample at or before the position
         uint64_t phase = pos % up;
