@@ -7,6 +7,8 @@ namespace {
 // Starting the hub again is left this long, so that a hub that fails to
 // start is not started in a loop.
 constexpr DWORD HubRestartMs = 3000;
+// A pipe held by another program is looked at again this often.
+constexpr DWORD RefusedRetryMs = 5000;
 
 bool HubRunning()
 {
@@ -36,9 +38,10 @@ bool StartHidden(const std::string &program)
 } // namespace
 
 HubLink::HubLink(HWND window, std::string pipeName, std::string hubProgram)
-    : window_(window), pipeName_(std::move(pipeName)), hubProgram_(std::move(hubProgram)),
-      engine_(this)
+    : WindowEvents(window, LinkOpenedMessage, LinkLineMessage, LinkClosedMessage),
+      pipeName_(std::move(pipeName)), hubProgram_(std::move(hubProgram)), engine_(this)
 {
+    Attach(&engine_);
     engine_.Start();
 }
 
@@ -49,14 +52,30 @@ HubLink::~HubLink()
 
 bool HubLink::Poll()
 {
+    for (int id : Drain())
+        OnClosed(id);
     if (connection_ || pending_)
         return connection_ != 0;
-    HANDLE pipe = OpenPipe(pipeName_, 0);
+    const DWORD now = GetTickCount();
+    if (!refusal_.empty() && now - refused_ < RefusedRetryMs)
+        return false;
+    std::string refusal;
+    HANDLE pipe = OpenPipe(pipeName_, hubProgram_, 0, &refusal);
     if (pipe != INVALID_HANDLE_VALUE) {
+        refusal_.clear();
         pending_ = engine_.Adopt(pipe);
         return false;
     }
-    const DWORD now = GetTickCount();
+    if (!refusal.empty()) {
+        // Another program holds the hub's name: a hub started now could
+        // not listen either.
+        if (refusal != refusal_)
+            OutputDebugStringA(
+                ("nelkovoice: the voice hub's pipe was refused: " + refusal + "\n").c_str());
+        refusal_ = refusal;
+        refused_ = now;
+        return false;
+    }
     if (!hubProgram_.empty() && !HubRunning() && (!started_ || now - lastStart_ > HubRestartMs)) {
         started_ = true;
         lastStart_ = now;
@@ -87,12 +106,8 @@ void HubLink::OnClosed(int id)
         pending_ = 0;
 }
 
-// The engine's thread: everything goes to the window, in order.
-void HubLink::Opened(int id)
-{
-    PostMessageA(window_, LinkOpenedMessage, id, 0);
-}
-
+// The engine's thread: a phrase beyond what the window may hold is dropped
+// here; everything else goes to the window, in order.
 void HubLink::Line(int id, std::string line)
 {
     ChannelMessage message;
@@ -106,14 +121,6 @@ void HubLink::Line(int id, std::string line)
         return;
     }
     postedPhrases_ += phrase;
-    auto *posted = new HubLine{std::move(line), MicrosecondsNow(), phrase};
-    if (!PostMessageA(window_, LinkLineMessage, id, reinterpret_cast<LPARAM>(posted))) {
+    if (!Post(id, std::move(line)))
         postedPhrases_ -= phrase;
-        delete posted;
-    }
-}
-
-void HubLink::Closed(int id)
-{
-    PostMessageA(window_, LinkClosedMessage, id, 0);
 }

@@ -13,7 +13,8 @@
 // Exit codes: 0 done; 1 for /say when no listening menu has the phrase (it is
 // still heard, as something else) and for /list when nothing is listened
 // for; 2 when no hub runs or the hub refused it (for /listen: it cannot read
-// the file, or has no recogniser); 3 for an unknown command line; a Win32
+// the file, or has no recogniser); 3 for an unknown command line; 4 when
+// another program holds the hub's pipe (nothing is sent to it); a Win32
 // error code for a failed installation.
 #include "voiced/nelkovoice.h"
 #include "voiced/service.h"
@@ -33,7 +34,7 @@ constexpr DWORD HubReplyMs = 3000;
 // (ten minutes of 48 kHz sound take about ten seconds under Wine).
 constexpr DWORD ListenReplyMs = 60000;
 
-enum ExitCode { Done = 0, NotListened = 1, NoHub = 2, Usage = 3 };
+enum ExitCode { Done = 0, NotListened = 1, NoHub = 2, Usage = 3, Impostor = 4 };
 
 HWND Window;
 HubLink *Link;
@@ -118,10 +119,6 @@ ClassFactory Factory;
 void OnLinkLine(int id, HubLink::HubLine *line)
 {
     std::unique_ptr<HubLink::HubLine> owned(line);
-    if (Link && line->phrase)
-        Link->PhraseTaken();
-    if (!Link || !Link->Connected())
-        return;
     (void)id;
     ChannelMessage message;
     PhraseNotice phrase;
@@ -129,8 +126,13 @@ void OnLinkLine(int id, HubLink::HubLine *line)
     // acted on.
     if (!ParseChannelLine(line->text, &message))
         return;
+    const bool isPhrase = ParsePhraseNotice(message, &phrase);
+    if (Link && isPhrase)
+        Link->PhraseTaken();
+    if (!Link || !Link->Connected())
+        return;
     uint32_t level = 0;
-    if (ParsePhraseNotice(message, &phrase))
+    if (isPhrase)
         Service.Phrase(phrase.seq, phrase.phrase, line->arrived);
     else if (message.verb == "LEVEL" && message.fields.size() == 1 &&
              ParseUnsigned(message.fields[0], &level) && level <= HubCore::MaxLevel)
@@ -224,7 +226,12 @@ void Print(FILE *stream, const std::string &text)
 int AskHub(const std::string &line, DWORD replyMs, ChannelMessage *answer)
 {
     PipeClient hub;
-    if (!hub.Connect(HubPipeName(), HubReplyMs)) {
+    if (!hub.Connect(HubPipeName(), HubProgramPath(), HubReplyMs)) {
+        if (!hub.Refusal().empty()) {
+            Print(stderr, "nelkovoice: the voice hub's pipe is not the hub's: " + hub.Refusal() +
+                              "; nothing was sent\n");
+            return Impostor;
+        }
         Print(stderr, "nelkovoice: no voice hub is running\n");
         return NoHub;
     }

@@ -1,6 +1,7 @@
 // Named-pipe connections carrying channel lines, with overlapped I/O on one
 // thread per engine: a blocking read would hold up writes on the same handle.
 #include "voiced/pipe.h"
+#include <sddl.h>
 #include <algorithm>
 
 namespace {
@@ -56,6 +57,86 @@ uint64_t MicrosecondsNow()
 
 // ---------------------------------------------------------------------------
 
+namespace {
+
+constexpr ULONG_PTR WakeKey = 1; // a request waits, or Stop
+constexpr ULONG_PTR PipeKey = 2; // an accept, read or write completed
+constexpr DWORD RetryListenMs = 1000;
+constexpr DWORD StopMs = 1000; // for cancelled I/O to come back
+constexpr int AcceptTries = 16;
+
+// The user this process runs as, as a SID string ("S-1-5-21-...").
+std::string UserSid()
+{
+    std::string sid;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return sid;
+    char buffer[256];
+    DWORD size = 0;
+    char *text = nullptr;
+    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+        ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid, &text)) {
+        sid = text;
+        LocalFree(text);
+    }
+    CloseHandle(token);
+    return sid;
+}
+
+// Whether two processes run as the same user.
+bool SameUser(HANDLE process)
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token))
+        return false;
+    char buffer[256];
+    DWORD size = 0;
+    bool same = false;
+    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) {
+        char *text = nullptr;
+        if (ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid, &text)) {
+            same = UserSid() == text;
+            LocalFree(text);
+        }
+    }
+    CloseHandle(token);
+    return same;
+}
+
+// The full path of a program, as the system names it (long names).
+std::string LongPath(const std::string &path)
+{
+    char full[MAX_PATH];
+    const DWORD n = GetLongPathNameA(path.c_str(), full, sizeof full);
+    return n > 0 && n < sizeof full ? std::string(full, n) : path;
+}
+
+// Who serves a pipe: empty when it is the program at server running as this
+// user, else why it is not.
+std::string CheckServer(HANDLE pipe, const std::string &server)
+{
+    ULONG pid = 0;
+    if (!GetNamedPipeServerProcessId(pipe, &pid))
+        return "its server cannot be identified";
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process)
+        return "its server (process " + std::to_string(pid) + ") cannot be identified";
+    char image[MAX_PATH];
+    DWORD size = sizeof image;
+    std::string why;
+    if (!QueryFullProcessImageNameA(process, 0, image, &size))
+        why = "its server (process " + std::to_string(pid) + ") cannot be identified";
+    else if (lstrcmpiA(LongPath(std::string(image, size)).c_str(), LongPath(server).c_str()) != 0)
+        why = "it is served by " + std::string(image, size) + ", not by " + server;
+    else if (!SameUser(process))
+        why = "its server runs as another user";
+    CloseHandle(process);
+    return why;
+}
+
+} // namespace
+
 struct PipeEngine::Connection {
     int id = 0;
     HANDLE pipe = INVALID_HANDLE_VALUE;
@@ -63,62 +144,71 @@ struct PipeEngine::Connection {
     OVERLAPPED write = {};
     bool reading = false;
     bool writing = false;
-    bool closing = false; // no more reads; shut once the queue is written
+    bool closing = false; // no more reads; closed once the output is written
+    bool heard = false;   // a whole line has come
+    DWORD opened = 0;     // GetTickCount() when it came
+    DWORD moved = 0;      // when output last moved (or began to wait)
     char buffer[ReadChunk];
     LineReader lines;
     std::deque<std::string> queue;
-    size_t queued = 0; // bytes in queue
+    size_t queued = 0; // bytes not yet written, in queue and outgoing
     std::string outgoing;
     size_t written = 0;
-
-    Connection()
-    {
-        read.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        write.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    }
-    ~Connection()
-    {
-        CloseHandle(read.hEvent);
-        CloseHandle(write.hEvent);
-    }
 };
 
 HANDLE PipeEngine::NewInstance(bool first)
 {
-    const DWORD open =
-        PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
-    HANDLE pipe = CreateNamedPipeA(name_.c_str(), open,
-                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT |
-                                       PIPE_REJECT_REMOTE_CLIENTS,
-                                   PIPE_UNLIMITED_INSTANCES, PipeBuffer, PipeBuffer, 0, nullptr);
-    if (pipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER)
-        pipe =
-            CreateNamedPipeA(name_.c_str(), open, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
-                             PIPE_UNLIMITED_INSTANCES, PipeBuffer, PipeBuffer, 0, nullptr);
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, security_, FALSE};
+    HANDLE pipe = CreateNamedPipeA(
+        name_.c_str(),
+        PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+        PIPE_UNLIMITED_INSTANCES, PipeBuffer, PipeBuffer, 0, &attributes);
+    if (pipe != INVALID_HANDLE_VALUE && !CreateIoCompletionPort(pipe, port_, PipeKey, 0)) {
+        CloseHandle(pipe);
+        return INVALID_HANDLE_VALUE;
+    }
     return pipe;
 }
 
-PipeEngine::PipeEngine(Events *events) : events_(events) {}
+PipeEngine::PipeEngine(Events *events)
+    : events_(events), port_(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1))
+{
+}
 
 PipeEngine::~PipeEngine()
 {
     Stop();
+    if (listener_ != INVALID_HANDLE_VALUE)
+        CloseHandle(listener_); // listened, never started
+    if (port_)
+        CloseHandle(port_);
+    LocalFree(security_);
 }
 
-bool PipeEngine::Listen(const std::string &name)
+PipeEngine::Listening PipeEngine::Listen(const std::string &name)
 {
     name_ = name;
+    // A name already served, even by a server that ignores the first
+    // instance flag: an instance waiting for a client, or every one busy.
+    if (WaitNamedPipeA(name.c_str(), 1) || GetLastError() == ERROR_SEM_TIMEOUT ||
+        GetLastError() == ERROR_PIPE_BUSY)
+        return Listening::Taken;
+    const std::string sid = UserSid();
+    const std::string sddl = "D:P(A;;GA;;;" + sid + ")(A;;GA;;;SY)";
+    if (!port_ || sid.empty() ||
+        !ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                              &security_, nullptr))
+        return Listening::Failed;
     listener_ = NewInstance(true);
-    if (listener_ == INVALID_HANDLE_VALUE)
-        return false;
-    accept_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    return accept_.hEvent != nullptr;
+    if (listener_ != INVALID_HANDLE_VALUE)
+        return Listening::Yes;
+    return GetLastError() == ERROR_ACCESS_DENIED ? Listening::Taken : Listening::Failed;
 }
 
 bool PipeEngine::Start()
 {
-    wake_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!wake_)
+    if (!port_)
         return false;
     thread_ = std::thread([this] { Run(); });
     return true;
@@ -132,68 +222,106 @@ void PipeEngine::Stop()
         std::lock_guard<std::mutex> hold(lock_);
         stop_ = true;
     }
-    SetEvent(wake_);
+    PostQueuedCompletionStatus(port_, 0, WakeKey, nullptr);
     thread_.join();
-    CloseHandle(wake_);
-    wake_ = nullptr;
 }
 
 int PipeEngine::Adopt(HANDLE pipe)
 {
     std::lock_guard<std::mutex> hold(lock_);
     const int id = nextId_++;
+    if (requests_.empty())
+        PostQueuedCompletionStatus(port_, 0, WakeKey, nullptr);
     requests_.push_back({Request::Adopt, id, pipe, {}});
-    SetEvent(wake_);
     return id;
 }
 
 void PipeEngine::Send(int id, std::string line)
 {
     std::lock_guard<std::mutex> hold(lock_);
+    if (requests_.empty())
+        PostQueuedCompletionStatus(port_, 0, WakeKey, nullptr);
     requests_.push_back({Request::Send, id, nullptr, std::move(line)});
-    SetEvent(wake_);
 }
 
 void PipeEngine::Close(int id)
 {
     std::lock_guard<std::mutex> hold(lock_);
+    if (requests_.empty())
+        PostQueuedCompletionStatus(port_, 0, WakeKey, nullptr);
     requests_.push_back({Request::Close, id, nullptr, {}});
-    SetEvent(wake_);
 }
 
-// Waits for a client on the listening instance; true while one is awaited.
-bool PipeEngine::Accept()
+// Waits for a client on a fresh listening instance. A client that came and
+// went before the wait (the instance reports no data) leaves an instance
+// that will never connect anyone: it is replaced, and the listener goes on.
+void PipeEngine::Accept()
 {
-    if (listener_ == INVALID_HANDLE_VALUE)
-        return false;
-    ResetEvent(accept_.hEvent);
-    // A client that came before the wait is connected already; the
-    // OVERLAPPED then reports nothing.
-    connectedAlready_ = ConnectNamedPipe(listener_, &accept_) != 0;
-    if (!connectedAlready_) {
-        const DWORD error = GetLastError();
-        connectedAlready_ = error == ERROR_PIPE_CONNECTED;
-        if (!connectedAlready_ && error != ERROR_IO_PENDING)
-            return false;
+    for (int tries = 0; tries < AcceptTries && !accepting_; ++tries) {
+        if (listener_ == INVALID_HANDLE_VALUE)
+            listener_ = NewInstance(false);
+        if (listener_ == INVALID_HANDLE_VALUE)
+            return; // tried again after RetryListenMs
+        accept_ = {};
+        if (ConnectNamedPipe(listener_, &accept_) || GetLastError() == ERROR_IO_PENDING) {
+            accepting_ = true; // its completion comes through the port
+            return;
+        }
+        if (GetLastError() == ERROR_PIPE_CONNECTED) {
+            Accepted(true); // a client came before the wait: no completion
+            continue;
+        }
+        CloseHandle(listener_);
+        listener_ = INVALID_HANDLE_VALUE;
     }
-    if (connectedAlready_)
-        SetEvent(accept_.hEvent);
-    accepting_ = true;
-    return true;
 }
 
-void PipeEngine::Take(int id, HANDLE pipe)
+// The listening instance connected (or failed): it becomes a connection, and
+// the next client is awaited.
+void PipeEngine::Accepted(bool connected)
 {
-    if (connections_.size() >= MaxConnections) {
-        CloseHandle(pipe);
+    accepting_ = false;
+    HANDLE client = listener_;
+    listener_ = INVALID_HANDLE_VALUE;
+    if (!connected) {
+        CloseHandle(client);
         return;
     }
+    int id;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        id = nextId_++;
+    }
+    Take(id, client, false);
+}
+
+void PipeEngine::Take(int id, HANDLE pipe, bool adopted)
+{
     auto c = std::make_unique<Connection>();
     c->id = id;
     c->pipe = pipe;
+    c->heard = adopted; // only a client owes a first line
+    c->opened = c->moved = GetTickCount();
     connections_.push_back(std::move(c));
     events_->Opened(id);
-    StartRead(*connections_.back());
+    Connection &taken = *connections_.back();
+    // Over the limit, or an adopted handle the port does not take: closed at
+    // once, and said so.
+    if (connections_.size() > MaxConnections ||
+        (adopted && !CreateIoCompletionPort(pipe, port_, PipeKey, 0)))
+        return Drop(taken);
+    StartRead(taken);
+}
+
+void PipeEngine::Drop(Connection &c)
+{
+    c.closing = true;
+    c.queue.clear();
+    c.queued = 0;
+    c.outgoing.clear();
+    c.written = 0;
+    if (c.reading || c.writing)
+        CancelIo(c.pipe); // their completions come back through the port
 }
 
 void PipeEngine::StartRead(Connection &c)
@@ -205,98 +333,59 @@ void PipeEngine::StartRead(Connection &c)
         c.reading = true;
         return;
     }
-    c.closing = true; // the peer has gone
-    c.queue.clear();
+    Drop(c); // the peer has gone
 }
 
-void PipeEngine::FinishRead(Connection &c)
+void PipeEngine::FinishRead(Connection &c, DWORD got, bool ok)
 {
-    DWORD got = 0;
-    if (!GetOverlappedResult(c.pipe, &c.read, &got, FALSE)) {
-        if (GetLastError() == ERROR_IO_INCOMPLETE)
-            return;
-        c.reading = false;
-        c.closing = true;
-        c.queue.clear();
-        return;
-    }
     c.reading = false;
-    if (c.closing)
+    if (c.closing) // cancelled by Close, or dropped already
         return;
+    if (!ok)
+        return Drop(c);
     std::vector<std::string> lines;
-    const bool ok = c.lines.Feed(c.buffer, got, &lines);
+    const bool fine = c.lines.Feed(c.buffer, got, &lines);
+    c.heard = c.heard || !lines.empty();
     for (std::string &line : lines)
         events_->Line(c.id, std::move(line));
-    if (!ok) {
-        c.closing = true;
-        c.queue.clear();
-        return;
-    }
+    if (!fine)
+        return Drop(c);
     StartRead(c);
 }
 
 void PipeEngine::StartWrite(Connection &c)
 {
-    while (!c.writing && (!c.queue.empty() || c.written < c.outgoing.size())) {
-        if (c.written >= c.outgoing.size()) {
-            c.outgoing = std::move(c.queue.front());
-            c.queue.pop_front();
-            c.queued -= c.outgoing.size();
-            c.written = 0;
-        }
-        const DWORD size = static_cast<DWORD>(c.outgoing.size() - c.written);
-        if (WriteFile(c.pipe, c.outgoing.data() + c.written, size, nullptr, &c.write) ||
-            GetLastError() == ERROR_IO_PENDING) {
-            c.writing = true;
-            return;
-        }
-        c.closing = true;
-        c.queue.clear();
-        c.outgoing.clear();
+    if (c.writing || (c.queue.empty() && c.written >= c.outgoing.size()))
+        return;
+    if (c.written >= c.outgoing.size()) {
+        c.outgoing = std::move(c.queue.front());
+        c.queue.pop_front();
         c.written = 0;
     }
-}
-
-void PipeEngine::FinishWrite(Connection &c)
-{
-    DWORD done = 0;
-    if (!GetOverlappedResult(c.pipe, &c.write, &done, FALSE)) {
-        if (GetLastError() == ERROR_IO_INCOMPLETE)
-            return;
-        c.writing = false;
-        c.closing = true;
-        c.queue.clear();
-        c.outgoing.clear();
-        c.written = 0;
+    const DWORD size = static_cast<DWORD>(c.outgoing.size() - c.written);
+    if (WriteFile(c.pipe, c.outgoing.data() + c.written, size, nullptr, &c.write) ||
+        GetLastError() == ERROR_IO_PENDING) {
+        c.writing = true;
+        c.moved = GetTickCount();
         return;
     }
-    c.writing = false;
-    c.written += done;
-    StartWrite(c);
+    Drop(c);
 }
 
-void PipeEngine::Shut(Connection &c)
+void PipeEngine::FinishWrite(Connection &c, DWORD done, bool ok)
 {
-    if (c.reading || c.writing) {
-        CancelIo(c.pipe);
-        DWORD ignored;
-        if (c.reading)
-            GetOverlappedResult(c.pipe, &c.read, &ignored, TRUE);
-        if (c.writing)
-            GetOverlappedResult(c.pipe, &c.write, &ignored, TRUE);
-        c.reading = c.writing = false;
-    }
-    FlushFileBuffers(c.pipe);
-    DisconnectNamedPipe(c.pipe); // fails harmlessly on a client end
-    CloseHandle(c.pipe);
-    c.pipe = INVALID_HANDLE_VALUE;
-    events_->Closed(c.id);
+    c.writing = false;
+    if (!ok)
+        return Drop(c);
+    c.written += done;
+    c.queued -= std::min<size_t>(c.queued, done);
+    StartWrite(c);
 }
 
 void PipeEngine::Handle(Request &request)
 {
     if (request.kind == Request::Adopt)
-        return Take(request.id, request.pipe);
+        return Take(request.id, request.pipe, true);
     auto it = std::find_if(connections_.begin(), connections_.end(),
                            [&](const auto &c) { return c->id == request.id; });
     if (it == connections_.end())
@@ -304,27 +393,76 @@ void PipeEngine::Handle(Request &request)
     Connection &c = **it;
     if (request.kind == Request::Close) {
         // What was queued before is still written; a read in flight is
-        // cancelled when the connection is shut.
+        // cancelled.
         c.closing = true;
+        if (c.reading)
+            CancelIoEx(c.pipe, &c.read);
         return StartWrite(c);
     }
     if (c.closing)
         return;
     c.queued += request.line.size();
+    if (c.queued > MaxQueuedBytes) // a peer that does not read
+        return Drop(c);
     c.queue.push_back(std::move(request.line));
-    if (c.queued > MaxQueuedBytes) { // a peer that does not read
-        c.closing = true;
-        c.queue.clear();
-        c.queued = 0;
-        return;
-    }
     StartWrite(c);
+}
+
+void PipeEngine::Completed(OVERLAPPED *done, DWORD bytes, bool ok)
+{
+    if (done == &accept_)
+        return Accepted(ok);
+    for (auto &c : connections_) {
+        if (done == &c->read)
+            return FinishRead(*c, bytes, ok);
+        if (done == &c->write)
+            return FinishWrite(*c, bytes, ok);
+    }
+}
+
+// Closes what is done: its I/O back, its output written or dropped.
+bool PipeEngine::Reap()
+{
+    for (auto it = connections_.begin(); it != connections_.end();) {
+        Connection &c = **it;
+        const bool written = c.queue.empty() && c.written >= c.outgoing.size();
+        if (c.closing && written && !c.reading && !c.writing) {
+            // Closed, not disconnected: the peer still reads what was
+            // written before it finds the pipe broken.
+            CloseHandle(c.pipe);
+            events_->Closed(c.id);
+            it = connections_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return !connections_.empty();
+}
+
+// A connection that sends no line in time, or whose peer reads nothing of
+// what waits for it, is dropped. Returns the time to the next limit.
+DWORD PipeEngine::Expire()
+{
+    const DWORD now = GetTickCount();
+    DWORD next = INFINITE;
+    auto limit = [&](Connection &c, DWORD since, DWORD allowed) {
+        const DWORD passed = now - since;
+        if (passed >= allowed)
+            return Drop(c);
+        next = std::min(next, allowed - passed);
+    };
+    for (auto &c : connections_) {
+        if (!c->heard && !c->closing)
+            limit(*c, c->opened, FirstLineMs);
+        if (c->writing && c->queued > 0)
+            limit(*c, c->moved, StalledMs);
+    }
+    return next;
 }
 
 void PipeEngine::Run()
 {
-    if (listener_ != INVALID_HANDLE_VALUE)
-        Accept();
+    Accept();
     for (;;) {
         std::deque<Request> requests;
         bool stop;
@@ -337,92 +475,107 @@ void PipeEngine::Run()
             break;
         for (Request &request : requests)
             Handle(request);
-
-        // Completed accepts, reads and writes, whichever event woke us.
-        if (accepting_ && WaitForSingleObject(accept_.hEvent, 0) == WAIT_OBJECT_0) {
-            DWORD ignored;
-            accepting_ = false;
-            HANDLE client = listener_;
-            const bool connected =
-                connectedAlready_ || GetOverlappedResult(listener_, &accept_, &ignored, FALSE);
-            listener_ = NewInstance(false);
-            if (connected) {
-                int id;
-                {
-                    std::lock_guard<std::mutex> hold(lock_);
-                    id = nextId_++;
-                }
-                Take(id, client);
-            } else {
-                CloseHandle(client);
-            }
+        if (!name_.empty() && !accepting_)
             Accept();
-        }
-        for (auto &c : connections_) {
-            if (c->reading && WaitForSingleObject(c->read.hEvent, 0) == WAIT_OBJECT_0)
-                FinishRead(*c);
-            if (c->writing && WaitForSingleObject(c->write.hEvent, 0) == WAIT_OBJECT_0)
-                FinishWrite(*c);
-        }
-        for (auto it = connections_.begin(); it != connections_.end();) {
-            Connection &c = **it;
-            const bool drained = !c.writing && c.queue.empty() && c.written >= c.outgoing.size();
-            if (c.closing && drained) {
-                Shut(c);
-                it = connections_.erase(it);
-            } else {
-                ++it;
-            }
-        }
+        DWORD wait = Expire();
+        Reap();
+        if (!name_.empty() && !accepting_)
+            wait = std::min(wait, RetryListenMs);
 
-        // A listening instance that could not be made is tried again.
-        if (!name_.empty() && listener_ == INVALID_HANDLE_VALUE) {
-            listener_ = NewInstance(false);
-            Accept();
-        }
-        std::vector<HANDLE> waits = {wake_};
-        if (accepting_)
-            waits.push_back(accept_.hEvent);
-        for (auto &c : connections_) {
-            if (c->reading)
-                waits.push_back(c->read.hEvent);
-            if (c->writing)
-                waits.push_back(c->write.hEvent);
-        }
-        const bool lost = !name_.empty() && listener_ == INVALID_HANDLE_VALUE;
-        WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE,
-                               lost ? 1000 : INFINITE);
+        DWORD bytes = 0;
+        ULONG_PTR key = 0;
+        OVERLAPPED *done = nullptr;
+        const bool ok = GetQueuedCompletionStatus(port_, &bytes, &key, &done, wait);
+        if (done)
+            Completed(done, bytes, ok);
     }
+    // Nothing more is written: every connection is dropped, and the engine
+    // waits a moment only for the cancelled I/O to come back.
+    for (auto &c : connections_)
+        Drop(*c);
+    if (accepting_)
+        CancelIo(listener_);
+    const DWORD start = GetTickCount();
+    while (Reap() || accepting_) {
+        const DWORD passed = GetTickCount() - start;
+        DWORD bytes = 0;
+        ULONG_PTR key = 0;
+        OVERLAPPED *done = nullptr;
+        if (passed >= StopMs)
+            break;
+        const bool ok = GetQueuedCompletionStatus(port_, &bytes, &key, &done, StopMs - passed);
+        if (done == &accept_)
+            accepting_ = false;
+        else if (done)
+            Completed(done, bytes, ok);
+    }
+    // What did not come back in time is left to the process's end: its
+    // buffers may still be written to.
     for (auto &c : connections_) {
-        c->queue.clear();
-        c->outgoing.clear();
-        Shut(*c);
+        CloseHandle(c->pipe);
+        events_->Closed(c->id);
+        c.release();
     }
     connections_.clear();
-    if (accepting_) {
-        CancelIo(listener_);
-        DWORD ignored;
-        GetOverlappedResult(listener_, &accept_, &ignored, TRUE);
-        accepting_ = false;
-    }
     if (listener_ != INVALID_HANDLE_VALUE)
         CloseHandle(listener_);
     listener_ = INVALID_HANDLE_VALUE;
-    if (accept_.hEvent)
-        CloseHandle(accept_.hEvent);
-    accept_.hEvent = nullptr;
 }
 
 // ---------------------------------------------------------------------------
 
-HANDLE OpenPipe(const std::string &name, DWORD timeoutMs)
+void WindowEvents::Opened(int id)
+{
+    if (!PostMessageA(window_, opened_, id, 0) && engine_)
+        engine_->Close(id);
+}
+
+bool WindowEvents::Post(int id, std::string line)
+{
+    auto *posted = new PostedLine{std::move(line), MicrosecondsNow()};
+    if (PostMessageA(window_, line_, id, reinterpret_cast<LPARAM>(posted)))
+        return true;
+    delete posted;
+    if (engine_)
+        engine_->Close(id);
+    return false;
+}
+
+void WindowEvents::Closed(int id)
+{
+    if (PostMessageA(window_, closed_, id, 0))
+        return;
+    std::lock_guard<std::mutex> hold(lock_);
+    unposted_.push_back(id);
+}
+
+std::vector<int> WindowEvents::Drain()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    std::vector<int> closed;
+    closed.swap(unposted_);
+    return closed;
+}
+
+// ---------------------------------------------------------------------------
+
+HANDLE OpenPipe(const std::string &name, const std::string &server, DWORD timeoutMs,
+                std::string *refusal)
 {
     const DWORD start = GetTickCount();
     for (;;) {
-        HANDLE pipe = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-        if (pipe != INVALID_HANDLE_VALUE)
-            return pipe;
+        HANDLE pipe = CreateFileA(
+            name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+            FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+        if (pipe != INVALID_HANDLE_VALUE) {
+            const std::string why = CheckServer(pipe, server);
+            if (why.empty())
+                return pipe;
+            CloseHandle(pipe);
+            if (refusal)
+                *refusal = why;
+            return INVALID_HANDLE_VALUE;
+        }
         const DWORD error = GetLastError();
         const DWORD waited = GetTickCount() - start;
         if (waited >= timeoutMs)
@@ -434,10 +587,11 @@ HANDLE OpenPipe(const std::string &name, DWORD timeoutMs)
     }
 }
 
-bool PipeClient::Connect(const std::string &name, DWORD timeoutMs)
+bool PipeClient::Connect(const std::string &name, const std::string &server, DWORD timeoutMs)
 {
     Disconnect();
-    pipe_ = OpenPipe(name, timeoutMs);
+    refusal_.clear();
+    pipe_ = OpenPipe(name, server, timeoutMs, &refusal_);
     if (pipe_ == INVALID_HANDLE_VALUE)
         return false;
     event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);

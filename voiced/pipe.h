@@ -20,9 +20,12 @@ uint64_t MicrosecondsNow();
 
 // Runs named-pipe connections on a thread of its own: accepts clients on a
 // pipe name (the hub) and/or takes over handles connected elsewhere (a
-// service), reads lines and reports them, and writes what Send queues. A
-// connection whose peer breaks the line rules, stops reading for too long or
-// goes away is closed and reported once.
+// service), reads lines and reports them, and writes what Send queues. The
+// thread never waits on a peer (overlapped I/O through one completion port).
+// A connection is closed, and reported closed once, when its peer goes away
+// or breaks the line rules, sends no whole line within FirstLineMs of
+// connecting, leaves more than MaxQueuedBytes unread, or reads nothing of
+// what waits for it for StalledMs.
 class PipeEngine {
   public:
     // Called on the engine's thread, in order per connection.
@@ -33,18 +36,23 @@ class PipeEngine {
         virtual void Line(int id, std::string line) = 0;
         virtual void Closed(int id) = 0;
     };
-    static constexpr size_t MaxConnections = 28;
-    static constexpr size_t MaxQueuedBytes = 4 << 20; // per connection, unsent
+    static constexpr size_t MaxConnections = 100;     // more are closed at once
+    static constexpr size_t MaxQueuedBytes = 1 << 20; // per connection, unsent
+    static constexpr DWORD FirstLineMs = 5000;
+    static constexpr DWORD StalledMs = 10000;
 
     explicit PipeEngine(Events *events);
     ~PipeEngine();
     PipeEngine(const PipeEngine &) = delete;
     PipeEngine &operator=(const PipeEngine &) = delete;
 
-    // Listening is set up before Start; false when the name is taken.
-    bool Listen(const std::string &name);
+    // Listening is set up before Start. The name is made for this user (and
+    // the system) alone, local clients only; Taken when some program already
+    // serves it.
+    enum class Listening { Yes, Taken, Failed };
+    Listening Listen(const std::string &name);
     bool Start();
-    void Stop();
+    void Stop(); // never waits on a peer
 
     // The rest may be called from any thread.
     int Adopt(HANDLE pipe); // an overlapped client handle; returns its id
@@ -60,29 +68,68 @@ class PipeEngine {
         std::string line;
     };
     void Run();
-    bool Accept();
-    void Take(int id, HANDLE pipe);
+    void Accept();
+    void Accepted(bool connected);
+    void Take(int id, HANDLE pipe, bool adopted);
     void Handle(Request &request);
+    void Completed(OVERLAPPED *done, DWORD bytes, bool ok);
     void StartRead(Connection &c);
-    void FinishRead(Connection &c);
+    void FinishRead(Connection &c, DWORD got, bool ok);
     void StartWrite(Connection &c);
-    void FinishWrite(Connection &c);
-    void Shut(Connection &c);
+    void FinishWrite(Connection &c, DWORD done, bool ok);
+    void Drop(Connection &c); // at once, unsent output discarded
+    bool Reap();              // closes what is done; false when nothing is left
+    DWORD Expire();           // time limits; returns the wait until the next one
     HANDLE NewInstance(bool first);
 
     Events *events_;
     std::string name_;
+    void *security_ = nullptr; // the pipe's security descriptor (LocalAlloc)
+    HANDLE port_ = nullptr;
     HANDLE listener_ = INVALID_HANDLE_VALUE;
     OVERLAPPED accept_ = {};
     bool accepting_ = false;
-    bool connectedAlready_ = false;
-    HANDLE wake_ = nullptr;
     std::thread thread_;
     std::mutex lock_;
     std::deque<Request> requests_;                         // under lock_
     bool stop_ = false;                                    // under lock_
     int nextId_ = 1;                                       // under lock_
     std::vector<std::unique_ptr<Connection>> connections_; // the engine's thread only
+};
+
+// Hands an engine's events to a window's thread as posted messages: opened
+// and closed with the connection in wParam, a line with a PostedLine* in
+// lParam (the receiver deletes it). Nothing is lost silently when a post
+// fails (the window's queue is full): a connection whose opening or line
+// could not be posted is closed, so that its client connects again, and a
+// closing that could not be posted waits for the window's next Drain.
+class WindowEvents : public PipeEngine::Events {
+  public:
+    struct PostedLine {
+        std::string text;
+        uint64_t arrived; // MicrosecondsNow() when it was read
+    };
+    WindowEvents(HWND window, UINT opened, UINT line, UINT closed)
+        : window_(window), opened_(opened), line_(line), closed_(closed)
+    {
+    }
+    void Attach(PipeEngine *engine) { engine_ = engine; }
+    // The window's thread: the closings that could not be posted, oldest
+    // first; call it often (every message of the three and a timer).
+    std::vector<int> Drain();
+
+    void Opened(int id) override;
+    void Line(int id, std::string line) override { Post(id, std::move(line)); }
+    void Closed(int id) override;
+    // Posts a line; false when it could not be (the connection is closed).
+    bool Post(int id, std::string line);
+
+  private:
+    HWND window_;
+    UINT opened_, line_, closed_;
+    PipeEngine *engine_ = nullptr;
+    std::mutex lock_;
+    std::vector<int> unposted_; // under lock_
 };
 
 // A client of the hub for short exchanges (/say, the probe): one thread,
@@ -94,20 +141,29 @@ class PipeClient {
     PipeClient(const PipeClient &) = delete;
     PipeClient &operator=(const PipeClient &) = delete;
 
-    // Waits up to timeoutMs for the pipe to exist and take the connection.
-    bool Connect(const std::string &name, DWORD timeoutMs);
+    // Waits up to timeoutMs for the pipe to exist and take the connection,
+    // served by the program at server (OpenPipe). False when it does not;
+    // then Refusal() says why when the server was not the one expected.
+    bool Connect(const std::string &name, const std::string &server, DWORD timeoutMs);
     void Disconnect();
     bool Send(const std::string &line); // with its newline
     // The next line, false after timeoutMs or when the hub went away.
     bool ReadLine(std::string *line, DWORD timeoutMs);
+    const std::string &Refusal() const { return refusal_; }
 
   private:
     HANDLE pipe_ = INVALID_HANDLE_VALUE;
     HANDLE event_ = nullptr;
     LineReader reader_;
     std::deque<std::string> lines_;
+    std::string refusal_;
 };
 
-// Opens the pipe as an overlapped client handle for PipeEngine::Adopt;
-// INVALID_HANDLE_VALUE when no hub listens there.
-HANDLE OpenPipe(const std::string &name, DWORD timeoutMs);
+// Opens the pipe as an overlapped client handle (for PipeEngine::Adopt or a
+// PipeClient), at identification level only, and checks who serves it
+// before anything is sent: the program at the full path server, running as
+// this user. INVALID_HANDLE_VALUE when no server answers within timeoutMs,
+// or when another program serves the name (then *refusal, when given, says
+// which).
+HANDLE OpenPipe(const std::string &name, const std::string &server, DWORD timeoutMs,
+                std::string *refusal = nullptr);

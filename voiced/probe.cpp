@@ -18,6 +18,24 @@
 //                                    says PHRASE COUNT times at once, as a
 //                                    script gone wrong would; ends when the
 //                                    hub has taken them all ("said\t...")
+//   voiceprobe.exe stress CYCLES PHRASES OUT
+//                                    acts as a service with a menu of "Stress"
+//                                    and, between phrases said, opens the
+//                                    hub's pipe and closes it at once, CYCLES
+//                                    times in all for PHRASES phrases; reports
+//                                    each phrase's deliveries, the hub's
+//                                    private memory before and after, and
+//                                    whether every connection slot still
+//                                    serves; 0 when all is well
+//   voiceprobe.exe deaf COUNT SECONDS OUT
+//                                    COUNT clients that watch, ask for the
+//                                    command list a thousand times, every
+//                                    other one adds a line the hub refuses,
+//                                    and none reads anything; for SECONDS
+//   voiceprobe.exe squat SECONDS OUT takes the hub's pipe before the hub, as
+//                                    another program might, and writes every
+//                                    line it is sent ("line\t..."); for
+//                                    SECONDS
 //
 // The benchmark says "Random" COUNT times one after another, each once the
 // previous one's result is back, and reports the time from the phrase
@@ -30,6 +48,8 @@
 #include <psapi.h>
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <set>
 
 namespace {
 
@@ -38,9 +58,12 @@ constexpr DWORD GraceMs = 3000;
 const char BenchPhrase[] = "Random";
 
 struct Report {
+    explicit Report(FILE *f) : file(f) {}
     FILE *file;
+    std::mutex lock; // the squatter's engine reports from its thread
     void Line(const std::string &text)
     {
+        std::lock_guard<std::mutex> hold(lock);
         fputs((text + "\n").c_str(), file);
         fputs((text + "\n").c_str(), stdout);
         fflush(stdout);
@@ -121,7 +144,7 @@ class Bench {
   public:
     bool Start()
     {
-        if (!hub_.Connect(HubPipeName(), ReplyMs))
+        if (!hub_.Connect(HubPipeName(), HubProgramPath(), ReplyMs))
             return false;
         if (!hub_.Send(FormatChannelLine("WATCH", {})) ||
             !hub_.Send(FormatChannelLine("STATUS", {})))
@@ -271,7 +294,7 @@ int RunBench(int count, Report &out)
 int Serve(int count, int seconds, const std::vector<std::string> &phrases, Report &out)
 {
     PipeClient hub;
-    if (!hub.Connect(HubPipeName(), ReplyMs)) {
+    if (!hub.Connect(HubPipeName(), HubProgramPath(), ReplyMs)) {
         out.Line("error\tno hub");
         return 2;
     }
@@ -321,7 +344,7 @@ int Serve(int count, int seconds, const std::vector<std::string> &phrases, Repor
 int Flood(int count, const std::string &phrase, Report &out)
 {
     PipeClient hub;
-    if (!hub.Connect(HubPipeName(), ReplyMs))
+    if (!hub.Connect(HubPipeName(), HubProgramPath(), ReplyMs))
         return 2;
     for (int i = 0; i < count; ++i)
         if (!hub.Send(FormatChannelLine("SAY", {phrase})))
@@ -334,13 +357,208 @@ int Flood(int count, const std::string &phrase, Report &out)
     return said == count ? 0 : 2;
 }
 
+// One connection to the hub's pipe, closed at once; false when the pipe
+// stayed busy.
+bool ComeAndGo(const std::string &name)
+{
+    for (int tries = 0; tries < 100; ++tries) {
+        HANDLE pipe = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        if (pipe != INVALID_HANDLE_VALUE) {
+            CloseHandle(pipe);
+            return true;
+        }
+        if (GetLastError() != ERROR_PIPE_BUSY || !WaitNamedPipeA(name.c_str(), ReplyMs))
+            Sleep(10);
+    }
+    return false;
+}
+
+class Stressor {
+  public:
+    bool Start(Report &out)
+    {
+        if (!service_.Connect(HubPipeName(), HubProgramPath(), ReplyMs) ||
+            !sayer_.Connect(HubPipeName(), HubProgramPath(), ReplyMs))
+            return false;
+        std::string line;
+        ChannelMessage status;
+        if (!service_.Send(FormatChannelLine("SERVICE", {std::to_string(GetCurrentProcessId())})) ||
+            !service_.Send(
+                FormatChannelLine("MENU", {"1", "1", "1", "Stress", "Main", "Stress"})) ||
+            !sayer_.Send(FormatChannelLine("STATUS", {})) || !sayer_.ReadLine(&line, ReplyMs) ||
+            !ParseChannelLine(line, &status) || status.fields.size() < 2 ||
+            !ParseUnsigned(status.fields[0], &hub_)) {
+            out.Line("error\tno hub");
+            return false;
+        }
+        return true;
+    }
+    // cycles comings and goings, a phrase after every share of them.
+    bool Run(int cycles, int phrases)
+    {
+        for (int p = 0; p < phrases; ++p) {
+            for (int i = cycles * p / phrases; i < cycles * (p + 1) / phrases; ++i)
+                cycles_ += ComeAndGo(HubPipeName());
+            if (!SayOne())
+                return false;
+        }
+        return true;
+    }
+    // Phrases that come late, or twice.
+    void Settle()
+    {
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < GraceMs)
+            Deliver(0, GraceMs);
+    }
+    uint32_t Hub() const { return hub_; }
+    int cycles_ = 0;
+    std::map<uint32_t, int> delivered_; // seq: times
+    std::set<uint32_t> said_;
+
+  private:
+    bool SayOne()
+    {
+        std::string line;
+        ChannelMessage said;
+        uint32_t seq = 0;
+        if (!sayer_.Send(FormatChannelLine("SAY", {"Stress"})) ||
+            !sayer_.ReadLine(&line, ReplyMs) || !ParseChannelLine(line, &said) ||
+            said.verb != "SAID" || said.fields.size() != 2 || !ParseUnsigned(said.fields[0], &seq))
+            return false;
+        said_.insert(seq);
+        while (!delivered_.count(seq))
+            if (!Deliver(seq, ReplyMs))
+                return false;
+        return true;
+    }
+    // Reads one line for the service and answers a phrase.
+    bool Deliver(uint32_t, DWORD timeoutMs)
+    {
+        std::string line;
+        ChannelMessage message;
+        PhraseNotice phrase;
+        if (!service_.ReadLine(&line, timeoutMs))
+            return false;
+        if (!ParseChannelLine(line, &message) || !ParsePhraseNotice(message, &phrase))
+            return true;
+        ++delivered_[phrase.seq];
+        DoneNotice done;
+        done.seq = phrase.seq;
+        done.outcome = Outcome::Ran;
+        done.command = "Stress";
+        done.application = "Stress";
+        done.state = "Main";
+        return service_.Send(FormatDoneNotice(done));
+    }
+    PipeClient service_, sayer_;
+    uint32_t hub_ = 0;
+};
+
+// Every slot the hub has: as many clients at once, each answered.
+int SlotsServing(int count)
+{
+    std::vector<std::unique_ptr<PipeClient>> clients;
+    for (int i = 0; i < count; ++i) {
+        clients.push_back(std::make_unique<PipeClient>());
+        if (!clients.back()->Connect(HubPipeName(), HubProgramPath(), ReplyMs) ||
+            !clients.back()->Send(FormatChannelLine("STATUS", {})))
+            return i;
+    }
+    int answered = 0;
+    for (auto &client : clients) {
+        std::string line;
+        answered += client->ReadLine(&line, ReplyMs) && line.rfind("STATUS\t", 0) == 0;
+    }
+    return answered;
+}
+
+int Stress(int cycles, int phrases, Report &out)
+{
+    Stressor stress;
+    if (!stress.Start(out))
+        return 2;
+    const DWORD start = GetTickCount();
+    // A tenth first, so that the hub's heap has grown to its working size.
+    if (!stress.Run(cycles / 10, phrases / 10))
+        return 2;
+    const SIZE_T before = PrivateBytes(stress.Hub());
+    const bool ran = stress.Run(cycles, phrases);
+    stress.Settle();
+    const SIZE_T after = PrivateBytes(stress.Hub());
+    int once = 0, more = 0;
+    for (const auto &seq : stress.delivered_)
+        (seq.second == 1 ? once : more) += 1;
+    const int missing = static_cast<int>(stress.said_.size()) - once - more;
+    const int slots = static_cast<int>(PipeEngine::MaxConnections) - 2; // the stressor holds two
+    const int serving = SlotsServing(slots);
+    char text[300];
+    snprintf(text, sizeof text,
+             "cycles\t%d\nphrases\t%d said, %d delivered once, %d more than once, %d never\n"
+             "hub\t%lu KiB private before, %lu KiB after\nslots\t%d of %d answered\nseconds\t%.1f",
+             stress.cycles_, static_cast<int>(stress.said_.size()), once, more, missing,
+             static_cast<unsigned long>(before / 1024), static_cast<unsigned long>(after / 1024),
+             serving, slots, (GetTickCount() - start) / 1000.0);
+    out.Line(text);
+    const bool ok = ran && more == 0 && missing == 0 && serving == slots &&
+                    stress.cycles_ >= cycles * 11 / 10 && after < before + (4 << 20);
+    return ok ? 0 : 1;
+}
+
+// Clients that never read what they asked for.
+int Deaf(int count, int seconds, Report &out)
+{
+    std::vector<std::unique_ptr<PipeClient>> clients;
+    std::string requests = FormatChannelLine("WATCH", {});
+    for (int i = 0; i < 1000; ++i)
+        requests += FormatChannelLine("LIST", {});
+    for (int i = 0; i < count; ++i) {
+        clients.push_back(std::make_unique<PipeClient>());
+        if (!clients.back()->Connect(HubPipeName(), HubProgramPath(), ReplyMs))
+            return 2;
+        clients.back()->Send(requests + (i % 2 ? "NONSENSE\n" : ""));
+    }
+    out.Line("connected\t" + std::to_string(count));
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    return 0;
+}
+
+// Another program on the hub's pipe: what would it be told?
+class Squatter : public PipeEngine::Events {
+  public:
+    explicit Squatter(Report &out) : out_(out) {}
+    void Opened(int) override {}
+    void Line(int, std::string line) override { out_.Line("line\t" + line); }
+    void Closed(int) override {}
+
+  private:
+    Report &out_;
+};
+
+int Squat(int seconds, Report &out)
+{
+    Squatter squatter(out);
+    PipeEngine engine(&squatter);
+    if (engine.Listen(HubPipeName()) != PipeEngine::Listening::Yes || !engine.Start()) {
+        out.Line("error\tthe pipe is taken");
+        return 2;
+    }
+    out.Line("squatting");
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    engine.Stop();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (argc < 3) {
         fputs("use: voiceprobe window OUT | voiceprobe bench COUNT OUT | voiceprobe serve COUNT "
-              "SECONDS OUT PHRASE... | voiceprobe flood COUNT PHRASE OUT\n",
+              "SECONDS OUT PHRASE... | voiceprobe flood COUNT PHRASE OUT | voiceprobe stress "
+              "CYCLES PHRASES OUT | voiceprobe deaf COUNT SECONDS OUT | voiceprobe squat SECONDS "
+              "OUT\n",
               stderr);
         return 3;
     }
@@ -358,6 +576,12 @@ int main(int argc, char **argv)
         result = RunBench(std::max(1, atoi(argv[2])), out);
     else if (mode == "flood" && argc == 5)
         result = Flood(std::max(1, atoi(argv[2])), argv[3], out);
+    else if (mode == "stress" && argc == 5)
+        result = Stress(std::max(10, atoi(argv[2])), std::max(10, atoi(argv[3])), out);
+    else if (mode == "deaf" && argc == 5)
+        result = Deaf(std::max(1, atoi(argv[2])), std::max(1, atoi(argv[3])), out);
+    else if (mode == "squat" && argc == 4)
+        result = Squat(std::max(1, atoi(argv[2])), out);
     else if (serve)
         result = Serve(std::max(1, atoi(argv[2])), std::max(1, atoi(argv[3])),
                        std::vector<std::string>(argv + 5, argv + argc), out);

@@ -225,6 +225,8 @@ HRESULT STDMETHODCALLTYPE VoiceCommandObject::MenuCreate(VCMDNAMEA *name, LANGUA
     const uint32_t id = service_->core_.OpenMenu(
         FieldText(name->szApplication), FieldText(name->szState), language->LanguageID,
         FieldText(language->szDialect), (flags & VCMDMC_TEMPORARY) != 0);
+    if (!id)
+        return E_OUTOFMEMORY; // no more than the hub takes from one service
     VoiceMenuObject *object = new (std::nothrow) VoiceMenuObject(service_, id);
     if (!object) {
         service_->core_.CloseMenu(id, true);

@@ -90,24 +90,21 @@ template <size_t N> std::string FieldText(const char (&field)[N])
 // The link from a service process to the hub: connects (starting the hub
 // hidden when none runs), passes the hub's lines to a window of the service's
 // thread, and takes the lines the service publishes. Reconnects when the hub
-// goes away.
-class HubLink : PipeEngine::Events {
+// goes away. A pipe of that name served by another program than the hub is
+// refused before anything is sent to it.
+class HubLink : WindowEvents {
   public:
     // Posted to the window: wParam the connection, lParam a HubLine* for
     // LinkLineMessage (the receiver deletes it).
     static constexpr UINT LinkOpenedMessage = WM_APP + 1;
     static constexpr UINT LinkLineMessage = WM_APP + 2;
     static constexpr UINT LinkClosedMessage = WM_APP + 3;
-    struct HubLine {
-        std::string text;
-        uint64_t arrived; // MicrosecondsNow() when it was read
-        bool phrase;      // a PHRASE line: call PhraseTaken when it is handled
-    };
+    using HubLine = WindowEvents::PostedLine;
     // PHRASE lines posted to the window and not handled yet. While the
     // service's thread is inside a call into its client it may handle none;
     // a phrase beyond MaxPostedPhrases is answered at once as dropped.
     static constexpr int MaxPostedPhrases = 16;
-    void PhraseTaken() { --postedPhrases_; }
+    void PhraseTaken() { --postedPhrases_; } // a PHRASE line was handled
 
     HubLink(HWND window, std::string pipeName, std::string hubProgram);
     ~HubLink();
@@ -118,13 +115,12 @@ class HubLink : PipeEngine::Events {
     void OnOpened(int id);
     void OnClosed(int id);
     bool Connected() const { return connection_ != 0; }
+    // Why the name's server was refused last time; empty when it was not.
+    const std::string &Refusal() const { return refusal_; }
 
   private:
-    void Opened(int id) override;
     void Line(int id, std::string line) override;
-    void Closed(int id) override;
 
-    HWND window_;
     std::string pipeName_;
     std::string hubProgram_;
     PipeEngine engine_;
@@ -133,6 +129,8 @@ class HubLink : PipeEngine::Events {
     int pending_ = 0;    // adopted, not yet reported open
     DWORD lastStart_ = 0;
     bool started_ = false;
+    std::string refusal_;
+    DWORD refused_ = 0; // when
 };
 
 // Installation: the class, the proxy/stub DLL beside the program, and

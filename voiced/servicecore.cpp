@@ -28,6 +28,8 @@ uint32_t ServiceCore::OpenMenu(const std::string &application, const std::string
     for (const auto &menu : menus_)
         if (SameName(menu->application, application) && SameName(menu->state, state))
             return menu->id;
+    if (menus_.size() >= MaxServiceMenus)
+        return 0;
     auto menu = std::make_unique<ServiceMenu>();
     menu->id = nextId_++;
     menu->application = application;

@@ -30,6 +30,8 @@
 // MaxPhraseLength bytes fit well inside MaxChannelLine).
 constexpr size_t MaxPhraseLength = 127; // bytes, without the terminating zero
 constexpr size_t MaxMenuCommands = 256;
+// Menus one service keeps and publishes; the hub refuses a service with more.
+constexpr size_t MaxServiceMenus = 64;
 constexpr size_t MaxCommandText = 1024; // description, category, command text
 constexpr size_t MaxActionSize = 4096;
 
@@ -195,7 +197,8 @@ struct Recognition {
 class ServiceCore {
   public:
     // Opens the menu named by application and state (compared without regard
-    // to case), creating it when there is none. Returns its id.
+    // to case), creating it when there is none. Returns its id, or 0 when a
+    // new one would be more than MaxServiceMenus.
     uint32_t OpenMenu(const std::string &application, const std::string &state, uint16_t language,
                       const std::string &dialect, bool temporary);
     // A holder let go of a menu: a temporary menu no one holds is gone.
@@ -337,7 +340,7 @@ class HubCore {
     size_t Clients() const { return clients_.size(); }
 
     // Limits on what one client may make the hub hold.
-    static constexpr size_t MaxMenusPerService = 64;
+    static constexpr size_t MaxMenusPerService = MaxServiceMenus;
     static constexpr size_t MaxPending = 4096; // phrases awaiting their results
     static constexpr uint16_t MaxLevel = 65535;
     static constexpr int MaxScore = 100;

@@ -52,6 +52,18 @@ TEST_F(VoicedServiceCoreTest, MenusOpenByApplicationAndState)
     EXPECT_NE(core.Menu(kept), nullptr) << "a lasting menu stays";
 }
 
+// A service makes no more menus than the hub takes from it: one more is
+// refused here rather than sent to be refused there (again at every
+// reconnection); a menu it has still opens.
+TEST_F(VoicedServiceCoreTest, NoMoreMenusThanTheHubTakes)
+{
+    for (size_t i = 0; i < MaxServiceMenus; ++i)
+        ASSERT_NE(Menu("Nelko", ("State" + std::to_string(i)).c_str()), 0u);
+    EXPECT_EQ(Menu("Nelko", "One too many"), 0u);
+    EXPECT_EQ(core.Menus().size(), HubCore::MaxMenusPerService);
+    EXPECT_EQ(Menu("NELKO", "state7"), core.Menus()[7]->id);
+}
+
 TEST_F(VoicedServiceCoreTest, AddNumbersCommandsFromOneAndRefusesWithoutKeeping)
 {
     const uint32_t menu = Menu("Nelko");

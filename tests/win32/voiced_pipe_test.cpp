@@ -1,8 +1,16 @@
 // The channel's named pipes: lines both ways between a listening engine and
 // its clients, and peers that break the rules cut off.
+#include "harness.h"
 #include "voiced/pipe.h"
+#include "voiced/service.h"
 #include <gtest/gtest.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <condition_variable>
+#include <map>
+#include <set>
+#include <algorithm>
+#include <psapi.h>
 
 namespace {
 
@@ -34,6 +42,20 @@ class Recorder : public PipeEngine::Events {
         return id;
     }
 
+    // How many events of that kind came, in all.
+    int Count(const std::string &kind)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        return counts_[kind];
+    }
+    // Waits until as many connections have closed as opened, less open.
+    bool AllClosedBut(int open, DWORD ms = WaitMs)
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        return changed_.wait_for(hold, std::chrono::milliseconds(ms),
+                                 [&] { return counts_["open"] - counts_["closed"] == open; });
+    }
+
   private:
     struct Event {
         std::string kind;
@@ -43,13 +65,23 @@ class Recorder : public PipeEngine::Events {
     void Note(const char *kind, int id, std::string text)
     {
         std::lock_guard<std::mutex> hold(lock_);
+        ++counts_[kind];
         events_.push_back({kind, id, std::move(text)});
         changed_.notify_all();
     }
     std::mutex lock_;
     std::condition_variable changed_;
     std::deque<Event> events_;
+    std::map<std::string, int> counts_;
 };
+
+// This test program: the server its clients expect.
+std::string OwnProgram()
+{
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    return std::string(path, n < sizeof path ? n : 0);
+}
 
 // A pipe name of this test process alone.
 std::string TestPipe()
@@ -59,19 +91,31 @@ std::string TestPipe()
            std::to_string(++serial);
 }
 
-TEST(VoicedPipe, LinesTravelBothWaysAndEachClientIsItsOwn)
-{
+// An engine listening on a pipe of its own, as the hub does.
+class VoicedPipe : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(engine.Listen(name), PipeEngine::Listening::Yes);
+        ASSERT_TRUE(engine.Start());
+    }
+    // A client of this engine, connected and reported open; its id.
+    int Connect(PipeClient *client)
+    {
+        if (!client->Connect(name, OwnProgram(), WaitMs))
+            return 0;
+        return events.Await("open");
+    }
     Recorder events;
-    PipeEngine engine(&events);
+    PipeEngine engine{&events};
     const std::string name = TestPipe();
-    ASSERT_TRUE(engine.Listen(name));
-    ASSERT_TRUE(engine.Start());
+};
 
+TEST_F(VoicedPipe, LinesTravelBothWaysAndEachClientIsItsOwn)
+{
     PipeClient first, second;
-    ASSERT_TRUE(first.Connect(name, WaitMs));
-    const int one = events.Await("open");
-    ASSERT_TRUE(second.Connect(name, WaitMs));
-    const int two = events.Await("open");
+    const int one = Connect(&first);
+    const int two = Connect(&second);
     ASSERT_NE(one, 0);
     ASSERT_NE(two, 0);
     EXPECT_NE(one, two);
@@ -104,16 +148,10 @@ TEST(VoicedPipe, LinesTravelBothWaysAndEachClientIsItsOwn)
     EXPECT_EQ(events.Await("closed"), two);
 }
 
-TEST(VoicedPipe, OversizedLineCutsTheClientOff)
+TEST_F(VoicedPipe, OversizedLineCutsTheClientOff)
 {
-    Recorder events;
-    PipeEngine engine(&events);
-    const std::string name = TestPipe();
-    ASSERT_TRUE(engine.Listen(name));
-    ASSERT_TRUE(engine.Start());
     PipeClient client;
-    ASSERT_TRUE(client.Connect(name, WaitMs));
-    const int id = events.Await("open");
+    const int id = Connect(&client);
     client.Send("LIST\n" + std::string(MaxChannelLine + 1, 'a'));
     std::string text;
     EXPECT_EQ(events.Await("line", &text), id) << "what came before still counts";
@@ -123,16 +161,10 @@ TEST(VoicedPipe, OversizedLineCutsTheClientOff)
     EXPECT_FALSE(client.ReadLine(&line, 1000)) << "the hub end is gone";
 }
 
-TEST(VoicedPipe, CloseWritesWhatWasSentFirst)
+TEST_F(VoicedPipe, CloseWritesWhatWasSentFirst)
 {
-    Recorder events;
-    PipeEngine engine(&events);
-    const std::string name = TestPipe();
-    ASSERT_TRUE(engine.Listen(name));
-    ASSERT_TRUE(engine.Start());
     PipeClient client;
-    ASSERT_TRUE(client.Connect(name, WaitMs));
-    const int id = events.Await("open");
+    const int id = Connect(&client);
     engine.Send(id, "ERROR\tunknown verb\n");
     engine.Close(id);
     std::string line;
@@ -144,37 +176,191 @@ TEST(VoicedPipe, CloseWritesWhatWasSentFirst)
 
 // A service's end: a connection made elsewhere and handed to an engine that
 // does not listen.
-TEST(VoicedPipe, AdoptedConnectionCarriesLines)
+TEST_F(VoicedPipe, AdoptedConnectionCarriesLines)
 {
-    Recorder hubEvents, serviceEvents;
-    PipeEngine hub(&hubEvents), service(&serviceEvents);
-    const std::string name = TestPipe();
-    ASSERT_TRUE(hub.Listen(name));
-    ASSERT_TRUE(hub.Start());
+    Recorder serviceEvents;
+    PipeEngine service(&serviceEvents);
     ASSERT_TRUE(service.Start());
-    HANDLE pipe = OpenPipe(name, WaitMs);
+    HANDLE pipe = OpenPipe(name, OwnProgram(), WaitMs);
     ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
     const int mine = service.Adopt(pipe);
     EXPECT_EQ(serviceEvents.Await("open"), mine);
-    const int theirs = hubEvents.Await("open");
+    const int theirs = events.Await("open");
     service.Send(mine, "SERVICE\t42\n");
     std::string text;
-    EXPECT_EQ(hubEvents.Await("line", &text), theirs);
+    EXPECT_EQ(events.Await("line", &text), theirs);
     EXPECT_EQ(text, "SERVICE\t42");
-    hub.Send(theirs, "PHRASE\t7\tGo Up\n");
+    engine.Send(theirs, "PHRASE\t7\tGo Up\n");
     EXPECT_EQ(serviceEvents.Await("line", &text), mine);
     EXPECT_EQ(text, "PHRASE\t7\tGo Up");
-    hub.Stop(); // the hub goes away: the service hears of it
+    engine.Stop(); // the hub goes away: the service hears of it
     EXPECT_EQ(serviceEvents.Await("closed"), mine);
 }
 
-TEST(VoicedPipe, NoHubMeansNoConnection)
+TEST(VoicedPipeClient, NoHubMeansNoConnection)
 {
     PipeClient client;
     const DWORD start = GetTickCount();
-    EXPECT_FALSE(client.Connect(TestPipe(), 300));
+    EXPECT_FALSE(client.Connect(TestPipe(), OwnProgram(), 300));
     EXPECT_LT(GetTickCount() - start, 3000u);
-    EXPECT_EQ(OpenPipe(TestPipe(), 0), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(client.Refusal(), "") << "nobody to refuse";
+    EXPECT_EQ(OpenPipe(TestPipe(), OwnProgram(), 0), INVALID_HANDLE_VALUE);
+}
+
+// A program that opens the pipe and closes it at once, hundreds of times,
+// often before the hub waits for it: each is closed again (no slot kept),
+// and the hub goes on serving.
+TEST_F(VoicedPipe, ClientsThatComeAndGoAtOnceLeaveTheHubServing)
+{
+    int opened = 0;
+    for (int i = 0; i < 500; ++i) {
+        HANDLE pipe = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        if (pipe != INVALID_HANDLE_VALUE)
+            ++opened, CloseHandle(pipe);
+    }
+    EXPECT_GT(opened, 0);
+    PipeClient client;
+    ASSERT_TRUE(client.Connect(name, OwnProgram(), WaitMs))
+        << "after " << opened << " came and went";
+    ASSERT_TRUE(client.Send("LIST\n"));
+    std::string text;
+    const int id = events.Await("line", &text);
+    EXPECT_EQ(text, "LIST");
+    engine.Send(id, "COMMANDS\n");
+    std::string line;
+    EXPECT_TRUE(client.ReadLine(&line, WaitMs));
+    EXPECT_TRUE(events.AllClosedBut(1))
+        << events.Count("open") << " opened, " << events.Count("closed") << " closed";
+}
+
+// A client that is sent an answer and never reads it: its connection is
+// closed at once when asked, cut when what waits for it passes the limit,
+// and meanwhile every other client is served; the engine's end waits on
+// none of them.
+TEST_F(VoicedPipe, APeerThatDoesNotReadBlocksNoOne)
+{
+    PipeClient refused, flooded, stuck, other;
+    const int refusedId = Connect(&refused);
+    const int floodedId = Connect(&flooded);
+    const int stuckId = Connect(&stuck);
+    ASSERT_TRUE(refusedId && floodedId && stuckId);
+    engine.Send(refusedId, "ERROR\tunknown verb\n");
+    engine.Close(refusedId);
+    EXPECT_EQ(events.Await("closed"), refusedId) << "closed without waiting for the reader";
+
+    const std::string line(60000, 'x');
+    for (size_t sent = 0; sent <= PipeEngine::MaxQueuedBytes + 2 * line.size(); sent += line.size())
+        engine.Send(floodedId, "COMMANDS\t" + line + "\n");
+    EXPECT_EQ(events.Await("closed"), floodedId) << "over its limit";
+    for (int i = 0; i < 3; ++i)
+        engine.Send(stuckId, "COMMANDS\t" + line + "\n"); // more than the pipe holds
+
+    const int otherId = Connect(&other);
+    ASSERT_NE(otherId, 0);
+    ASSERT_TRUE(other.Send("STATUS\n"));
+    std::string text;
+    EXPECT_EQ(events.Await("line", &text), otherId);
+    engine.Send(otherId, "STATUS\t1\n");
+    EXPECT_TRUE(other.ReadLine(&text, WaitMs));
+    EXPECT_EQ(text, "STATUS\t1");
+
+    const DWORD start = GetTickCount();
+    engine.Stop();
+    EXPECT_LT(GetTickCount() - start, 3000u) << "the end waited on a peer";
+    EXPECT_TRUE(events.AllClosedBut(0));
+}
+
+// A connection that sends no whole line in time is closed; one that has
+// spoken may stay silent (a watcher), and so may the hub's end of a service.
+TEST_F(VoicedPipe, SilentConnectionsAreClosedButNotThoseThatSpoke)
+{
+    Recorder serviceEvents;
+    PipeEngine service(&serviceEvents);
+    ASSERT_TRUE(service.Start());
+    HANDLE pipe = OpenPipe(name, OwnProgram(), WaitMs);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    const int serviceEnd = service.Adopt(pipe);
+    ASSERT_EQ(serviceEvents.Await("open"), serviceEnd);
+    const int serviceId = events.Await("open");
+    service.Send(serviceEnd, "SERVICE\t42\n");
+
+    PipeClient silent, half, watcher;
+    const int silentId = Connect(&silent);
+    const int halfId = Connect(&half);
+    const int watcherId = Connect(&watcher);
+    ASSERT_TRUE(half.Send("WATCH")); // no line end
+    ASSERT_TRUE(watcher.Send("WATCH\n"));
+    const std::set<int> closed = {events.Await("closed"), events.Await("closed")};
+    EXPECT_EQ(closed, (std::set<int>{silentId, halfId}));
+    Sleep(500);
+    EXPECT_EQ(events.Count("closed"), 2) << "the watcher and the service stay";
+    EXPECT_EQ(serviceEvents.Count("closed"), 0) << "the hub may be silent";
+    engine.Send(watcherId, "CHANGED\n");
+    std::string line;
+    EXPECT_TRUE(watcher.ReadLine(&line, WaitMs));
+    engine.Send(serviceId, "LEVEL\t1\n");
+    EXPECT_EQ(serviceEvents.Await("line", &line), serviceEnd);
+}
+
+// The pipe is this user's and the system's alone, a second server of the
+// name is refused even where the first-instance flag is not enforced, and
+// a client refuses a server that is not the program it expects, sending it
+// nothing.
+TEST_F(VoicedPipe, TheChannelIsTheUsersAlone)
+{
+    Recorder otherEvents;
+    PipeEngine squatter(&otherEvents);
+    EXPECT_EQ(squatter.Listen(name), PipeEngine::Listening::Taken);
+
+    PipeClient client;
+    const std::string elsewhere = harness::TestDir() + "Feedback.exe";
+    EXPECT_FALSE(client.Connect(name, elsewhere, WaitMs));
+    EXPECT_NE(client.Refusal().find("win32_tests.exe"), std::string::npos) << client.Refusal();
+    EXPECT_FALSE(client.Send("SAY\tWave\n"));
+    EXPECT_TRUE(events.AllClosedBut(0)) << "the refused server sees it go";
+    EXPECT_EQ(events.Count("line"), 0);
+
+    std::string lower = OwnProgram();
+    CharLowerA(&lower[0]);
+    ASSERT_TRUE(client.Connect(name, lower, WaitMs)) << client.Refusal();
+    EXPECT_EQ(client.Refusal(), "");
+
+    HANDLE pipe = OpenPipe(name, OwnProgram(), WaitMs);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(GetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &dacl, nullptr, &descriptor),
+              DWORD(ERROR_SUCCESS));
+    char *sddl = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(
+        descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr));
+    const std::string text = sddl;
+    LocalFree(sddl);
+    LocalFree(descriptor);
+    CloseHandle(pipe);
+    EXPECT_EQ(text.rfind("D:P(A;;GA;;;S-1-5-21-", 0), 0u) << text;
+    EXPECT_EQ(text.substr(text.size() - 13), ")(A;;GA;;;SY)") << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '('), 2) << text;
+}
+
+// The service's link to the hub through a window whose posts fail (its
+// queue full): the opening it could not post closes the connection, the
+// closing waits for the next poll, and the link connects again rather than
+// wait forever.
+TEST_F(VoicedPipe, HubLinkWhosePostsFailConnectsAgain)
+{
+    HWND gone = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    DestroyWindow(gone);
+    HubLink link(gone, name, OwnProgram());
+    for (int i = 0; i < 8 && events.Count("open") < 3; ++i) {
+        link.Poll();
+        Sleep(200);
+    }
+    EXPECT_GE(events.Count("open"), 3) << "the link stopped trying";
+    EXPECT_FALSE(link.Connected());
+    EXPECT_TRUE(events.AllClosedBut(0)) << "an unannounced connection was kept";
 }
 
 } // namespace

@@ -21,6 +21,7 @@ constexpr UINT MeterMs = 100;
 constexpr int LevelEveryTicks = 3; // the level goes to the services this often
 constexpr DWORD HandOverMs = 2000;
 constexpr int WindowMargin = 8; // from the work area's edges
+constexpr int ChannelTakenExit = 2;
 
 // Posted by the listener's and the microphone's threads.
 constexpr UINT ListenerStateMessage = WM_APP + 16; // wParam: Listener::State
@@ -416,13 +417,39 @@ int HandOver(int show)
     if (show == SW_HIDE)
         return 0;
     PipeClient hub;
-    if (hub.Connect(HubPipeName(), HandOverMs) && hub.Send(FormatChannelLine("SHOW", {})))
+    if (hub.Connect(HubPipeName(), HubProgramPath(), HandOverMs) &&
+        hub.Send(FormatChannelLine("SHOW", {})))
         return 0;
     if (HWND first = FindWindowA(nullptr, "Voice Commands Feedback")) {
         ShowWindow(first, SW_SHOWNORMAL);
         SetForegroundWindow(first);
     }
     return 0;
+}
+
+void RunMessages()
+{
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (IsDialogMessageA(Window, &message))
+            continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+// Another program serves the channel's name: services would find no hub
+// there, so this one serves nothing, says so (even when started hidden) and
+// ends when its window is closed.
+int ChannelTaken(HANDLE mutex)
+{
+    SetDlgItemTextA(Window, IDC_STATUS, Text(IDS_CHANNEL_TAKEN).c_str());
+    ShowWindow(Window, SW_SHOWNORMAL);
+    SetForegroundWindow(Window);
+    RunMessages();
+    if (mutex)
+        CloseHandle(mutex);
+    return ChannelTakenExit;
 }
 
 } // namespace
@@ -442,7 +469,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
         return 1;
     static FeedbackHub hub(Window);
     Hub = &hub;
-    ChannelOpen = hub.Start(HubPipeName());
+    const PipeEngine::Listening channel = hub.Start(HubPipeName());
+    if (channel == PipeEngine::Listening::Taken)
+        return ChannelTaken(mutex);
+    ChannelOpen = channel == PipeEngine::Listening::Yes;
 
     Listener ear({
         [](Listener::State state) { PostMessageA(Window, ListenerStateMessage, WPARAM(state), 0); },
@@ -462,14 +492,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
     if (show != SW_HIDE)
         ShowWindow(Window, show);
     CheckIdle();
-
-    MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-        if (IsDialogMessageA(Window, &message))
-            continue;
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
+    RunMessages();
     mic.Stop();
     ear.Stop();
     hub.Stop();

@@ -3,9 +3,12 @@
 // HubCore lives.
 #include "voiced/feedback/hub.h"
 
-bool FeedbackHub::Start(const std::string &pipeName)
+PipeEngine::Listening FeedbackHub::Start(const std::string &pipeName)
 {
-    return engine_.Listen(pipeName) && engine_.Start();
+    const PipeEngine::Listening listening = engine_.Listen(pipeName);
+    if (listening == PipeEngine::Listening::Yes && !engine_.Start())
+        return PipeEngine::Listening::Failed;
+    return listening;
 }
 
 void FeedbackHub::PostSay(HWND window, const std::string &phrase)
@@ -21,23 +24,6 @@ void FeedbackHub::PostListened(HWND window, int client, bool taken, uint32_t mil
     auto *posted = new Answer{taken, millis, why};
     if (!PostMessageA(window, ListenedMessage, client, reinterpret_cast<LPARAM>(posted)))
         delete posted;
-}
-
-void FeedbackHub::Opened(int id)
-{
-    PostMessageA(window_, OpenedMessage, id, 0);
-}
-
-void FeedbackHub::Line(int id, std::string line)
-{
-    auto *posted = new std::string(std::move(line));
-    if (!PostMessageA(window_, LineMessage, id, reinterpret_cast<LPARAM>(posted)))
-        delete posted;
-}
-
-void FeedbackHub::Closed(int id)
-{
-    PostMessageA(window_, ClosedMessage, id, 0);
 }
 
 void FeedbackHub::Changed()
@@ -64,13 +50,16 @@ void FeedbackHub::ShowWindow()
 
 bool FeedbackHub::Handle(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    for (int closed : events_.Drain())
+        core_.Closed(closed);
     const int id = static_cast<int>(wParam);
     switch (message) {
     case OpenedMessage: core_.Opened(id); return true;
     case ClosedMessage: core_.Closed(id); return true;
     case LineMessage: {
-        std::unique_ptr<std::string> line(reinterpret_cast<std::string *>(lParam));
-        core_.Received(id, *line);
+        std::unique_ptr<WindowEvents::PostedLine> line(
+            reinterpret_cast<WindowEvents::PostedLine *>(lParam));
+        core_.Received(id, line->text);
         return true;
     }
     case SayMessage: {

@@ -8,20 +8,26 @@
 #include "voiced/pipe.h"
 #include <windows.h>
 
-class FeedbackHub : public HubCore::Link, PipeEngine::Events {
+class FeedbackHub : public HubCore::Link {
   public:
     // Posted to the window by the engine's thread and by PostSay.
     static constexpr UINT OpenedMessage = WM_APP + 1;   // wParam: connection
-    static constexpr UINT LineMessage = WM_APP + 2;     // lParam: std::string*
+    static constexpr UINT LineMessage = WM_APP + 2;     // lParam: WindowEvents::PostedLine*
     static constexpr UINT ClosedMessage = WM_APP + 3;   // wParam: connection
     static constexpr UINT RefreshMessage = WM_APP + 4;  // the window redraws what changed
     static constexpr UINT SayMessage = WM_APP + 5;      // lParam: std::string*
     static constexpr UINT ListenedMessage = WM_APP + 6; // wParam: connection, lParam: Answer*
 
-    explicit FeedbackHub(HWND window) : window_(window), core_(this), engine_(this) {}
+    explicit FeedbackHub(HWND window)
+        : window_(window), core_(this), events_(window, OpenedMessage, LineMessage, ClosedMessage),
+          engine_(&events_)
+    {
+        events_.Attach(&engine_);
+    }
     ~FeedbackHub() override { engine_.Stop(); }
-    // Listens on the pipe; false when it cannot (the window says so).
-    bool Start(const std::string &pipeName);
+    // Listens on the pipe: Taken when another program holds its name, Failed
+    // when it cannot (the window says so).
+    PipeEngine::Listening Start(const std::string &pipeName);
     void Stop() { engine_.Stop(); }
 
     // The window's thread.
@@ -40,7 +46,8 @@ class FeedbackHub : public HubCore::Link, PipeEngine::Events {
     std::vector<std::string> ActivePhrases() const { return core_.ActivePhrases(); }
     // Called on the window's thread whenever the phrases listened for change.
     std::function<void(const std::vector<std::string> &)> OnPhrasesChanged;
-    // Handles the messages above; returns false for any other.
+    // Handles the messages above; returns false for any other. Call it with
+    // every message of the window: it also takes closings whose post failed.
     bool Handle(UINT message, WPARAM wParam, LPARAM lParam);
     // Any thread: hands a phrase to the hub of that window.
     static void PostSay(HWND window, const std::string &phrase);
@@ -56,10 +63,6 @@ class FeedbackHub : public HubCore::Link, PipeEngine::Events {
     void ShowWindow() override;
     uint32_t OwnPid() const override { return GetCurrentProcessId(); }
     bool Listen(int client, const std::string &path, std::string *why) override;
-    // PipeEngine::Events, on the engine's thread
-    void Opened(int id) override;
-    void Line(int id, std::string line) override;
-    void Closed(int id) override;
 
     struct Answer {
         bool taken;
@@ -69,6 +72,7 @@ class FeedbackHub : public HubCore::Link, PipeEngine::Events {
 
     HWND window_;
     HubCore core_;
+    WindowEvents events_;
     PipeEngine engine_;
     bool refreshPosted_ = false;
     std::vector<std::string> phrases_;
