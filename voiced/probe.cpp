@@ -66,6 +66,7 @@ struct Report {
         std::lock_guard<std::mutex> hold(lock);
         fputs((text + "\n").c_str(), file);
         fputs((text + "\n").c_str(), stdout);
+        fflush(file);
         fflush(stdout);
     }
 };

@@ -383,6 +383,82 @@ TEST_F(Voice, InstallationKeepsTheUsersSettingAndRemovesOnlyWhatItAdded)
     EXPECT_EQ(session.WaitExit(offer, ProgramMs), 0);
 }
 
+// Ten thousand clients that come and go at once, between a thousand phrases:
+// every phrase reaches the service once, the hub's memory stays flat and
+// every connection slot still serves afterwards.
+TEST_F(Voice, HubServesThroughTenThousandComingsAndGoings)
+{
+    session.Start("Feedback.exe");
+    ASSERT_NE(session.FindWindow("Voice Commands Feedback", 10000), 0u) << session.Describe();
+    const std::string out = testing::TempDir() + "voice-stress.txt";
+    const int result = session.WaitExit(
+        session.Start("voiceprobe.exe", {"stress", "10000", "1000", "Z:" + out}), 150000);
+    printf("%s", ReadFile(out).c_str());
+    EXPECT_EQ(result, 0) << ReadFile(out);
+}
+
+// Fifty clients that watch, ask and never read (half of them are refused
+// for a bad line they add): Nelko goes on obeying what is said meanwhile.
+TEST_F(Voice, ClientsThatNeverReadDoNotStopNelkoObeying)
+{
+    StartNelko();
+    const std::string out = testing::TempDir() + "voice-deaf.txt";
+    remove(out.c_str());
+    const pid_t deaf = session.Start("voiceprobe.exe", {"deaf", "50", "20", "Z:" + out});
+    ASSERT_TRUE(session.WaitFor(
+        [&] { return ReadFile(out).find("connected\t50") != std::string::npos; }, 20000))
+        << ReadFile(out);
+    // Past the time a peer may leave its output unread.
+    for (int round = 0; round < 3; ++round) {
+        Rect before = nelko->Where();
+        ASSERT_EQ(Say("Go Left"), 0) << "round " << round;
+        EXPECT_TRUE(Moved(before, -96, 0)) << "round " << round;
+        before = nelko->Where();
+        ASSERT_EQ(Say("Go Right"), 0) << "round " << round;
+        EXPECT_TRUE(Moved(before, 96, 0)) << "round " << round;
+    }
+    EXPECT_EQ(session.WaitExit(deaf, 40000), 0);
+    EXPECT_EQ(Escape(), 0);
+}
+
+// Another program of the user's, named as the hub but in another folder,
+// takes the pipe first: the hub says so and serves nothing, and neither
+// /say nor Nelko's service tells the squatter anything.
+TEST_F(Voice, SquatterOnThePipeIsRefused)
+{
+    const std::string folder = testing::TempDir() + "nelko-squatter-" + std::to_string(getpid());
+    e2e::Run("mkdir -p '" + folder + "' && cp '" NELKO_WIN32_DIR "/voiceprobe.exe' '" + folder +
+             "/Feedback.exe'");
+    const std::string out = folder + "/heard.txt";
+    const pid_t squatter = session.Start(folder + "/Feedback.exe", {"squat", "90", "Z:" + out});
+    ASSERT_TRUE(session.WaitFor(
+        [&] { return ReadFile(out).find("squatting") != std::string::npos; }, 20000))
+        << ReadFile(out);
+    EXPECT_EQ(Say("Wave"), 4) << "/say refuses it";
+
+    const pid_t hub = session.Start("Feedback.exe");
+    const Window window = session.FindWindow("Voice Commands Feedback", 10000);
+    ASSERT_NE(window, 0u) << session.Describe();
+    const std::vector<std::string> shown = FeedbackWindow();
+    EXPECT_NE(std::find(shown.begin(), shown.end(),
+                        "text\tAnother program holds the voice channel: voice is off"),
+              shown.end())
+        << ::testing::PrintToString(shown);
+
+    nelko = std::make_unique<Character>(session);
+    ASSERT_TRUE(nelko->WaitForRest(art));
+    Session::Sleep(2000); // its service has looked for the hub
+    EXPECT_FALSE(MessageBoxShown()) << session.Describe();
+    EXPECT_EQ(Escape(), 0);
+    session.Key(window, XK_Escape);
+    EXPECT_EQ(session.WaitExit(hub, ProgramMs), 2) << "the hub ends when its window closes";
+    kill(squatter, SIGKILL);
+    session.WaitExit(squatter, ProgramMs);
+    EXPECT_EQ(Lines(ReadFile(out)), std::vector<std::string>{"squatting"})
+        << "it was told something";
+    e2e::Run("rm -rf '" + folder + "'");
+}
+
 // The latency benchmark: run it by name, it is not part of the test run.
 //   e2e_tests --gtest_also_run_disabled_tests --gtest_filter='Voice.DISABLED_Benchmark'
 TEST_F(Voice, DISABLED_Benchmark)
