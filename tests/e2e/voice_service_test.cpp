@@ -430,6 +430,8 @@ TEST_F(Voice, SquatterOnThePipeIsRefused)
     e2e::Run("mkdir -p '" + folder + "' && cp '" NELKO_WIN32_DIR "/voiceprobe.exe' '" + folder +
              "/Feedback.exe'");
     const std::string out = folder + "/heard.txt";
+    // No hub of an earlier test is still on its way out.
+    ASSERT_TRUE(session.WaitFor([] { return WineProcesses("Feedback.exe").empty(); }, 15000));
     const pid_t squatter = session.Start(folder + "/Feedback.exe", {"squat", "90", "Z:" + out});
     ASSERT_TRUE(session.WaitFor(
         [&] { return ReadFile(out).find("squatting") != std::string::npos; }, 20000))
