@@ -22,7 +22,8 @@ installed_source_version() {
 }
 PS_VERSION="$(installed_source_version libpocketsphinx-dev)"
 SB_VERSION="$(installed_source_version libsphinxbase-dev)"
-STAMP="$PREFIX/.built-${PS_VERSION:-any}-${SB_VERSION:-any}"
+# The recipe's own version comes first: a change to it builds again.
+STAMP="$PREFIX/.built-2-${PS_VERSION:-any}-${SB_VERSION:-any}"
 
 built() { [ -f "$STAMP" ] && [ -f "$PREFIX/lib/libpocketsphinx.a" ] && [ -f "$PREFIX/lib/libsphinxbase.a" ]; }
 built && exit 0
@@ -83,7 +84,11 @@ fetch pocketsphinx "$PS_VERSION"
 
 export CC=$HOST-gcc-posix CXX=$HOST-g++-posix AR=$HOST-ar RANLIB=$HOST-ranlib
 export PKG_CONFIG_LIBDIR="$PREFIX/lib/pkgconfig" PKG_CONFIG_PATH=""
-CONFIGURE=(--host=$HOST --prefix="$PREFIX" --enable-static --disable-shared --without-python)
+# Configured for a fixed prefix and installed into OUTDIR: the decoder keeps
+# its prefix as a default model path, and a folder of the build machine there
+# would make two checkouts of one commit build different programs.
+CONFIGURE=(--host=$HOST --prefix=/pocketsphinx-i686 --enable-static --disable-shared
+  --without-python)
 JOBS="${NELKO_JOBS:-2}"
 LOG="$OUT/build-pocketsphinx.log"
 : >"$LOG"
@@ -98,7 +103,7 @@ build() { # source folder, extra configure arguments...
     autoreconf -fi
     ./configure "${CONFIGURE[@]}" "$@"
     make -j"$JOBS"
-    make install
+    make install DESTDIR="$OUT"
   ) >>"$LOG" 2>&1 || { tail -n 40 "$LOG" >&2; exit 1; }
 }
 
