@@ -1,5 +1,8 @@
 # Sourced: the Wine settings every script and test uses. A private 32-bit
-# prefix (default build/wine) with the audio driver off and debug output off.
+# prefix (default build/wine) with debug output off, and sound as NELKO_AUDIO
+# says: off when empty (the tests), "pulse" for Wine's pulse driver (the
+# tests with a sound server of their own, the recorded show), "system" for
+# whatever Wine finds on the desktop (./run).
 # NELKO_WINEARCH=win64 makes a 64-bit prefix instead (the release's tests).
 NELKO_ROOT="${NELKO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
 export WINEARCH="${NELKO_WINEARCH:-win32}"
@@ -15,9 +18,17 @@ nelko_wine_prefix() {
     if [ ! -f "$WINEPREFIX/.nelko-ready" ]; then
       rm -rf "$WINEPREFIX"
       DISPLAY= wineboot -i >/dev/null 2>&1 || true
-      wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d '' /f >/dev/null 2>&1
-      wineserver -w
       touch "$WINEPREFIX/.nelko-ready"
+    fi
+    local audio=${NELKO_AUDIO:-}
+    if [ "$(cat "$WINEPREFIX/.nelko-audio" 2>/dev/null)" != "audio=$audio" ]; then
+      if [ "$audio" = system ]; then
+        wine reg delete 'HKCU\Software\Wine\Drivers' /v Audio /f >/dev/null 2>&1
+      else
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d "$audio" /f >/dev/null 2>&1
+      fi
+      wineserver -w
+      echo "audio=$audio" >"$WINEPREFIX/.nelko-audio"
     fi
   ) 9>"$WINEPREFIX.lock"
 }

@@ -37,13 +37,16 @@ std::vector<std::string> Lines(const std::string &text)
     return lines;
 }
 
+std::string HarnessPrefix()
+{
+    static const std::string prefix = Run("bash -c 'source \"" NELKO_SOURCE_DIR
+                                          "/scripts/wine-env.sh\" && printf %s \"$WINEPREFIX\"'");
+    return prefix;
+}
+
 std::string VoicePrefix()
 {
-    static const std::string prefix =
-        Run("bash -c 'source \"" NELKO_SOURCE_DIR "/scripts/wine-env.sh\" && printf %s "
-            "\"$WINEPREFIX\"'") +
-        "-voice";
-    return prefix;
+    return HarnessPrefix() + "-voice";
 }
 
 UseVoicePrefix::UseVoicePrefix()

@@ -17,7 +17,8 @@ std::string Run(const std::string &command); // a shell command's output
 std::string ReadFile(const std::string &path);
 std::vector<std::string> Lines(const std::string &text);
 
-// The harness's prefix, as scripts/wine-env.sh chooses it, with "-voice".
+// The harness's prefix, as scripts/wine-env.sh chooses it, and that with "-voice".
+std::string HarnessPrefix();
 std::string VoicePrefix();
 
 // Points every Wine program of a test (and the session's own prefix handling)
