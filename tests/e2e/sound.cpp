@@ -147,6 +147,11 @@ bool SoundServer::UnplugMicrophone()
     return Control("unload-module module-pipe-source");
 }
 
+bool SoundServer::UnplugSpeaker()
+{
+    return Control("unload-module module-null-sink");
+}
+
 MicrophoneFeed::MicrophoneFeed(const std::string &fifo, int noise) : fifo_(fifo), noise_(noise)
 {
     signal(SIGPIPE, SIG_IGN); // a microphone unplugged mid-write

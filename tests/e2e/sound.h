@@ -49,6 +49,9 @@ class SoundServer {
     // The microphone comes and goes (its module loaded and unloaded).
     bool PlugMicrophone();
     bool UnplugMicrophone();
+    // The speaker goes, and with it its monitor, which Wine would otherwise
+    // take for a microphone.
+    bool UnplugSpeaker();
     std::string fifo() const { return dir_ + "/mic"; }
 
   private:

@@ -4,6 +4,7 @@
 // programs and windows of the voice hub.
 #pragma once
 #include "character.h"
+#include "sound.h"
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -61,6 +62,14 @@ class Clips {
 
 class VoiceTest : public ::testing::Test {
   protected:
+    VoiceTest() = default;
+    // sound: a sound server of the test's own, used through Wine's pulse
+    // driver in a prefix of its own ("-voice-sound").
+    explicit VoiceTest(bool sound)
+        : soundPrefix(sound ? std::make_unique<UseSoundPrefix>("-voice-sound") : nullptr),
+          server(sound ? std::make_unique<SoundServer>() : nullptr)
+    {
+    }
     // Installs the service (again and again changes nothing) and listens.
     void SetUp() override;
 
@@ -75,6 +84,8 @@ class VoiceTest : public ::testing::Test {
     ::testing::AssertionResult Moved(const Rect &before, int dx, int dy);
 
     UseVoicePrefix prefix; // before the session, which prepares the prefix
+    std::unique_ptr<UseSoundPrefix> soundPrefix;
+    std::unique_ptr<SoundServer> server;
     Session session;
     Art art;
     std::unique_ptr<Character> nelko;
