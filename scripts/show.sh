@@ -2,9 +2,12 @@
 # A short scripted show on the current (private) display, recorded as an
 # animated GIF: Nelko starts, dances on a click, then obeys a few menu
 # commands and says goodbye. Exits with Nelko's exit code.
-#   scripts/show.sh OUTPUT.gif
+#   scripts/show.sh OUTPUT.gif [VIDEO]
+# With VIDEO (.mp4 or .mkv) and a sound server whose sink "out" Wine plays
+# into (scripts/sound.sh), it is also recorded with its sound by ffmpeg.
 set -euo pipefail
 OUT=$1
+VIDEO=${2:-}
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 source "$ROOT/scripts/wine-env.sh"
 FRAMES=$(mktemp -d)
@@ -13,6 +16,13 @@ trap 'rm -rf "$FRAMES"' EXIT
 # A wineserver of the show's own: it keeps the mouse buttons' state.
 wineserver -k 2>/dev/null || true
 xsetroot -solid '#3a6ea5'
+# The video: the same part of the screen, and what the sink plays.
+if [ -n "$VIDEO" ]; then
+  ffmpeg -nostdin -loglevel error -y -f x11grab -framerate 15 -video_size 560x400 \
+    -i "$DISPLAY+232,200" -f pulse -i out.monitor -c:v libx264 -preset veryfast \
+    -pix_fmt yuv420p -c:a aac -b:a 128k "$VIDEO" >"$FRAMES/ffmpeg.log" 2>&1 &
+  FFMPEG=$!
+fi
 wine "$ROOT/build/win32/nelko.exe" &
 NELKO=$!
 
@@ -104,6 +114,12 @@ code=0
 wait $NELKO || code=$?
 wait $RECORDER 2>/dev/null || true
 
+if [ -n "$VIDEO" ]; then
+  sleep 1 # the last sound's end
+  kill -INT "$FFMPEG" 2>/dev/null || true
+  wait "$FFMPEG" || { cat "$FRAMES/ffmpeg.log"; echo "the video was not recorded"; }
+fi
+
 convert -delay 12 -loop 0 "$FRAMES"/*.png -layers Optimize "$OUT"
-echo "Nelko ended with exit code $code; the show is recorded in $OUT"
+echo "Nelko ended with exit code $code; the show is recorded in $OUT${VIDEO:+ and, with its sound, in $VIDEO}"
 exit $code

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sstream>
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -30,14 +31,11 @@ std::string Quote(const std::string &text)
 }
 
 // Starts a program with stdout to fd (or /dev/null); ends with this process.
-pid_t Spawn(const std::vector<std::string> &words, int out, const std::string &log,
-            const std::vector<std::string> &env = {})
+pid_t Spawn(const std::vector<std::string> &words, int out, const std::string &log)
 {
     pid_t pid = fork();
     if (pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGTERM);
-        for (const std::string &entry : env)
-            putenv(strdup(entry.c_str()));
         int null = open("/dev/null", O_RDWR);
         int err = log.empty() ? null : open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         dup2(null, 0);
@@ -104,28 +102,24 @@ SoundServer::SoundServer()
     if (!mkdtemp(pattern))
         throw std::runtime_error("mkdtemp");
     dir_ = pattern;
-    Run("mkdir -p " + Quote(dir_ + "/run") + " " + Quote(dir_ + "/home") + " && chmod 700 " +
-        Quote(dir_ + "/run") + " && printf 'autospawn = no\\n' >" + Quote(dir_ + "/client.conf"));
     // The clients: this process's children (pactl, parec, Wine's programs).
     setenv("PULSE_SERVER", ("unix:" + dir_ + "/native").c_str(), 1);
     setenv("PULSE_CLIENTCONFIG", (dir_ + "/client.conf").c_str(), 1);
-    server_ = Spawn(
-        {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "-L",
-         "module-native-protocol-unix auth-anonymous=1 socket=" + dir_ + "/native", "-L",
-         "module-null-sink sink_name=out"},
-        -1, dir_ + "/server.log", {"XDG_RUNTIME_DIR=" + dir_ + "/run", "HOME=" + dir_ + "/home"});
+    server_ =
+        Spawn({"bash", "-c",
+               "source '" NELKO_SOURCE_DIR "/scripts/sound.sh' && nelko_sound_server \"$0\"", dir_},
+              -1, dir_ + ".log");
     bool up = false;
     for (int i = 0; i < 100 && !up; ++i, usleep(50000))
         up = Control("info");
     if (!up || !Control("set-default-sink out") || !PlugMicrophone())
-        throw std::runtime_error("the sound server did not start: " +
-                                 ReadFile(dir_ + "/server.log"));
+        throw std::runtime_error("the sound server did not start: " + ReadFile(dir_ + ".log"));
 }
 
 SoundServer::~SoundServer()
 {
     End(server_);
-    Run("rm -rf " + Quote(dir_));
+    Run("rm -rf " + Quote(dir_) + " " + Quote(dir_ + ".log"));
     unsetenv("PULSE_SERVER");
     unsetenv("PULSE_CLIENTCONFIG");
 }
@@ -192,6 +186,7 @@ bool MicrophoneFeed::WaitSpoken(int timeoutMs)
 void MicrophoneFeed::Run()
 {
     const size_t perChunk = MicRate * ChunkMs / 1000;
+    int noise = noise_;
     std::vector<int16_t> chunk(perChunk);
     uint32_t random = 12345;
     int fd = -1;
@@ -199,11 +194,12 @@ void MicrophoneFeed::Run()
     clock_gettime(CLOCK_MONOTONIC, &next);
     while (!stop_) {
         bool ends = false;
+        noise = noise_;
         {
             std::lock_guard<std::mutex> hold(lock_);
             for (int16_t &sample : chunk) {
                 random = random * 1103515245 + 12345;
-                sample = static_cast<int16_t>(int(random >> 16) % (2 * noise_ + 1) - noise_);
+                sample = static_cast<int16_t>(int(random >> 16) % (2 * noise + 1) - noise);
                 if (!queued_.empty()) {
                     sample = queued_.front();
                     ends = ends || lastLoud_.front();
@@ -293,6 +289,41 @@ std::vector<int16_t> SoundFile(const std::string &path, unsigned rate)
 {
     return FromBytes(Run("sox " + Quote(path) + " -t raw -e signed -b 16 -c 1 -r " +
                          std::to_string(rate) + " - 2>/dev/null"));
+}
+
+pid_t WineProcess(const std::string &image)
+{
+    const char *prefix = getenv("NELKO_WINEPREFIX");
+    const std::string wanted = std::string("WINEPREFIX=") + (prefix ? prefix : "");
+    for (const std::string &entry : Lines(Run("ls /proc"))) {
+        const pid_t pid = atoi(entry.c_str());
+        if (pid <= 0)
+            continue;
+        const std::string proc = "/proc/" + entry;
+        std::string environ = ReadFile(proc + "/environ");
+        std::replace(environ.begin(), environ.end(), '\0', '\n');
+        const std::vector<std::string> variables = Lines(environ);
+        if (ReadFile(proc + "/cmdline").find(image) != std::string::npos &&
+            std::find(variables.begin(), variables.end(), wanted) != variables.end())
+            return pid;
+    }
+    return 0;
+}
+
+double CpuSeconds(pid_t pid)
+{
+    // Fields 14 and 15 of stat, after the command's name in parentheses.
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t name = stat.rfind(')');
+    if (name == std::string::npos)
+        return 0;
+    std::istringstream fields(stat.substr(name + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i >= 14)
+            ticks += atof(field.c_str());
+    return ticks / sysconf(_SC_CLK_TCK);
 }
 
 int Peak(const std::vector<int16_t> &samples, size_t from, size_t to)

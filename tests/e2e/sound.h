@@ -36,9 +36,9 @@ class UseSoundPrefix {
     bool hadPrefix_, hadAudio_;
 };
 
-// A pulseaudio server of the test's own, with private runtime and home
-// folders; its clients (this process's children) find it through
-// PULSE_SERVER. Construct it before the session and let it go after.
+// A sound server of the test's own (scripts/sound.sh), with a microphone
+// "mic" as the default source; its clients (this process's children) find it
+// through PULSE_SERVER. Construct it before the session and let it go after.
 class SoundServer {
   public:
     SoundServer();
@@ -67,6 +67,7 @@ class MicrophoneFeed {
   public:
     explicit MicrophoneFeed(const std::string &fifo, int noise = 30);
     ~MicrophoneFeed();
+    void SetNoise(int noise) { noise_ = noise; }
     // Queues a clip (MicRate mono) after what is queued.
     void Speak(const std::vector<int16_t> &clip);
     // Waits until everything queued was written; false after timeoutMs.
@@ -77,7 +78,7 @@ class MicrophoneFeed {
   private:
     void Run();
     std::string fifo_;
-    int noise_;
+    std::atomic<int> noise_;
     std::mutex lock_;
     std::deque<int16_t> queued_; // under lock_
     std::deque<bool> lastLoud_;  // beside queued_: the clip's last loud sample
@@ -125,6 +126,12 @@ struct Occurrence {
 std::vector<Occurrence> FindSound(const std::vector<int16_t> &recording,
                                   const std::vector<int16_t> &sound, unsigned rate,
                                   double threshold);
+// A process of this test's Wine prefix whose command line holds image (a
+// Windows program's name), 0 when there is none; and the processor time a
+// process has used, in seconds.
+pid_t WineProcess(const std::string &image);
+double CpuSeconds(pid_t pid);
+
 // The largest absolute sample.
 int Peak(const std::vector<int16_t> &samples, size_t from = 0, size_t to = SIZE_MAX);
 
