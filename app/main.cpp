@@ -1,6 +1,7 @@
 // The entry point: start-up, the message loop and shut-down.
 #include "app/app.h"
 #include "voice/voice.h"
+#include <mmsystem.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int show)
 {
@@ -8,6 +9,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int show)
         return 0;
     if (VoiceConnect())
         VoiceSetUp();
+    // The sound driver loads on first use, which held back the first sound
+    // by up to a few ticks; asking for the output devices loads it now.
+    waveOutGetNumDevs();
     if (!CreateMainWindow(instance, show))
         return 0;
 
