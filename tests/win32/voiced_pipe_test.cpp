@@ -24,11 +24,11 @@ class Recorder : public PipeEngine::Events {
     void Closed(int id) override { Note("closed", id, ""); }
 
     // Waits until an event of that kind has arrived; returns its connection.
-    int Await(const std::string &kind, std::string *text = nullptr)
+    int Await(const std::string &kind, std::string *text = nullptr, DWORD ms = WaitMs)
     {
         std::unique_lock<std::mutex> hold(lock_);
         int id = 0;
-        changed_.wait_for(hold, std::chrono::milliseconds(WaitMs), [&] {
+        changed_.wait_for(hold, std::chrono::milliseconds(ms), [&] {
             for (auto it = events_.begin(); it != events_.end(); ++it)
                 if (it->kind == kind) {
                     id = it->id;
@@ -235,9 +235,9 @@ TEST_F(VoicedPipe, ClientsThatComeAndGoAtOnceLeaveTheHubServing)
 }
 
 // A client that is sent an answer and never reads it: its connection is
-// closed at once when asked, cut when what waits for it passes the limit,
-// and meanwhile every other client is served; the engine's end waits on
-// none of them.
+// closed at once when asked, cut when what waits for it passes the limit or
+// has waited too long, and meanwhile every other client is served; the
+// engine's end waits on none of them.
 TEST_F(VoicedPipe, APeerThatDoesNotReadBlocksNoOne)
 {
     PipeClient refused, flooded, stuck, other;
@@ -253,6 +253,8 @@ TEST_F(VoicedPipe, APeerThatDoesNotReadBlocksNoOne)
     for (size_t sent = 0; sent <= PipeEngine::MaxQueuedBytes + 2 * line.size(); sent += line.size())
         engine.Send(floodedId, "COMMANDS\t" + line + "\n");
     EXPECT_EQ(events.Await("closed"), floodedId) << "over its limit";
+    ASSERT_TRUE(stuck.Send("WATCH\n")); // it has spoken: only its reading counts
+    EXPECT_EQ(events.Await("line"), stuckId);
     for (int i = 0; i < 3; ++i)
         engine.Send(stuckId, "COMMANDS\t" + line + "\n"); // more than the pipe holds
 
@@ -264,6 +266,10 @@ TEST_F(VoicedPipe, APeerThatDoesNotReadBlocksNoOne)
     engine.Send(otherId, "STATUS\t1\n");
     EXPECT_TRUE(other.ReadLine(&text, WaitMs));
     EXPECT_EQ(text, "STATUS\t1");
+    for (int i = 0; i < 3; ++i)
+        engine.Send(otherId, "COMMANDS\t" + line + "\n"); // it stops reading too
+    EXPECT_EQ(events.Await("closed", nullptr, PipeEngine::StalledMs + 2000), stuckId)
+        << "it read nothing for too long";
 
     const DWORD start = GetTickCount();
     engine.Stop();
