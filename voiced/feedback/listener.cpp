@@ -206,7 +206,7 @@ void Listener::Read(FileRead &read)
     std::vector<int16_t> samples;
     std::string why;
     bool taken = LoadSound(read.path, &samples, &why, &stopping_);
-    const uint32_t millis = static_cast<uint32_t>(samples.size() * 1000 / RecogniserRate);
+    const uint32_t millis = static_cast<uint32_t>(uint64_t(samples.size()) * 1000 / RecogniserRate);
     {
         std::lock_guard<std::mutex> hold(lock_);
         // The recogniser may have failed to load meanwhile: nothing would
