@@ -11,7 +11,7 @@ PACKAGES=(
   xvfb xdotool x11-utils x11-xserver-utils
   libx11-dev libxext-dev libxtst-dev
   imagemagick
-  espeak-ng sox
+  espeak-ng sox flite festival festvox-kallpc16k festvox-us-slt-hts
   pulseaudio pulseaudio-utils ffmpeg
   wine64 zip
   clang libfuzzer-14-dev libclang-rt-14-dev

@@ -2,21 +2,32 @@
 //
 //   recogniser_bench [options] [FOLDER...]
 //
-// Without folders it synthesises the standard set with espeak-ng and sox:
-// every command label (read from the string table) in each voice at each
-// rate, out-of-vocabulary phrases and non-speech, each padded with half a
-// second of a quiet noise floor, in quiet and with pink noise at 20 dB and
-// 10 dB SNR (one sub-folder per condition).
+// Without folders it synthesises two parts that share no voice, no
+// synthesiser voice, no noise recording and no out-of-vocabulary phrase:
+//
+//   tuning    espeak-ng (five voices, two rates) and flite (kal16, rms);
+//             quiet, pink and white noise at 20 dB, chatter at 15 dB
+//   held-out  other espeak-ng voices, flite (slt, awb), festival (two
+//             voices); quiet, brown noise at 20 dB, other chatter at 15 dB
+//
+// Chatter is three or four voices saying other sentences at once. Each clip
+// is a command label (from the string table), an out-of-vocabulary phrase
+// (near misses of the commands among them) or non-speech, with half a second
+// of the room before and after. The recogniser is tuned on the tuning part
+// only; the held-out part is the one that counts. --named gives the set the
+// recogniser was first tuned on (five espeak-ng voices at three rates;
+// quiet, pink noise at 20 and 10 dB).
 //
 // A folder holds clips named by their phrase ("go left.wav",
 // "go left__en-us_140.wav": the name up to "__", underscores read as
 // spaces); a name in parentheses ("(tone).wav") is non-speech. A folder with
 // sub-folders of clips is one condition per sub-folder.
 //
-// Options: --voices a,b,c  --rates 140,175,200  --threshold T
-//          --phrases FILE (default: the string table)  --keep DIR (where the
-//          synthesised set goes; default a temporary folder)  --tsv FILE
-//          (one line per clip: condition, file, expected, heard, score)
+// Options: --part tuning|held-out|named (default: tuning and held-out)
+//          --threshold T  --phrases FILE (default: the string table)
+//          --keep DIR (where the synthesised clips go; default a temporary
+//          folder)  --tsv FILE (one line per utterance: condition, file,
+//          expected, heard, score, accepted)
 #include "voiced/recogniser/recogniser.h"
 #include <algorithm>
 #include <cmath>
@@ -32,51 +43,130 @@
 
 namespace {
 
-const char *const NamedVoices = "en-us,en-us+f3,en-us+m3,en,en-gb-x-rp";
-const char *const NamedRates = "140,175,200";
-
-// Out-of-vocabulary speech: the first NearMisses are near misses of the
-// commands; the rest are other phrases.
-constexpr int NearMisses = 7;
-const char *const OutOfVocabulary[] = {"go",
-                                       "left",
-                                       "bye",
-                                       "go home",
-                                       "run away",
-                                       "hello there",
-                                       "thank you",
-                                       "good morning",
-                                       "what time is it",
-                                       "open the window",
-                                       "see you later",
-                                       "how are you",
-                                       "right now",
-                                       "let's go",
-                                       "turn it off"};
-
-struct Condition {
-    const char *name;
-    double snr; // dB; 0 for quiet
+// A voice: the synthesiser, its voice and a speaking rate (espeak-ng's words
+// a minute; 0 for the synthesiser's own).
+struct Voice {
+    const char *synth, *voice;
+    int rate;
 };
-const Condition Conditions[] = {{"quiet", 0}, {"snr20", 20}, {"snr10", 10}};
+
+// A room: no added noise, a sox noise at an SNR, or chatter.
+struct Room {
+    const char *name;
+    const char *noise; // sox noise type, "chatter" or "" (quiet)
+    double snr;        // dB
+};
+
+struct Part {
+    const char *name;
+    std::vector<Voice> voices;
+    std::vector<const char *> nearMisses, others; // out of vocabulary
+    std::vector<Voice> chatterVoices;
+    std::vector<const char *> chatter; // what the chatter says
+    std::vector<Room> rooms;
+    std::vector<const char *> nonSpeech; // names in NonSpeech
+};
+
+const Part Parts[] = {
+    {"tuning",
+     {{"espeak-ng", "en-us", 150},
+      {"espeak-ng", "en-us", 190},
+      {"espeak-ng", "en-us+f3", 150},
+      {"espeak-ng", "en-us+f3", 190},
+      {"espeak-ng", "en-us+m3", 150},
+      {"espeak-ng", "en-us+m3", 190},
+      {"espeak-ng", "en", 150},
+      {"espeak-ng", "en", 190},
+      {"espeak-ng", "en-gb-x-rp", 150},
+      {"espeak-ng", "en-gb-x-rp", 190},
+      {"flite", "kal16", 0},
+      {"flite", "rms", 0}},
+     {"go", "left", "bye", "go back", "turn left", "wave hello", "bye now", "run fast", "go slow",
+      "the dancer"},
+     {"hello there", "thank you", "good morning", "what time is it", "open the window",
+      "see you later", "how are you", "let's go", "turn it off"},
+     {{"espeak-ng", "en-us+f2", 160},
+      {"espeak-ng", "en-gb-x-gbclan", 170},
+      {"espeak-ng", "en-us+m1", 150},
+      {"flite", "kal", 0}},
+     {"the meeting moved to thursday afternoon", "could you pass me the salt please",
+      "i think the train is late again", "my sister bought a new car last week",
+      "we should order some pizza tonight", "the printer on the second floor is broken",
+      "did you see the game yesterday", "it is supposed to rain all weekend"},
+     {{"quiet", "", 0},
+      {"pink 20 dB", "pinknoise", 20},
+      {"white 20 dB", "whitenoise", 20},
+      {"chatter 15 dB", "chatter", 15}},
+     {"(silence)", "(tone)", "(sweep)", "(white noise)", "(knocks)"}},
+    {"held-out",
+     {{"espeak-ng", "en-029", 175},
+      {"espeak-ng", "en-gb-scotland+f2", 165},
+      {"espeak-ng", "en-us+m7", 185},
+      {"flite", "slt", 0},
+      {"flite", "awb", 0},
+      {"festival", "kal_diphone", 0},
+      {"festival", "cmu_us_slt_arctic_hts", 0}},
+     {"turn right", "wave goodbye", "run away", "go home", "good bye", "front left", "go away",
+      "about now", "dance floor", "run light"},
+     {"where is my phone", "close the door", "nice weather today", "i am hungry", "call me later",
+      "play some music", "what is that", "good night"},
+     {{"festival", "kal_diphone", 0},
+      {"flite", "awb", 0},
+      {"espeak-ng", "en-gb-x-gbcwmd", 155},
+      {"flite", "slt", 0}},
+     {"the children are playing in the garden", "how much did the tickets cost",
+      "she is working from home tomorrow", "that restaurant closes at nine o'clock",
+      "please remember to water the plants", "the bus was full this morning",
+      "he forgot his umbrella at the office", "we are visiting my parents in june"},
+     {{"quiet", "", 0}, {"brown 20 dB", "brownnoise", 20}, {"chatter 15 dB", "chatter", 15}},
+     {"(pink noise)", "(brown noise)", "(hum)", "(clicks)", "(chord)"}},
+    {"named",
+     {{"espeak-ng", "en-us", 140},
+      {"espeak-ng", "en-us", 175},
+      {"espeak-ng", "en-us", 200},
+      {"espeak-ng", "en-us+f3", 140},
+      {"espeak-ng", "en-us+f3", 175},
+      {"espeak-ng", "en-us+f3", 200},
+      {"espeak-ng", "en-us+m3", 140},
+      {"espeak-ng", "en-us+m3", 175},
+      {"espeak-ng", "en-us+m3", 200},
+      {"espeak-ng", "en", 140},
+      {"espeak-ng", "en", 175},
+      {"espeak-ng", "en", 200},
+      {"espeak-ng", "en-gb-x-rp", 140},
+      {"espeak-ng", "en-gb-x-rp", 175},
+      {"espeak-ng", "en-gb-x-rp", 200}},
+     {"go", "left", "bye", "go home", "run away", "hello there", "thank you"},
+     {"good morning", "what time is it", "open the window", "see you later", "how are you",
+      "right now", "let's go", "turn it off"},
+     {},
+     {},
+     {{"quiet", "", 0}, {"snr20", "pinknoise", 20}, {"snr10", "pinknoise", 10}},
+     {"(silence)", "(tone)", "(sweep)", "(white noise)", "(pink noise)", "(brown noise)",
+      "(knocks)", "(hum)"}},
+};
+
+// Non-speech: sox's synthesiser, as sox command tails.
+struct Sound {
+    const char *name;
+    const char *synth;
+};
+const Sound NonSpeech[] = {
+    {"(silence)", "synth 1.5 sine 0 vol 0"},
+    {"(tone)", "synth 1.0 sine 440 vol 0.3"},
+    {"(sweep)", "synth 1.2 sine 300-3000 vol 0.3"},
+    {"(white noise)", "synth 0.8 whitenoise vol 0.2"},
+    {"(pink noise)", "synth 1.0 pinknoise vol 0.3"},
+    {"(brown noise)", "synth 1.0 brownnoise vol 0.3"},
+    {"(knocks)", "synth 0.04 square 90 vol 0.5 pad 0 0.3 repeat 3"},
+    {"(hum)", "synth 1.5 sine 50 sine 100 sine 150 vol 0.2"},
+    {"(clicks)", "synth 0.01 whitenoise vol 0.6 pad 0 0.15 repeat 6"},
+    {"(chord)", "synth 1.2 sine 262 sine 330 sine 392 vol 0.25 fade 0.05 1.2 0.3"},
+};
 
 constexpr double FloorRms = 30; // the quiet noise floor, about -60 dBFS
 constexpr double PadSeconds = 0.5;
-
-std::vector<std::string> Split(const std::string &s, char sep)
-{
-    std::vector<std::string> out;
-    size_t at = 0;
-    while (at <= s.size()) {
-        size_t end = s.find(sep, at);
-        if (end == std::string::npos)
-            end = s.size();
-        if (end > at)
-            out.push_back(s.substr(at, end - at));
-        at = end + 1;
-    }
-    return out;
-}
+constexpr double NoiseSeconds = 40;
 
 std::string Joined(const std::string &phrase)
 {
@@ -101,22 +191,132 @@ bool Run(const std::string &command)
 
 // Synthesis -------------------------------------------------------------
 
+std::string VoiceName(const Voice &v)
+{
+    return std::string(v.synth) + "-" + v.voice + (v.rate ? "_" + std::to_string(v.rate) : "");
+}
+
+// Says each text in one voice into the given files. Festival is started
+// once for all of them.
+bool Say(const Voice &v, const std::vector<std::string> &texts,
+         const std::vector<std::string> &files, const std::string &work)
+{
+    std::string synth = v.synth;
+    if (synth == "festival") {
+        std::string script = work + "/say.scm";
+        FILE *f = std::fopen(script.c_str(), "w");
+        if (!f)
+            return false;
+        std::fprintf(f, "(voice_%s)\n", v.voice);
+        for (size_t i = 0; i < texts.size(); i++)
+            std::fprintf(f, "(utt.save.wave (utt.synth (Utterance Text \"%s\")) \"%s\" 'riff)\n",
+                         texts[i].c_str(), files[i].c_str());
+        std::fclose(f);
+        return Run("festival -b " + Quote(script));
+    }
+    for (size_t i = 0; i < texts.size(); i++) {
+        std::string command =
+            synth == "flite"
+                ? "flite -voice " + Quote(v.voice) + " -t " + Quote(texts[i]) + " -o " + files[i]
+                : "espeak-ng -v " + Quote(v.voice) + " -s " + std::to_string(v.rate) + " -w " +
+                      files[i] + " " + Quote(texts[i]);
+        if (!Run(command))
+            return false;
+    }
+    return true;
+}
+
+// Says the texts in the voice, read back at 16 kHz.
+bool SayAll(const Voice &v, const std::vector<std::string> &texts, const std::string &work,
+            std::vector<std::vector<int16_t>> *sounds)
+{
+    std::vector<std::string> files;
+    for (size_t i = 0; i < texts.size(); i++)
+        files.push_back(work + "/say" + std::to_string(i) + ".wav");
+    if (!Say(v, texts, files, work)) {
+        std::fprintf(stderr, "recogniser_bench: %s could not say it (scripts/deps.sh)\n",
+                     VoiceName(v).c_str());
+        return false;
+    }
+    for (const std::string &file : files) {
+        sounds->emplace_back();
+        if (!LoadWave16k(file.c_str(), &sounds->back()))
+            return false;
+        std::remove(file.c_str());
+    }
+    return true;
+}
+
+double Rms(const std::vector<double> &s)
+{
+    double sum = 0;
+    for (double v : s)
+        sum += v * v;
+    return s.empty() ? 0 : std::sqrt(sum / s.size());
+}
+
+// A long stretch of a noise at unit RMS, taken from in turn.
 struct Noise {
-    std::vector<int16_t> pink; // a long stretch of pink noise, unit-ish level
+    std::vector<double> samples;
     size_t at = 0;
-    // The next n samples, scaled to the given RMS.
     std::vector<double> Take(size_t n, double rms)
     {
-        double sum = 0;
-        for (int16_t s : pink)
-            sum += double(s) * s;
-        double scale = rms / std::sqrt(sum / pink.size());
         std::vector<double> out(n);
         for (size_t i = 0; i < n; i++, at++)
-            out[i] = pink[at % pink.size()] * scale;
+            out[i] = samples[at % samples.size()] * rms;
         return out;
     }
 };
+
+void Normalise(Noise *noise)
+{
+    double rms = Rms(noise->samples);
+    for (double &v : noise->samples)
+        v /= rms > 0 ? rms : 1;
+}
+
+bool SoxNoise(const std::string &type, const std::string &work, Noise *noise)
+{
+    std::string tmp = work + "/noise.wav";
+    std::vector<int16_t> s;
+    if (!Run("sox -R -n -r 16000 -b 16 -c 1 " + tmp + " synth " +
+             std::to_string(int(NoiseSeconds)) + " " + type + " vol 0.5") ||
+        !LoadWave16k(tmp.c_str(), &s)) {
+        std::fprintf(stderr, "recogniser_bench: sox is needed (scripts/deps.sh)\n");
+        return false;
+    }
+    std::remove(tmp.c_str());
+    noise->samples.assign(s.begin(), s.end());
+    Normalise(noise);
+    return true;
+}
+
+// Chatter: each voice says the sentences one after another, starting at a
+// different one, and the voices are mixed.
+bool Chatter(const Part &part, const std::string &work, Noise *noise)
+{
+    size_t n = static_cast<size_t>(NoiseSeconds * RecogniserRate);
+    noise->samples.assign(n, 0.0);
+    std::vector<std::string> texts(part.chatter.begin(), part.chatter.end());
+    for (size_t k = 0; k < part.chatterVoices.size(); k++) {
+        std::vector<std::vector<int16_t>> said;
+        if (!SayAll(part.chatterVoices[k], texts, work, &said))
+            return false;
+        size_t at = k * RecogniserRate / 3;
+        for (size_t i = 0; at < n; i++) {
+            const std::vector<int16_t> &s = said[(i + 3 * k) % said.size()];
+            double level = 0;
+            for (int16_t v : s)
+                level += double(v) * v;
+            level = std::sqrt(level / std::max<size_t>(1, s.size()));
+            for (size_t j = 0; j < s.size() && at < n; j++, at++)
+                noise->samples[at] += s[j] / (level > 0 ? level : 1);
+            at += RecogniserRate / 5; // a breath between sentences
+        }
+    }
+    Normalise(noise);
+    return true;
+}
 
 // RMS of the active part: frames within 40 dB of the loudest.
 double ActiveRms(const std::vector<int16_t> &s)
@@ -138,84 +338,69 @@ double ActiveRms(const std::vector<int16_t> &s)
     return n ? std::sqrt(sum / n) : 0;
 }
 
-bool WriteClip(const std::string &path, const std::vector<int16_t> &sound, double snr, Noise &noise)
+bool WriteClip(const std::string &path, const std::vector<int16_t> &sound, double snr, Noise &floor,
+               Noise *noise)
 {
     size_t pad = static_cast<size_t>(PadSeconds * RecogniserRate);
     std::vector<double> mix(sound.size() + 2 * pad, 0.0);
     for (size_t i = 0; i < sound.size(); i++)
         mix[pad + i] = sound[i];
-    std::vector<double> floor = noise.Take(mix.size(), FloorRms);
-    double level = snr > 0 ? ActiveRms(sound) / std::pow(10.0, snr / 20) : 0;
-    std::vector<double> extra = noise.Take(mix.size(), level);
+    std::vector<double> quiet = floor.Take(mix.size(), FloorRms);
+    std::vector<double> extra(mix.size(), 0.0);
+    if (noise)
+        extra = noise->Take(mix.size(), ActiveRms(sound) / std::pow(10.0, snr / 20));
     std::vector<int16_t> out(mix.size());
     for (size_t i = 0; i < mix.size(); i++) {
-        double v = std::lround(mix[i] + floor[i] + extra[i]);
+        double v = std::lround(mix[i] + quiet[i] + extra[i]);
         out[i] = static_cast<int16_t>(std::max(-32768.0, std::min(32767.0, v)));
     }
     return SaveWave(path.c_str(), out.data(), out.size(), RecogniserRate);
 }
 
-// Non-speech: sox's synthesiser, as sox command tails.
-struct Sound {
-    const char *name;
-    const char *synth;
-};
-const Sound NonSpeech[] = {
-    {"(silence)", "synth 1.5 sine 0 vol 0"},
-    {"(tone)", "synth 1.0 sine 440 vol 0.3"},
-    {"(sweep)", "synth 1.2 sine 300-3000 vol 0.3"},
-    {"(white noise)", "synth 0.8 whitenoise vol 0.2"},
-    {"(pink noise)", "synth 1.0 pinknoise vol 0.3"},
-    {"(brown noise)", "synth 1.0 brownnoise vol 0.3"},
-    {"(knocks)", "synth 0.04 square 90 vol 0.5 pad 0 0.3 repeat 3"},
-    {"(hum)", "synth 1.5 sine 50 sine 100 sine 150 vol 0.2"},
-};
-
-bool Synthesise(const std::string &dir, const std::vector<std::string> &commands,
-                const std::vector<std::string> &voices, const std::vector<std::string> &rates)
+bool Synthesise(const std::string &dir, const Part &part, const std::vector<std::string> &commands)
 {
-    std::string tmp = dir + "/.work.wav";
-    Noise noise;
-    if (!Run("sox -R -n -r 16000 -b 16 -c 1 " + tmp + " synth 30 pinknoise vol 0.5") ||
-        !LoadWave16k(tmp.c_str(), &noise.pink)) {
-        std::fprintf(stderr, "recogniser_bench: sox is needed (scripts/deps.sh)\n");
-        return false;
-    }
     struct Item {
         std::string file;
         std::vector<int16_t> sound;
     };
     std::vector<Item> items;
     std::vector<std::string> texts = commands;
-    texts.insert(texts.end(), std::begin(OutOfVocabulary), std::end(OutOfVocabulary));
-    for (const std::string &text : texts)
-        for (const std::string &voice : voices)
-            for (const std::string &rate : rates) {
-                Item item;
-                item.file = text + "__" + voice + "_" + rate + ".wav";
-                if (!Run("espeak-ng -v " + Quote(voice) + " -s " + rate + " -w " + tmp + " " +
-                         Quote(text)) ||
-                    !LoadWave16k(tmp.c_str(), &item.sound)) {
-                    std::fprintf(stderr, "recogniser_bench: espeak-ng failed for %s (%s)\n",
-                                 text.c_str(), voice.c_str());
-                    return false;
-                }
-                items.push_back(item);
-            }
-    for (const Sound &s : NonSpeech) {
-        Item item;
-        item.file = std::string(s.name) + ".wav";
-        if (!Run("sox -R -n -r 16000 -b 16 -c 1 " + tmp + " " + s.synth) ||
-            !LoadWave16k(tmp.c_str(), &item.sound))
+    texts.insert(texts.end(), part.nearMisses.begin(), part.nearMisses.end());
+    texts.insert(texts.end(), part.others.begin(), part.others.end());
+    for (const Voice &v : part.voices) {
+        std::vector<std::vector<int16_t>> said;
+        if (!SayAll(v, texts, dir, &said))
             return false;
-        items.push_back(item);
+        for (size_t i = 0; i < texts.size(); i++)
+            items.push_back({texts[i] + "__" + VoiceName(v) + ".wav", said[i]});
     }
+    std::string tmp = dir + "/sound.wav";
+    for (const char *name : part.nonSpeech)
+        for (const Sound &s : NonSpeech) {
+            Item item;
+            item.file = std::string(s.name) + ".wav";
+            if (item.file != std::string(name) + ".wav")
+                continue;
+            if (!Run("sox -R -n -r 16000 -b 16 -c 1 " + tmp + " " + s.synth) ||
+                !LoadWave16k(tmp.c_str(), &item.sound))
+                return false;
+            items.push_back(item);
+        }
     std::remove(tmp.c_str());
-    for (const Condition &c : Conditions) {
-        std::string sub = dir + "/" + c.name;
+    Noise floor;
+    if (!SoxNoise("pinknoise", dir, &floor))
+        return false;
+    for (const Room &room : part.rooms) {
+        Noise noise;
+        std::string type = room.noise;
+        if (!type.empty() &&
+            !(type == "chatter" ? Chatter(part, dir, &noise) : SoxNoise(type, dir, &noise)))
+            return false;
+        std::string sub = dir + "/" + room.name;
         mkdir(sub.c_str(), 0755);
         for (const Item &item : items)
-            if (!WriteClip(sub + "/" + item.file, item.sound, c.snr, noise))
+            if (!WriteClip(sub + "/" + item.file, item.sound, room.snr, floor,
+                           type.empty() ? nullptr : &noise))
                 return false;
     }
     return true;
@@ -269,10 +454,33 @@ struct Totals {
     int commands = 0, right = 0, oov = 0, oovAccepted = 0, noise = 0, noiseAccepted = 0;
     int near = 0, nearAccepted = 0;
     std::vector<double> decodeMs, cpuMs;
+    void Add(const Totals &t)
+    {
+        commands += t.commands, right += t.right, oov += t.oov, oovAccepted += t.oovAccepted;
+        noise += t.noise, noiseAccepted += t.noiseAccepted, near += t.near;
+        nearAccepted += t.nearAccepted;
+        decodeMs.insert(decodeMs.end(), t.decodeMs.begin(), t.decodeMs.end());
+        cpuMs.insert(cpuMs.end(), t.cpuMs.begin(), t.cpuMs.end());
+    }
 };
 
-void Evaluate(Recogniser *r, const std::string &dir, const std::string &name,
-              const std::vector<std::string> &phrases, FILE *tsv, Totals *all)
+bool IsNearMiss(const std::string &stem)
+{
+    for (const Part &part : Parts)
+        for (const char *n : part.nearMisses)
+            if (stem == n)
+                return true;
+    return false;
+}
+
+double Pct(int a, int b)
+{
+    return b ? 100.0 * a / b : 0.0;
+}
+
+// One condition: a folder of clips. Prints the details and returns the counts.
+Totals Evaluate(Recogniser *r, const std::string &dir, const std::string &name,
+                const std::vector<std::string> &phrases, FILE *tsv)
 {
     std::map<std::string, std::string> byWords; // joined words -> phrase
     for (const std::string &p : phrases)
@@ -299,27 +507,28 @@ void Evaluate(Recogniser *r, const std::string &dir, const std::string &name,
         RecogniserFeed(r, samples.data(), samples.size(), Collect, &heard);
         RecogniserFlush(r, Collect, &heard);
         cpu = CpuMs() - cpu;
-        std::string got, words;
-        double best = 0;
+        std::string got;
         int acceptedCount = 0;
         for (const RecogniserUtterance &u : heard.utterances) {
             t.decodeMs.push_back(u.decodeMs);
-            if (*u.phrase) {
+            if (*u.phrase)
                 got = u.phrase, acceptedCount++;
-            }
-            if (u.score >= best || words.empty())
-                best = u.score, words = u.heard;
+            if (tsv)
+                std::fprintf(tsv, "%s\t%s\t%s\t%s\t%.4f\t%s\n", name.c_str(), file.c_str(),
+                             nonSpeech          ? "(non-speech)"
+                             : expected.empty() ? "(oov)"
+                                                : expected.c_str(),
+                             u.heard, u.score, u.phrase);
         }
+        if (tsv && heard.utterances.empty())
+            std::fprintf(tsv, "%s\t%s\t%s\t\t0\t\n", name.c_str(), file.c_str(),
+                         nonSpeech          ? "(non-speech)"
+                         : expected.empty() ? "(oov)"
+                                            : expected.c_str());
         if (!heard.utterances.empty())
             t.cpuMs.push_back(cpu / heard.utterances.size());
         if (acceptedCount > 1)
             got = "(" + std::to_string(acceptedCount) + " commands)";
-        if (tsv)
-            std::fprintf(tsv, "%s\t%s\t%s\t%s\t%.4f\t%d\n", name.c_str(), file.c_str(),
-                         nonSpeech          ? "(non-speech)"
-                         : expected.empty() ? "(oov)"
-                                            : expected.c_str(),
-                         words.c_str(), best, int(heard.utterances.size()));
         if (!expected.empty()) {
             t.commands++;
             perPhrase[expected].second++;
@@ -332,33 +541,32 @@ void Evaluate(Recogniser *r, const std::string &dir, const std::string &name,
             if (!got.empty())
                 t.noiseAccepted++, accepted[stem + " -> " + got]++;
         } else {
-            bool isNear = std::find(OutOfVocabulary, OutOfVocabulary + NearMisses, stem) !=
-                          OutOfVocabulary + NearMisses;
+            bool isNear = IsNearMiss(stem);
             t.oov++, t.near += isNear;
             if (!got.empty())
                 t.oovAccepted++, t.nearAccepted += isNear, accepted[stem + " -> " + got]++;
         }
     }
-    auto pct = [](int a, int b) { return b ? 100.0 * a / b : 0.0; };
-    std::printf("\n== %s\n", name.c_str());
-    std::printf("commands right     %5.1f%%  (%d of %d)\n", pct(t.right, t.commands), t.right,
-                t.commands);
-    std::printf("out of vocabulary  %5.1f%% accepted  (%d of %d; near misses %d of %d)\n",
-                pct(t.oovAccepted, t.oov), t.oovAccepted, t.oov, t.nearAccepted, t.near);
-    std::printf("non-speech         %5.1f%% accepted  (%d of %d)\n", pct(t.noiseAccepted, t.noise),
-                t.noiseAccepted, t.noise);
+    std::printf("\n== %s: commands right %.1f%% (%d of %d)\n", name.c_str(),
+                Pct(t.right, t.commands), t.right, t.commands);
     for (const auto &p : perPhrase)
-        std::printf("  %-16s %5.1f%%  (%d of %d)\n", p.first.c_str(),
-                    pct(p.second.first, p.second.second), p.second.first, p.second.second);
+        if (p.second.first < p.second.second)
+            std::printf("  %-16s %5.1f%%  (%d of %d)\n", p.first.c_str(),
+                        Pct(p.second.first, p.second.second), p.second.first, p.second.second);
     for (const auto &c : confusions)
         std::printf("  confusion        %s  x%d\n", c.first.c_str(), c.second);
     for (const auto &a : accepted)
         std::printf("  false accept     %s  x%d\n", a.first.c_str(), a.second);
-    all->commands += t.commands, all->right += t.right, all->oov += t.oov;
-    all->oovAccepted += t.oovAccepted, all->noise += t.noise, all->noiseAccepted += t.noiseAccepted;
-    all->near += t.near, all->nearAccepted += t.nearAccepted;
-    all->decodeMs.insert(all->decodeMs.end(), t.decodeMs.begin(), t.decodeMs.end());
-    all->cpuMs.insert(all->cpuMs.end(), t.cpuMs.begin(), t.cpuMs.end());
+    return t;
+}
+
+void PrintRow(const char *name, const Totals &t)
+{
+    std::printf(
+        "| %-14s | %5.1f%% (%4d/%4d) | %5.1f%% (%3d/%3d) | %5.1f%% (%2d/%3d) | %2d of %2d |\n",
+        name, Pct(t.right, t.commands), t.right, t.commands, Pct(t.oovAccepted, t.oov),
+        t.oovAccepted, t.oov, Pct(t.nearAccepted, t.near), t.nearAccepted, t.near, t.noiseAccepted,
+        t.noise);
 }
 
 void PrintTimes(const char *what, std::vector<double> v)
@@ -373,21 +581,41 @@ void PrintTimes(const char *what, std::vector<double> v)
                 what, sum / v.size(), v[v.size() / 2], v[v.size() * 95 / 100], v.back(), v.size());
 }
 
+// A folder of conditions (or of clips): the details, then a table.
+Totals EvaluateFolder(Recogniser *r, const std::string &folder,
+                      const std::vector<std::string> &phrases, FILE *tsv)
+{
+    std::vector<std::string> subs = ListDir(folder, true);
+    std::vector<std::pair<std::string, Totals>> rows;
+    if (subs.empty())
+        rows.push_back({folder, Evaluate(r, folder, folder, phrases, tsv)});
+    for (const std::string &sub : subs)
+        rows.push_back({sub, Evaluate(r, folder + "/" + sub, sub, phrases, tsv)});
+    Totals all;
+    std::printf("\n%s\n| condition      | commands right     | OOV accepted       | near misses "
+                "acc.   | non-speech |\n",
+                folder.c_str());
+    for (const auto &row : rows) {
+        PrintRow(row.first.c_str(), row.second);
+        all.Add(row.second);
+    }
+    PrintRow("all", all);
+    return all;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    std::string voices = NamedVoices, rates = NamedRates, keep, tsvPath;
+    std::string part, keep, tsvPath;
     std::string phraseFile = NELKO_SOURCE_DIR "/resources/commands.rc";
     double threshold = RecogniserDefaultThreshold;
     std::vector<std::string> folders;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         bool more = i + 1 < argc;
-        if (a == "--voices" && more)
-            voices = argv[++i];
-        else if (a == "--rates" && more)
-            rates = argv[++i];
+        if (a == "--part" && more)
+            part = argv[++i];
         else if (a == "--threshold" && more)
             threshold = std::atof(argv[++i]);
         else if (a == "--phrases" && more)
@@ -397,7 +625,7 @@ int main(int argc, char **argv)
         else if (a == "--tsv" && more)
             tsvPath = argv[++i];
         else if (a[0] == '-') {
-            std::fprintf(stderr, "usage: recogniser_bench [--voices a,b] [--rates 140,175] "
+            std::fprintf(stderr, "usage: recogniser_bench [--part tuning|held-out|named] "
                                  "[--threshold T] [--phrases FILE] [--keep DIR] [--tsv FILE] "
                                  "[FOLDER...]\n");
             return 2;
@@ -409,23 +637,33 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "recogniser_bench: no phrases in %s\n", phraseFile.c_str());
         return 1;
     }
-    bool temporary = false;
+    std::string temporary;
     if (folders.empty()) {
         std::string dir = keep;
         if (dir.empty()) {
             char tmpl[] = "/tmp/recogniser_bench.XXXXXX";
             if (!mkdtemp(tmpl))
                 return 1;
-            dir = tmpl, temporary = true;
+            dir = temporary = tmpl;
         } else {
             mkdir(dir.c_str(), 0755);
         }
-        std::printf("synthesising clips in %s (voices %s; rates %s)\n", dir.c_str(), voices.c_str(),
-                    rates.c_str());
-        std::fflush(stdout);
-        if (!Synthesise(dir, phrases, Split(voices, ','), Split(rates, ',')))
-            return 1;
-        folders.push_back(dir);
+        for (const Part &p : Parts) {
+            bool wanted = part.empty() ? std::string(p.name) != "named" : part == p.name;
+            if (!wanted)
+                continue;
+            std::string sub = dir + "/" + p.name;
+            mkdir(sub.c_str(), 0755);
+            std::printf("synthesising the %s part in %s\n", p.name, sub.c_str());
+            std::fflush(stdout);
+            if (!Synthesise(sub, p, phrases))
+                return 1;
+            folders.push_back(sub);
+        }
+        if (folders.empty()) {
+            std::fprintf(stderr, "recogniser_bench: no part called %s\n", part.c_str());
+            return 2;
+        }
     }
 
     Recogniser *r = RecogniserCreate(NELKO_RECOGNISER_MODEL, NELKO_RECOGNISER_DICT,
@@ -440,25 +678,26 @@ int main(int argc, char **argv)
     RecogniserSetThreshold(r, threshold);
     std::printf("threshold %.2f, %zu phrases\n", threshold, phrases.size());
     FILE *tsv = tsvPath.empty() ? nullptr : std::fopen(tsvPath.c_str(), "w");
-    Totals all;
-    for (const std::string &folder : folders) {
-        std::vector<std::string> subs = ListDir(folder, true);
-        if (subs.empty())
-            Evaluate(r, folder, folder, phrases, tsv, &all);
-        for (const std::string &sub : subs)
-            Evaluate(r, folder + "/" + sub, sub, phrases, tsv, &all);
-    }
+    std::vector<std::pair<std::string, Totals>> totals;
+    for (const std::string &folder : folders)
+        totals.push_back({folder, EvaluateFolder(r, folder, phrases, tsv)});
     if (tsv)
         std::fclose(tsv);
-    std::printf("\nall: commands right %.1f%%, out of vocabulary accepted %.1f%% (near misses "
-                "%.1f%%), non-speech accepted %d of %d\n",
-                all.commands ? 100.0 * all.right / all.commands : 0.0,
-                all.oov ? 100.0 * all.oovAccepted / all.oov : 0.0,
-                all.near ? 100.0 * all.nearAccepted / all.near : 0.0, all.noiseAccepted, all.noise);
+    Totals all;
+    std::printf("\n");
+    for (const auto &t : totals) {
+        std::printf("%s: commands right %.1f%%, out of vocabulary accepted %.1f%% (near misses "
+                    "%.1f%%), non-speech accepted %d of %d\n",
+                    t.first.c_str(), Pct(t.second.right, t.second.commands),
+                    Pct(t.second.oovAccepted, t.second.oov),
+                    Pct(t.second.nearAccepted, t.second.near), t.second.noiseAccepted,
+                    t.second.noise);
+        all.Add(t.second);
+    }
     PrintTimes("decode time per utterance (wall)", all.decodeMs);
     PrintTimes("processing per utterance (CPU, incl. speech detection)", all.cpuMs);
     RecogniserDestroy(r);
-    if (temporary)
-        Run("rm -rf " + Quote(folders[0]));
+    if (!temporary.empty())
+        Run("rm -rf " + Quote(temporary));
     return 0;
 }
