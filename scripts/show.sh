@@ -117,7 +117,8 @@ wait $RECORDER 2>/dev/null || true
 if [ -n "$VIDEO" ]; then
   sleep 1 # the last sound's end
   kill -INT "$FFMPEG" 2>/dev/null || true
-  wait "$FFMPEG" || { cat "$FRAMES/ffmpeg.log"; echo "the video was not recorded"; }
+  wait "$FFMPEG" || true # ffmpeg ends with 255 on an interrupt
+  [ -s "$VIDEO" ] || { cat "$FRAMES/ffmpeg.log"; echo "the video was not recorded"; }
 fi
 
 convert -delay 12 -loop 0 "$FRAMES"/*.png -layers Optimize "$OUT"
