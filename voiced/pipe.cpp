@@ -65,12 +65,13 @@ constexpr DWORD RetryListenMs = 1000;
 constexpr DWORD StopMs = 1000; // for cancelled I/O to come back
 constexpr int AcceptTries = 16;
 
-// The user this process runs as, as a SID string ("S-1-5-21-...").
-std::string UserSid()
+// The user a process runs as, as a SID string ("S-1-5-21-..."); empty when
+// it cannot be read.
+std::string UserOf(HANDLE process)
 {
     std::string sid;
     HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token))
         return sid;
     char buffer[256];
     DWORD size = 0;
@@ -82,26 +83,6 @@ std::string UserSid()
     }
     CloseHandle(token);
     return sid;
-}
-
-// Whether two processes run as the same user.
-bool SameUser(HANDLE process)
-{
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(process, TOKEN_QUERY, &token))
-        return false;
-    char buffer[256];
-    DWORD size = 0;
-    bool same = false;
-    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) {
-        char *text = nullptr;
-        if (ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid, &text)) {
-            same = UserSid() == text;
-            LocalFree(text);
-        }
-    }
-    CloseHandle(token);
-    return same;
 }
 
 // The full path of a program, as the system names it (long names).
@@ -129,7 +110,7 @@ std::string CheckServer(HANDLE pipe, const std::string &server)
         why = "its server (process " + std::to_string(pid) + ") cannot be identified";
     else if (lstrcmpiA(LongPath(std::string(image, size)).c_str(), LongPath(server).c_str()) != 0)
         why = "it is served by " + std::string(image, size) + ", not by " + server;
-    else if (!SameUser(process))
+    else if (UserOf(process).empty() || UserOf(process) != UserOf(GetCurrentProcess()))
         why = "its server runs as another user";
     CloseHandle(process);
     return why;
@@ -194,7 +175,7 @@ PipeEngine::Listening PipeEngine::Listen(const std::string &name)
     if (WaitNamedPipeA(name.c_str(), 1) || GetLastError() == ERROR_SEM_TIMEOUT ||
         GetLastError() == ERROR_PIPE_BUSY)
         return Listening::Taken;
-    const std::string sid = UserSid();
+    const std::string sid = UserOf(GetCurrentProcess());
     const std::string sddl = "D:P(A;;GA;;;" + sid + ")(A;;GA;;;SY)";
     if (!port_ || sid.empty() ||
         !ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
@@ -226,30 +207,34 @@ void PipeEngine::Stop()
     thread_.join();
 }
 
-int PipeEngine::Adopt(HANDLE pipe)
+// Hands a request to the engine's thread, waking it when none waited.
+void PipeEngine::Queue(Request request)
 {
     std::lock_guard<std::mutex> hold(lock_);
-    const int id = nextId_++;
     if (requests_.empty())
         PostQueuedCompletionStatus(port_, 0, WakeKey, nullptr);
-    requests_.push_back({Request::Adopt, id, pipe, {}});
+    requests_.push_back(std::move(request));
+}
+
+int PipeEngine::Adopt(HANDLE pipe)
+{
+    int id;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        id = nextId_++;
+    }
+    Queue({Request::Adopt, id, pipe, {}});
     return id;
 }
 
 void PipeEngine::Send(int id, std::string line)
 {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (requests_.empty())
-        PostQueuedCompletionStatus(port_, 0, WakeKey, nullptr);
-    requests_.push_back({Request::Send, id, nullptr, std::move(line)});
+    Queue({Request::Send, id, nullptr, std::move(line)});
 }
 
 void PipeEngine::Close(int id)
 {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (requests_.empty())
-        PostQueuedCompletionStatus(port_, 0, WakeKey, nullptr);
-    requests_.push_back({Request::Close, id, nullptr, {}});
+    Queue({Request::Close, id, nullptr, {}});
 }
 
 // Waits for a client on a fresh listening instance. A client that came and

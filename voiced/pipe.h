@@ -67,6 +67,7 @@ class PipeEngine {
         HANDLE pipe;
         std::string line;
     };
+    void Queue(Request request);
     void Run();
     void Accept();
     void Accepted(bool connected);
