@@ -106,6 +106,24 @@ class VoicedPipe : public ::testing::Test {
             return 0;
         return events.Await("open");
     }
+    // A service's end: a connection made elsewhere and handed to an engine
+    // that does not listen, which introduces itself.
+    struct Service {
+        Recorder events;
+        PipeEngine engine{&events};
+        int mine = 0;   // the connection at the service's end
+        int theirs = 0; // and at this engine's
+    };
+    void AdoptService(Service *service)
+    {
+        ASSERT_TRUE(service->engine.Start());
+        HANDLE pipe = OpenPipe(name, OwnProgram(), WaitMs);
+        ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+        service->mine = service->engine.Adopt(pipe);
+        ASSERT_EQ(service->events.Await("open"), service->mine);
+        service->theirs = events.Await("open");
+        service->engine.Send(service->mine, "SERVICE\t42\n");
+    }
     Recorder events;
     PipeEngine engine{&events};
     const std::string name = TestPipe();
@@ -174,27 +192,18 @@ TEST_F(VoicedPipe, CloseWritesWhatWasSentFirst)
     EXPECT_EQ(events.Await("closed"), id);
 }
 
-// A service's end: a connection made elsewhere and handed to an engine that
-// does not listen.
 TEST_F(VoicedPipe, AdoptedConnectionCarriesLines)
 {
-    Recorder serviceEvents;
-    PipeEngine service(&serviceEvents);
-    ASSERT_TRUE(service.Start());
-    HANDLE pipe = OpenPipe(name, OwnProgram(), WaitMs);
-    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
-    const int mine = service.Adopt(pipe);
-    EXPECT_EQ(serviceEvents.Await("open"), mine);
-    const int theirs = events.Await("open");
-    service.Send(mine, "SERVICE\t42\n");
+    Service service;
+    AdoptService(&service);
     std::string text;
-    EXPECT_EQ(events.Await("line", &text), theirs);
+    EXPECT_EQ(events.Await("line", &text), service.theirs);
     EXPECT_EQ(text, "SERVICE\t42");
-    engine.Send(theirs, "PHRASE\t7\tGo Up\n");
-    EXPECT_EQ(serviceEvents.Await("line", &text), mine);
+    engine.Send(service.theirs, "PHRASE\t7\tGo Up\n");
+    EXPECT_EQ(service.events.Await("line", &text), service.mine);
     EXPECT_EQ(text, "PHRASE\t7\tGo Up");
     engine.Stop(); // the hub goes away: the service hears of it
-    EXPECT_EQ(serviceEvents.Await("closed"), mine);
+    EXPECT_EQ(service.events.Await("closed"), service.mine);
 }
 
 TEST(VoicedPipeClient, NoHubMeansNoConnection)
@@ -281,15 +290,8 @@ TEST_F(VoicedPipe, APeerThatDoesNotReadBlocksNoOne)
 // spoken may stay silent (a watcher), and so may the hub's end of a service.
 TEST_F(VoicedPipe, SilentConnectionsAreClosedButNotThoseThatSpoke)
 {
-    Recorder serviceEvents;
-    PipeEngine service(&serviceEvents);
-    ASSERT_TRUE(service.Start());
-    HANDLE pipe = OpenPipe(name, OwnProgram(), WaitMs);
-    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
-    const int serviceEnd = service.Adopt(pipe);
-    ASSERT_EQ(serviceEvents.Await("open"), serviceEnd);
-    const int serviceId = events.Await("open");
-    service.Send(serviceEnd, "SERVICE\t42\n");
+    Service service;
+    AdoptService(&service);
 
     PipeClient silent, half, watcher;
     const int silentId = Connect(&silent);
@@ -301,12 +303,12 @@ TEST_F(VoicedPipe, SilentConnectionsAreClosedButNotThoseThatSpoke)
     EXPECT_EQ(closed, (std::set<int>{silentId, halfId}));
     Sleep(500);
     EXPECT_EQ(events.Count("closed"), 2) << "the watcher and the service stay";
-    EXPECT_EQ(serviceEvents.Count("closed"), 0) << "the hub may be silent";
+    EXPECT_EQ(service.events.Count("closed"), 0) << "the hub may be silent";
     engine.Send(watcherId, "CHANGED\n");
     std::string line;
     EXPECT_TRUE(watcher.ReadLine(&line, WaitMs));
-    engine.Send(serviceId, "LEVEL\t1\n");
-    EXPECT_EQ(serviceEvents.Await("line", &line), serviceEnd);
+    engine.Send(service.theirs, "LEVEL\t1\n");
+    EXPECT_EQ(service.events.Await("line", &line), service.mine);
 }
 
 // The pipe is this user's and the system's alone, a second server of the

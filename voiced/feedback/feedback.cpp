@@ -89,7 +89,9 @@ std::string HeardText()
         case Outcome::Failed: line = Format(IDS_HEARD_FAILED, last.phrase); break;
         case Outcome::Nobody: line = Format(IDS_HEARD_NOBODY, last.phrase); break;
         case Outcome::Dropped:
-            line = Format(IDS_HEARD_DROPPED, std::to_string(last.dropped), result.application);
+            line = last.dropped == 1 ? Format(IDS_HEARD_DROPPED_ONE, result.application)
+                                     : Format(IDS_HEARD_DROPPED, std::to_string(last.dropped),
+                                              result.application);
             break;
         }
         // What ran says most; an Other beside it adds nothing.
