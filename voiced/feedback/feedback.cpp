@@ -309,7 +309,7 @@ bool OnListen(int client, const std::string &path, std::string *why)
     return Ear->ListenFile(
         path,
         [client](bool taken, uint32_t millis, const std::string &refused) {
-            FeedbackHub::PostListened(Window, client, taken, millis, refused);
+            Hub->Listened(client, taken, millis, refused);
         },
         why);
 }

@@ -18,12 +18,15 @@ void FeedbackHub::PostSay(HWND window, const std::string &phrase)
         delete posted;
 }
 
-void FeedbackHub::PostListened(HWND window, int client, bool taken, uint32_t millis,
-                               const std::string &why)
+void FeedbackHub::Listened(int client, bool taken, uint32_t millis, const std::string &why)
 {
     auto *posted = new Answer{taken, millis, why};
-    if (!PostMessageA(window, ListenedMessage, client, reinterpret_cast<LPARAM>(posted)))
-        delete posted;
+    if (PostMessageA(window_, ListenedMessage, client, reinterpret_cast<LPARAM>(posted)))
+        return;
+    // An answer that cannot reach the window would leave the client waiting:
+    // its connection ends instead, which the client reports.
+    delete posted;
+    engine_.Close(client);
 }
 
 void FeedbackHub::Changed()

@@ -3,7 +3,7 @@
 // process (a recogniser) says what it heard through Say (on this thread) or
 // PostSay (from any thread), and follows the phrases listened for through
 // ActivePhrases and OnPhrasesChanged; sound files handed in with LISTEN go to
-// OnListen, and their answers come back through PostListened.
+// OnListen, and their answers come back through Listened.
 #pragma once
 #include "voiced/pipe.h"
 #include <windows.h>
@@ -39,7 +39,7 @@ class FeedbackHub : public HubCore::Link {
     }
     void Level(uint16_t level) { core_.Level(level); }
     // LISTEN from the channel, on the window's thread: takes the file to be
-    // read (true; its answer is posted with PostListened) or says why not.
+    // read (true; its answer is posted with Listened) or says why not.
     // Unset, every file is refused.
     std::function<bool(int client, const std::string &path, std::string *why)> OnListen;
     const HubCore &Core() const { return core_; }
@@ -52,8 +52,7 @@ class FeedbackHub : public HubCore::Link {
     // Any thread: hands a phrase to the hub of that window.
     static void PostSay(HWND window, const std::string &phrase);
     // Any thread: the answer to a LISTEN that OnListen took.
-    static void PostListened(HWND window, int client, bool taken, uint32_t millis,
-                             const std::string &why);
+    void Listened(int client, bool taken, uint32_t millis, const std::string &why);
 
   private:
     // HubCore::Link
