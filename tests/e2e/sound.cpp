@@ -112,11 +112,19 @@ SoundServer::SoundServer()
     bool up = false;
     for (int i = 0; i < 100 && !up; ++i, usleep(50000))
         up = Control("info");
-    if (!up || !Control("set-default-sink out") || !PlugMicrophone())
-        throw std::runtime_error("the sound server did not start: " + ReadFile(dir_ + ".log"));
+    if (!up || !Control("set-default-sink out") || !PlugMicrophone()) {
+        const std::string log = ReadFile(dir_ + ".log");
+        Shut(); // a constructor that throws gets no destructor
+        throw std::runtime_error("the sound server did not start: " + log);
+    }
 }
 
 SoundServer::~SoundServer()
+{
+    Shut();
+}
+
+void SoundServer::Shut()
 {
     End(server_);
     Run("rm -rf " + Quote(dir_) + " " + Quote(dir_ + ".log"));

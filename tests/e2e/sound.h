@@ -55,6 +55,7 @@ class SoundServer {
     std::string fifo() const { return dir_ + "/mic"; }
 
   private:
+    void Shut();                                // ends the server, removes its folder
     bool Control(const std::string &arguments); // pactl
     std::string dir_;
     pid_t server_ = 0;

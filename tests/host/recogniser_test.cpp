@@ -207,7 +207,7 @@ TEST(Resample, KeepsThePassBandAndStopsAliases)
         {22050, 1000, 1.0, 1000},                           // espeak-ng's rate, ratio 320/441
         {44100, 3000, 1.0, 3000}, {48000, 6500, 1.0, 6500}, // the top of the speech band
         {48000, 11000, 0.0, 0},                             // above it: must not fold back to 5 kHz
-        {44099, 500, 1.0, 500}, // no small common period: taps computed on the fly
+        {44099, 500, 1.0, 500}, // no small common period: the nearest of 4096 phases
         {16000, 440, 1.0, 440}, // unchanged
     };
     for (const Case &c : cases) {

@@ -1,5 +1,6 @@
 // Wave files in and out, and the rate conversion to the recogniser's 16 kHz.
 #include "voiced/recogniser/recogniser.h"
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -206,8 +207,10 @@ int LoadWave16k(const char *path, std::vector<int16_t> *samples)
 }
 
 // A windowed-sinc filter evaluated at the output's positions in the input;
-// the cut-off follows the lower of the two Nyquist frequencies. For rates
-// with a small common period the filter taps are tabled per phase.
+// the cut-off follows the lower of the two Nyquist frequencies. The taps are
+// tabled per phase; rates without a small common period take the phase
+// below theirs among 4096, a 1/4096-sample error, so that no rate costs
+// more than another.
 std::vector<int16_t> Resample(const int16_t *samples, size_t count, unsigned fromRate,
                               unsigned toRate, const std::atomic<bool> *stop)
 {
@@ -225,14 +228,11 @@ std::vector<int16_t> Resample(const int16_t *samples, size_t count, unsigned fro
         double s = x == 0 ? 1.0 : std::sin(pi * cutoff * x) / (pi * cutoff * x);
         return cutoff * s * w;
     };
-    const bool tabled = up <= 4096;
-    std::vector<double> table;
-    if (tabled) {
-        table.resize(up * 2 * half);
-        for (uint64_t phase = 0; phase < up; phase++)
-            for (int k = 0; k < 2 * half; k++)
-                table[phase * 2 * half + k] = tap(double(phase) / up + (half - 1) - k);
-    }
+    const uint64_t phases = std::min<uint64_t>(up, 4096);
+    std::vector<double> table(phases * 2 * half);
+    for (uint64_t phase = 0; phase < phases; phase++)
+        for (int k = 0; k < 2 * half; k++)
+            table[phase * 2 * half + k] = tap(double(phase) / phases + (half - 1) - k);
     size_t outCount = static_cast<size_t>(uint64_t(count) * up / down);
     std::vector<int16_t> out(outCount);
     for (size_t i = 0; i < outCount; i++) {
@@ -240,15 +240,13 @@ std::vector<int16_t> Resample(const int16_t *samples, size_t count, unsigned fro
             return {};
         uint64_t pos = i * down;
         int64_t base = static_cast<int64_t>(pos / up); // input sample at or before the position
-        uint64_t phase = pos % up;
+        const uint64_t phase = pos % up * phases / up;
         double sum = 0;
         for (int k = 0; k < 2 * half; k++) {
             int64_t j = base - (half - 1) + k;
             if (j < 0 || j >= static_cast<int64_t>(count))
                 continue;
-            double h =
-                tabled ? table[phase * 2 * half + k] : tap(double(phase) / up + (half - 1) - k);
-            sum += h * samples[j];
+            sum += table[phase * 2 * half + k] * samples[j];
         }
         out[i] = ToInt16(sum / 32768.0);
     }
