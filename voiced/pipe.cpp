@@ -595,10 +595,11 @@ void PipeClient::Disconnect()
     event_ = nullptr;
 }
 
-bool PipeClient::Send(const std::string &line)
+bool PipeClient::Send(const std::string &line, DWORD timeoutMs)
 {
     if (pipe_ == INVALID_HANDLE_VALUE)
         return false;
+    const DWORD start = GetTickCount();
     size_t at = 0;
     while (at < line.size()) {
         OVERLAPPED ov = {};
@@ -608,7 +609,17 @@ bool PipeClient::Send(const std::string &line)
                        &ov) &&
             GetLastError() != ERROR_IO_PENDING)
             return false;
-        if (!GetOverlappedResult(pipe_, &ov, &done, TRUE))
+        const DWORD waited = GetTickCount() - start;
+        if (WaitForSingleObject(event_, waited >= timeoutMs ? 0 : timeoutMs - waited) !=
+            WAIT_OBJECT_0) {
+            // The server reads nothing: part of a line may have gone, so
+            // the connection is of no further use.
+            CancelIo(pipe_);
+            GetOverlappedResult(pipe_, &ov, &done, TRUE);
+            Disconnect();
+            return false;
+        }
+        if (!GetOverlappedResult(pipe_, &ov, &done, FALSE))
             return false;
         at += done;
     }

@@ -147,7 +147,10 @@ class PipeClient {
     // then Refusal() says why when the server was not the one expected.
     bool Connect(const std::string &name, const std::string &server, DWORD timeoutMs);
     void Disconnect();
-    bool Send(const std::string &line); // with its newline
+    // A line with its newline; false when the hub takes it not all within
+    // timeoutMs (then the client is disconnected) or went away.
+    static constexpr DWORD SendMs = 5000;
+    bool Send(const std::string &line, DWORD timeoutMs = SendMs);
     // The next line, false after timeoutMs or when the hub went away.
     bool ReadLine(std::string *line, DWORD timeoutMs);
     const std::string &Refusal() const { return refusal_; }

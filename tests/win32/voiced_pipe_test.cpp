@@ -7,6 +7,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 #include <condition_variable>
+#include <future>
 #include <map>
 #include <set>
 #include <algorithm>
@@ -214,6 +215,25 @@ TEST(VoicedPipeClient, NoHubMeansNoConnection)
     EXPECT_LT(GetTickCount() - start, 3000u);
     EXPECT_EQ(client.Refusal(), "") << "nobody to refuse";
     EXPECT_EQ(OpenPipe(TestPipe(), OwnProgram(), 0), INVALID_HANDLE_VALUE);
+}
+
+// A server that never reads: a line longer than the pipe holds is given up
+// within the client's limit, not waited on for ever.
+TEST(VoicedPipeClient, SendToAServerThatDoesNotReadGivesUp)
+{
+    const std::string name = TestPipe();
+    HANDLE server = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 4096,
+                                     4096, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    PipeClient client;
+    ASSERT_TRUE(client.Connect(name, OwnProgram(), WaitMs));
+    auto sent = std::async(std::launch::async,
+                           [&] { return client.Send(std::string(1 << 20, 'x') + "\n", 500); });
+    const bool ended =
+        sent.wait_for(std::chrono::milliseconds(WaitMs)) == std::future_status::ready;
+    CloseHandle(server); // frees a client still waiting
+    ASSERT_TRUE(ended) << "Send waited past its limit";
+    EXPECT_FALSE(sent.get());
 }
 
 // A program that opens the pipe and closes it at once, hundreds of times,
