@@ -237,14 +237,25 @@ void PipeEngine::Close(int id)
     Queue({Request::Close, id, nullptr, {}});
 }
 
+// A listening instance that will never connect anyone gives way to a fresh
+// one, made before it is closed: the name is never without an instance of
+// ours for another program to take.
+void PipeEngine::ReplaceListener()
+{
+    HANDLE fresh = NewInstance(false);
+    CloseHandle(listener_);
+    listener_ = fresh;
+}
+
 // Waits for a client on a fresh listening instance. A client that came and
 // went before the wait (the instance reports no data) leaves an instance
 // that will never connect anyone: it is replaced, and the listener goes on.
 void PipeEngine::Accept()
 {
     for (int tries = 0; tries < AcceptTries && !accepting_; ++tries) {
+        // With no instance of ours left, the name is ours only if it is new.
         if (listener_ == INVALID_HANDLE_VALUE)
-            listener_ = NewInstance(false);
+            listener_ = NewInstance(connections_.empty());
         if (listener_ == INVALID_HANDLE_VALUE)
             return; // tried again after RetryListenMs
         accept_ = {};
@@ -256,8 +267,7 @@ void PipeEngine::Accept()
             Accepted(true); // a client came before the wait: no completion
             continue;
         }
-        CloseHandle(listener_);
-        listener_ = INVALID_HANDLE_VALUE;
+        ReplaceListener();
     }
 }
 
@@ -266,12 +276,10 @@ void PipeEngine::Accept()
 void PipeEngine::Accepted(bool connected)
 {
     accepting_ = false;
+    if (!connected)
+        return ReplaceListener();
     HANDLE client = listener_;
     listener_ = INVALID_HANDLE_VALUE;
-    if (!connected) {
-        CloseHandle(client);
-        return;
-    }
     int id;
     {
         std::lock_guard<std::mutex> hold(lock_);

@@ -70,6 +70,7 @@ class PipeEngine {
     void Queue(Request request);
     void Run();
     void Accept();
+    void ReplaceListener();
     void Accepted(bool connected);
     void Take(int id, HANDLE pipe, bool adopted);
     void Handle(Request &request);
