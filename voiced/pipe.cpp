@@ -197,14 +197,20 @@ bool PipeEngine::Start()
 
 void PipeEngine::Stop()
 {
-    if (!thread_.joinable())
-        return;
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        stop_ = true;
+    if (thread_.joinable()) {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            stop_ = true;
+        }
+        PostQueuedCompletionStatus(port_, 0, WakeKey, nullptr);
+        thread_.join();
     }
-    PostQueuedCompletionStatus(port_, 0, WakeKey, nullptr);
-    thread_.join();
+    // Requests never handled: a handle handed over is still closed.
+    std::lock_guard<std::mutex> hold(lock_);
+    for (Request &request : requests_)
+        if (request.kind == Request::Adopt)
+            CloseHandle(request.pipe);
+    requests_.clear();
 }
 
 // Hands a request to the engine's thread, waking it when none waited.
@@ -461,8 +467,9 @@ void PipeEngine::Run()
         bool stop;
         {
             std::lock_guard<std::mutex> hold(lock_);
-            requests.swap(requests_);
             stop = stop_;
+            if (!stop) // else left to Stop
+                requests.swap(requests_);
         }
         if (stop)
             break;

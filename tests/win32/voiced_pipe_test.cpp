@@ -207,6 +207,21 @@ TEST_F(VoicedPipe, AdoptedConnectionCarriesLines)
     EXPECT_EQ(service.events.Await("closed"), service.mine);
 }
 
+// A handle handed to an engine that stops before taking it is closed, not
+// leaked: the hub hears the connection end.
+TEST_F(VoicedPipe, HandleAdoptedAsTheEngineStopsIsClosed)
+{
+    HANDLE pipe = OpenPipe(name, OwnProgram(), WaitMs);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    const int theirs = events.Await("open");
+    {
+        Recorder serviceEvents;
+        PipeEngine service(&serviceEvents); // never started
+        service.Adopt(pipe);
+    }
+    EXPECT_EQ(events.Await("closed"), theirs);
+}
+
 TEST(VoicedPipeClient, NoHubMeansNoConnection)
 {
     PipeClient client;
