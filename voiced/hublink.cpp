@@ -64,6 +64,10 @@ bool HubLink::Poll()
     if (pipe != INVALID_HANDLE_VALUE) {
         refusal_.clear();
         pending_ = engine_.Adopt(pipe);
+        // Said at once, not when the window hears of the connection: the
+        // window's thread may be in a long call while the hub waits for it.
+        engine_.Send(pending_,
+                     FormatChannelLine("SERVICE", {std::to_string(GetCurrentProcessId())}));
         return false;
     }
     if (!refusal.empty()) {

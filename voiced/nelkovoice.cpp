@@ -144,7 +144,6 @@ void OnLinkOpened(int id)
     Link->OnOpened(id);
     if (!Link->Connected())
         return;
-    Link->Send(FormatChannelLine("SERVICE", {std::to_string(GetCurrentProcessId())}));
     Service.PublishAll();
 }
 

@@ -406,4 +406,19 @@ TEST_F(VoicedPipe, HubLinkWhosePostsFailConnectsAgain)
     EXPECT_TRUE(events.AllClosedBut(0)) << "an unannounced connection was kept";
 }
 
+// The hub hears who a service is even while the service's window handles
+// nothing (its thread is in a long call): else the hub cuts it off.
+TEST_F(VoicedPipe, HubLinkIntroducesItselfWhileItsWindowIsBusy)
+{
+    HWND busy = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    {
+        HubLink link(busy, name, OwnProgram());
+        link.Poll();
+        std::string text;
+        EXPECT_NE(events.Await("line", &text), 0);
+        EXPECT_EQ(text, "SERVICE\t" + std::to_string(GetCurrentProcessId()));
+    }
+    DestroyWindow(busy);
+}
+
 } // namespace
