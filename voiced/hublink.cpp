@@ -111,12 +111,26 @@ void HubLink::OnClosed(int id)
 }
 
 // The engine's thread: a phrase beyond what the window may hold is dropped
-// here; everything else goes to the window, in order.
+// here, and a level while one is still posted only replaces the level it
+// will take; everything else goes to the window, in order.
 void HubLink::Line(int id, std::string line)
 {
     ChannelMessage message;
     PhraseNotice notice;
-    const bool phrase = ParseChannelLine(line, &message) && ParsePhraseNotice(message, &notice);
+    const bool parsed = ParseChannelLine(line, &message);
+    uint32_t level = 0;
+    if (parsed && message.verb == "LEVEL") {
+        if (message.fields.size() != 1 || !ParseUnsigned(message.fields[0], &level) ||
+            level > HubCore::MaxLevel)
+            return;
+        level_ = static_cast<uint16_t>(level);
+        if (levelPosted_.exchange(true))
+            return;
+        if (!Post(id, std::move(line)))
+            levelPosted_ = false;
+        return;
+    }
+    const bool phrase = parsed && ParsePhraseNotice(message, &notice);
     if (phrase && postedPhrases_ >= MaxPostedPhrases) {
         DoneNotice dropped;
         dropped.seq = notice.seq;

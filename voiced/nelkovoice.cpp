@@ -127,16 +127,16 @@ void OnLinkLine(int id, HubLink::HubLine *line)
     if (!ParseChannelLine(line->text, &message))
         return;
     const bool isPhrase = ParsePhraseNotice(message, &phrase);
+    const bool isLevel = message.verb == "LEVEL"; // checked by the link
     if (Link && isPhrase)
         Link->PhraseTaken();
+    const uint16_t level = Link && isLevel ? Link->TakeLevel() : 0;
     if (!Link || !Link->Connected())
         return;
-    uint32_t level = 0;
     if (isPhrase)
         Service.Phrase(phrase.seq, phrase.phrase, line->arrived);
-    else if (message.verb == "LEVEL" && message.fields.size() == 1 &&
-             ParseUnsigned(message.fields[0], &level) && level <= HubCore::MaxLevel)
-        Service.Level(static_cast<uint16_t>(level));
+    else if (isLevel)
+        Service.Level(level);
 }
 
 void OnLinkOpened(int id)

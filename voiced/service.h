@@ -105,6 +105,13 @@ class HubLink : WindowEvents {
     // a phrase beyond MaxPostedPhrases is answered at once as dropped.
     static constexpr int MaxPostedPhrases = 16;
     void PhraseTaken() { --postedPhrases_; } // a PHRASE line was handled
+    // LEVEL lines: only the latest level counts, so at most one is posted
+    // at a time. The window's thread takes the latest when it handles one.
+    uint16_t TakeLevel()
+    {
+        levelPosted_ = false;
+        return level_;
+    }
 
     HubLink(HWND window, std::string pipeName, std::string hubProgram);
     ~HubLink();
@@ -125,6 +132,8 @@ class HubLink : WindowEvents {
     std::string hubProgram_;
     PipeEngine engine_;
     std::atomic<int> postedPhrases_{0};
+    std::atomic<uint16_t> level_{0};
+    std::atomic<bool> levelPosted_{false};
     int connection_ = 0; // the window's thread only
     int pending_ = 0;    // adopted, not yet reported open
     DWORD lastStart_ = 0;

@@ -406,17 +406,40 @@ TEST_F(VoicedPipe, HubLinkWhosePostsFailConnectsAgain)
     EXPECT_TRUE(events.AllClosedBut(0)) << "an unannounced connection was kept";
 }
 
-// The hub hears who a service is even while the service's window handles
-// nothing (its thread is in a long call): else the hub cuts it off.
-TEST_F(VoicedPipe, HubLinkIntroducesItselfWhileItsWindowIsBusy)
+// A service whose window handles nothing for a while (its thread is in a
+// long call): the hub still hears at once who it is, else it cuts the
+// service off, and the levels the hub sends meanwhile do not pile up in the
+// window's queue: one waits, carrying the latest.
+TEST_F(VoicedPipe, HubLinkKeepsUpWhileItsWindowIsBusy)
 {
     HWND busy = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     {
         HubLink link(busy, name, OwnProgram());
         link.Poll();
         std::string text;
-        EXPECT_NE(events.Await("line", &text), 0);
+        const int theirs = events.Await("line", &text);
+        ASSERT_NE(theirs, 0);
         EXPECT_EQ(text, "SERVICE\t" + std::to_string(GetCurrentProcessId()));
+
+        for (int level = 1; level <= 20; ++level)
+            engine.Send(theirs, "LEVEL\t" + std::to_string(level * 100) + "\n");
+        engine.Send(theirs, "ERROR\tlast\n");
+        std::vector<std::string> posted;
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < WaitMs &&
+               (posted.empty() || posted.back() != "ERROR\tlast")) {
+            MSG message;
+            if (!PeekMessageA(&message, busy, HubLink::LinkLineMessage, HubLink::LinkLineMessage,
+                              PM_REMOVE)) {
+                Sleep(10);
+                continue;
+            }
+            std::unique_ptr<HubLink::HubLine> line(
+                reinterpret_cast<HubLink::HubLine *>(message.lParam));
+            posted.push_back(line->text);
+        }
+        EXPECT_EQ(posted, (std::vector<std::string>{"LEVEL\t100", "ERROR\tlast"}));
+        EXPECT_EQ(link.TakeLevel(), 2000) << "the latest level";
     }
     DestroyWindow(busy);
 }
