@@ -207,13 +207,16 @@ void MicrophoneFeed::Run()
             std::lock_guard<std::mutex> hold(lock_);
             for (int16_t &sample : chunk) {
                 random = random * 1103515245 + 12345;
-                sample = static_cast<int16_t>(int(random >> 16) % (2 * noise + 1) - noise);
+                int value = int(random >> 16) % (2 * noise + 1) - noise;
+                // The room goes on under the speech: clean speech cut into
+                // the noise is a sound no microphone hears.
                 if (!queued_.empty()) {
-                    sample = queued_.front();
+                    value += queued_.front();
                     ends = ends || lastLoud_.front();
                     queued_.pop_front();
                     lastLoud_.pop_front();
                 }
+                sample = static_cast<int16_t>(std::max(-32768, std::min(32767, value)));
             }
         }
         if (fd < 0) {

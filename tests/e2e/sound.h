@@ -62,7 +62,7 @@ class SoundServer {
 };
 
 // Writes the microphone's FIFO every 20 ms at real-time pace: room noise
-// (level: peak amplitude), and queued speech in its turn. Survives the
+// (level: peak amplitude), with queued speech in its turn over it. Survives the
 // microphone's going away (what cannot be written is dropped).
 class MicrophoneFeed {
   public:
