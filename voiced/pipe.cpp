@@ -100,17 +100,19 @@ std::string CheckServer(HANDLE pipe, const std::string &server)
     ULONG pid = 0;
     if (!GetNamedPipeServerProcessId(pipe, &pid))
         return "its server cannot be identified";
+    const std::string unknown =
+        "its server (process " + std::to_string(pid) + ") cannot be identified";
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     if (!process)
-        return "its server (process " + std::to_string(pid) + ") cannot be identified";
+        return unknown;
     char image[MAX_PATH];
     DWORD size = sizeof image;
-    std::string why;
+    std::string why, user;
     if (!QueryFullProcessImageNameA(process, 0, image, &size))
-        why = "its server (process " + std::to_string(pid) + ") cannot be identified";
+        why = unknown;
     else if (lstrcmpiA(LongPath(std::string(image, size)).c_str(), LongPath(server).c_str()) != 0)
         why = "it is served by " + std::string(image, size) + ", not by " + server;
-    else if (UserOf(process).empty() || UserOf(process) != UserOf(GetCurrentProcess()))
+    else if ((user = UserOf(process)).empty() || user != UserOf(GetCurrentProcess()))
         why = "its server runs as another user";
     CloseHandle(process);
     return why;
