@@ -24,7 +24,7 @@ struct CommandListBlock {
 int BuildCommandListBlock(CommandListBlock *block, uint32_t *count);
 
 #ifdef _WIN32
-#include "voice/vcmd.h"
+#include "idl/vcmd.h"
 
 // Speech settings. ReadUseSpeech gives HKCU "Software\Voice" UseSpeech as a
 // 32-bit value, or -1 after a failure was shown. PrepareSpeechMode gives the

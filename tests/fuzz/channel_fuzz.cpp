@@ -4,7 +4,7 @@
 // back to the very line it came from (nothing is believed that would not be
 // sent the same way).
 #include "tests/fuzz/fuzz.h"
-#include "voiced/voiced.h"
+#include "voiced/core/channel.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // block. A block read keeps exactly count commands, each within the limits;
 // a block refused keeps nothing.
 #include "tests/fuzz/fuzz.h"
-#include "voiced/voiced.h"
+#include "voiced/core/commands.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -5,7 +5,7 @@
 // only well-formed lines a client's reader takes, only to open clients, and
 // holds no more than its limits.
 #include "tests/fuzz/fuzz.h"
-#include "voiced/voiced.h"
+#include "voiced/core/hubcore.h"
 #include <algorithm>
 
 namespace {

@@ -1,5 +1,5 @@
 // The channel between the hub and its clients: lines, fields and messages.
-#include "voiced/voiced.h"
+#include "voiced/core/channel.h"
 #include <gtest/gtest.h>
 
 namespace {

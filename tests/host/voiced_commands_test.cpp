@@ -2,7 +2,7 @@
 #include "app/app.h"
 #include "fake_strings.h"
 #include "voice/voice.h"
-#include "voiced/voiced.h"
+#include "voiced/core/commands.h"
 #include "voiced_records.h"
 #include <cstdlib>
 #include <functional>

@@ -1,7 +1,7 @@
 // The hub's routing: services publish their menus, phrases go to the
 // listening ones, results go back to the watchers, and a client that breaks
 // the protocol is dropped.
-#include "voiced/voiced.h"
+#include "voiced/core/hubcore.h"
 #include <gtest/gtest.h>
 #include <map>
 

@@ -2,8 +2,8 @@
 // on to the services, the level meter's scale, sound files as the hub takes
 // them, and the listener thread decoding speech synthesised here with
 // espeak-ng through the real recogniser.
-#include "voiced/feedback/listener.h"
-#include "voiced/voiced.h"
+#include "voiced/hub/listener.h"
+#include "voiced/core/hubcore.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <chrono>

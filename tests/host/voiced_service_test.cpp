@@ -1,6 +1,7 @@
 // One service process's menus, what phrases mean to them, and the queue that
 // keeps calls into a sink one at a time.
-#include "voiced/voiced.h"
+#include "voiced/core/hubcore.h"
+#include "voiced/core/servicecore.h"
 #include "voiced_records.h"
 #include <gtest/gtest.h>
 

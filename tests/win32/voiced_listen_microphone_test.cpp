@@ -2,7 +2,7 @@
 // its audio driver off, where there is no device: the capture thread must
 // say so once, keep looking without a fuss, and stop at once when asked.
 // With a device it must deliver samples.
-#include "voiced/feedback/microphone.h"
+#include "voiced/hub/microphone.h"
 #include <gtest/gtest.h>
 #include <atomic>
 #include <mmsystem.h>

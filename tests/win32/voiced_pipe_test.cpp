@@ -1,8 +1,10 @@
 // The channel's named pipes: lines both ways between a listening engine and
 // its clients, and peers that break the rules cut off.
 #include "harness.h"
-#include "voiced/pipe.h"
-#include "voiced/service.h"
+#include "voiced/pipe/pipe.h"
+#include "voiced/service/hublink.h"
+#include "voiced/service/install.h"
+#include "voiced/service/service.h"
 #include <gtest/gtest.h>
 #include <aclapi.h>
 #include <sddl.h>

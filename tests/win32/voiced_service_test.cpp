@@ -5,7 +5,9 @@
 #include "app/app.h"
 #include "harness.h"
 #include "voice/voice.h"
-#include "voiced/service.h"
+#include "voiced/service/hublink.h"
+#include "voiced/service/install.h"
+#include "voiced/service/service.h"
 #include <gtest/gtest.h>
 #include <cstdlib>
 #include <cstring>

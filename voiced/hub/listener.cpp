@@ -1,7 +1,7 @@
 // The hub's ear. The recogniser is not thread-safe, so everything that
 // touches it happens on the listener's own thread: the other threads only
 // queue samples and settings under the lock.
-#include "voiced/feedback/listener.h"
+#include "voiced/hub/listener.h"
 #include <algorithm>
 #include <cmath>
 #include <cstdio>

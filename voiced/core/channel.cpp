@@ -1,7 +1,7 @@
 // The channel between the hub and its clients: lines of tab-separated fields
 // (voiced/channel.txt). Everything read here comes from outside the process
 // and is checked before it is believed.
-#include "voiced/voiced.h"
+#include "voiced/core/channel.h"
 #include <cstring>
 
 namespace {

@@ -4,10 +4,10 @@
 // asks it to show its window, unless started hidden) and exits. Started
 // hidden (SW_HIDE, as the voice service and Nelko start it) it stays out of
 // sight until asked; hidden and with no service connected, it ends itself.
-#include "voiced/feedback/hub.h"
-#include "voiced/feedback/ids.h"
-#include "voiced/feedback/listener.h"
-#include "voiced/feedback/microphone.h"
+#include "voiced/hub/hub.h"
+#include "voiced/hub/ids.h"
+#include "voiced/hub/listener.h"
+#include "voiced/hub/microphone.h"
 #include <commctrl.h>
 #include <cmath>
 #include <cstdio>

@@ -16,8 +16,10 @@
 // the file, or has no recogniser); 3 for an unknown command line; 4 when
 // another program holds the hub's pipe (nothing is sent to it); a Win32
 // error code for a failed installation.
-#include "voiced/nelkovoice.h"
-#include "voiced/service.h"
+#include "voiced/service/ids.h"
+#include "voiced/service/hublink.h"
+#include "voiced/service/install.h"
+#include "voiced/service/service.h"
 #include <cstdio>
 #include <cstring>
 

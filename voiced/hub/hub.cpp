@@ -1,7 +1,7 @@
 // The channel's listening end: the engine's thread reads and writes the
 // pipes, everything it reads is handed to the window's thread, where the
 // HubCore lives.
-#include "voiced/feedback/hub.h"
+#include "voiced/hub/hub.h"
 
 PipeEngine::Listening FeedbackHub::Start(const std::string &pipeName)
 {

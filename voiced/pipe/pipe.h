@@ -2,9 +2,10 @@
 // (voiced/channel.txt). The hub listens; each service process, /say and any
 // recogniser connect to it.
 #pragma once
-#include "voiced/voiced.h"
+#include "voiced/core/hubcore.h"
 #include <windows.h>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 

@@ -5,8 +5,9 @@
 // ActivePhrases and OnPhrasesChanged; sound files handed in with LISTEN go to
 // OnListen, and their answers come back through Listened.
 #pragma once
-#include "voiced/pipe.h"
+#include "voiced/pipe/pipe.h"
 #include <windows.h>
+#include <functional>
 
 class FeedbackHub : public HubCore::Link {
   public:

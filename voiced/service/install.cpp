@@ -12,7 +12,9 @@
 // Each installation records in its own class key what it added (the copy,
 // the user's keys it created on the way, the speech setting), and
 // unregistering removes exactly that.
-#include "voiced/service.h"
+#include "voiced/service/install.h"
+#include "idl/vcmd.h"
+#include <string>
 
 namespace {
 

@@ -10,7 +10,7 @@ HRESULT STDMETHODCALLTYPE IUnknown_QueryInterface_Proxy(IUnknown *This, REFIID r
 ULONG STDMETHODCALLTYPE IUnknown_AddRef_Proxy(IUnknown *This);
 ULONG STDMETHODCALLTYPE IUnknown_Release_Proxy(IUnknown *This);
 
-#include "voice/vcmd_p.c"
+#include "idl/vcmd_p.c"
 
 /* The slots the service and Nelko rely on, counted from 0 with IUnknown's
  * three first. */

@@ -1,6 +1,6 @@
 // Voice command records as a client adds them, and the phrases that find
 // them again.
-#include "voiced/voiced.h"
+#include "voiced/core/commands.h"
 #include <cstring>
 
 namespace {

@@ -1,6 +1,6 @@
 // waveIn with an event: the driver sets it whenever a buffer is done, and the
 // capture thread hands the samples on and gives the buffer back.
-#include "voiced/feedback/microphone.h"
+#include "voiced/hub/microphone.h"
 #include <mmsystem.h>
 #include <vector>
 

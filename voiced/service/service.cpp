@@ -1,7 +1,9 @@
 // The voice-command objects a client holds, and the calls the service makes
 // into the client's sink: one at a time, on the thread that received it.
-#include "voiced/service.h"
+#include "voiced/service/service.h"
+#include "voiced/pipe/pipe.h"
 #include <cstring>
+#include <map>
 #include <new>
 
 namespace {

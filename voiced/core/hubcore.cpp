@@ -1,7 +1,7 @@
 // The hub: every service process's menus, the phrases handed to them and
 // what they did. It believes nothing a client sends before checking it; a
 // client that breaks the protocol is told why and dropped.
-#include "voiced/voiced.h"
+#include "voiced/core/hubcore.h"
 #include <algorithm>
 #include <cctype>
 

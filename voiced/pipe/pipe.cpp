@@ -1,6 +1,6 @@
 // Named-pipe connections carrying channel lines, with overlapped I/O on one
 // thread per engine: a blocking read would hold up writes on the same handle.
-#include "voiced/pipe.h"
+#include "voiced/pipe/pipe.h"
 #include <sddl.h>
 #include <algorithm>
 

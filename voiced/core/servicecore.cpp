@@ -1,6 +1,6 @@
 // One service process's voice menus and recognition settings, and what a
 // phrase means to them.
-#include "voiced/voiced.h"
+#include "voiced/core/servicecore.h"
 
 namespace {
 

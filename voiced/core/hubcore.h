@@ -1,0 +1,102 @@
+// HubCore: the hub's view of every service, routing phrases to them and
+// answering the channel's questions.
+#pragma once
+#include "voiced/core/channel.h"
+#include <map>
+#include <set>
+
+struct HubService {
+    int client = 0;
+    uint32_t pid = 0;
+    std::vector<MenuNotice> menus;
+    // Phrases its client was too busy for since it last took a newer one,
+    // and the last of them.
+    uint32_t dropped = 0;
+    uint32_t lastDropped = 0;
+    bool Listening() const;
+};
+
+struct HubHeard {
+    uint32_t seq = 0;
+    std::string phrase;
+    int score = -1;                  // from a recogniser: 0 to 100; -1 for a typed phrase
+    std::vector<DoneNotice> results; // one per service that answered
+    int waiting = 0;                 // services still to answer
+    uint32_t dropped = 0; // when a service dropped it: how many in a row, this one included
+};
+
+class HubCore {
+  public:
+    // What the hub does to the world: every call is made on the hub's thread.
+    class Link {
+      public:
+        virtual ~Link() = default;
+        virtual void Send(int client, const std::string &line) = 0;
+        virtual void Drop(int client) = 0;
+        virtual void Changed() {}    // something the window shows changed
+        virtual void ShowWindow() {} // SHOW: a second start wants the window
+        virtual uint32_t OwnPid() const { return 0; }
+        // LISTEN: a sound file on a local drive for the recogniser. True
+        // when it was taken to be read (the answer comes later, through
+        // Listened); false with *why when it is refused at once.
+        virtual bool Listen(int client, const std::string &path, std::string *why)
+        {
+            (void)client, (void)path;
+            *why = "no recogniser";
+            return false;
+        }
+    };
+    explicit HubCore(Link *link) : link_(link) {}
+
+    void Opened(int client);
+    void Received(int client, const std::string &line);
+    void Closed(int client);
+    // The answer to a LISTEN the link took: LISTENING with the sound's
+    // length, or REFUSED with why, when the client is still there.
+    void Listened(int client, bool taken, uint32_t millis, const std::string &why);
+
+    // A phrase from the window, a recogniser or a SAY: handed to every
+    // service with a listening menu. Returns its sequence number, 0 when the
+    // phrase is not one a user can say. *matching (when given) receives how
+    // many services have a command for it. score: how sure a recogniser was
+    // (0 to 100), -1 for a typed phrase.
+    uint32_t Say(const std::string &phrase, uint32_t *matching = nullptr, int score = -1);
+    // The input level (0 to MaxLevel) to every listening service, which
+    // passes it on to its client's VUMeter.
+    void Level(uint16_t level);
+
+    const std::vector<HubService> &Services() const { return services_; }
+    bool Listening() const;
+    // Every phrase listened for, once each, in menu order: the recogniser's
+    // grammar.
+    std::vector<std::string> ActivePhrases() const;
+    const HubHeard &Last() const { return last_; }
+    size_t Clients() const { return clients_.size(); }
+
+    // Limits on what one client may make the hub hold.
+    static constexpr size_t MaxMenusPerService = MaxServiceMenus;
+    static constexpr size_t MaxPending = 4096; // phrases awaiting their results
+    static constexpr uint16_t MaxLevel = 65535;
+    static constexpr int MaxScore = 100;
+    static constexpr size_t MaxListenPath = 259; // a Windows path without its zero
+
+  private:
+    struct Pending {
+        std::string phrase;
+        std::set<int> awaiting; // services that have not answered yet
+    };
+    void Refuse(int client, const char *why);
+    HubService *ServiceOf(int client);
+    void Serve(int client, const ChannelMessage &message);
+    void ServiceMessage(int client, const ChannelMessage &message);
+    void Finish(int client, const DoneNotice &done);
+    void Watchers(const std::string &line);
+
+    Link *link_;
+    std::set<int> clients_;
+    std::set<int> watchers_;
+    std::vector<HubService> services_;
+    std::map<uint32_t, Pending> pending_;
+    HubHeard last_;
+    uint32_t nextSeq_ = 1;
+};

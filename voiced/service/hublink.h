@@ -1,0 +1,59 @@
+#pragma once
+#include "voiced/pipe/pipe.h"
+#include <windows.h>
+#include <atomic>
+
+// The link from a service process to the hub: connects (starting the hub
+// hidden when none runs), passes the hub's lines to a window of the service's
+// thread, and takes the lines the service publishes. Reconnects when the hub
+// goes away. A pipe of that name served by another program than the hub is
+// refused before anything is sent to it.
+class HubLink : WindowEvents {
+  public:
+    // Posted to the window: wParam the connection, lParam a HubLine* for
+    // LinkLineMessage (the receiver deletes it).
+    static constexpr UINT LinkOpenedMessage = WM_APP + 1;
+    static constexpr UINT LinkLineMessage = WM_APP + 2;
+    static constexpr UINT LinkClosedMessage = WM_APP + 3;
+    using HubLine = WindowEvents::PostedLine;
+    // PHRASE lines posted to the window and not handled yet. While the
+    // service's thread is inside a call into its client it may handle none;
+    // a phrase beyond MaxPostedPhrases is answered at once as dropped.
+    static constexpr int MaxPostedPhrases = 16;
+    void PhraseTaken() { --postedPhrases_; } // a PHRASE line was handled
+    // LEVEL lines: only the latest level counts, so at most one is posted
+    // at a time. The window's thread takes the latest when it handles one.
+    uint16_t TakeLevel()
+    {
+        levelPosted_ = false;
+        return level_;
+    }
+
+    HubLink(HWND window, std::string pipeName, std::string hubProgram);
+    ~HubLink();
+    // Tries to connect when not connected; call from a timer. Returns true
+    // while connected.
+    bool Poll();
+    void Send(const std::string &line);
+    void OnOpened(int id);
+    void OnClosed(int id);
+    bool Connected() const { return connection_ != 0; }
+    // Why the name's server was refused last time; empty when it was not.
+    const std::string &Refusal() const { return refusal_; }
+
+  private:
+    void Line(int id, std::string line) override;
+
+    std::string pipeName_;
+    std::string hubProgram_;
+    PipeEngine engine_;
+    std::atomic<int> postedPhrases_{0};
+    std::atomic<uint16_t> level_{0};
+    std::atomic<bool> levelPosted_{false};
+    int connection_ = 0; // the window's thread only
+    int pending_ = 0;    // adopted, not yet reported open
+    DWORD lastStart_ = 0;
+    bool started_ = false;
+    std::string refusal_;
+    DWORD refused_ = 0; // when
+};

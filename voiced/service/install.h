@@ -1,0 +1,12 @@
+#pragma once
+#include <windows.h>
+
+// Installation: the class, the proxy/stub DLL beside the program, and
+// HKCU\Software\Voice UseSpeech = 2 when there is none. For the current
+// user (HKCU\Software\Classes, no administrator needed) or for every user of
+// the machine (HKLM\Software\Classes). Where HKEY_CLASSES_ROOT does not show
+// the user's classes, a user's registration is copied where it reads too, and
+// removed with it. Both return 0 on success, else a Win32 error code.
+enum class InstallScope { User, Machine };
+DWORD RegisterService(InstallScope scope);
+DWORD UnregisterService(InstallScope scope);
