@@ -1,0 +1,173 @@
+// Scope-bound owners for what Win32 hands out, shared by the character and the
+// voice programs: a handle, key, DC or COM pointer opened in a function is
+// released on every path out of it, and an object posted to a window is
+// deleted by whoever ends up holding it.
+#pragma once
+#include <windows.h>
+#include <unknwn.h>
+#include <memory>
+#include <string>
+#include <utility>
+
+// One owner of one T, released by Traits::Close(T) unless it is
+// Traits::Invalid(). Put() hands the address to a function that opens one.
+template <class T, class Traits> class Scoped {
+  public:
+    Scoped() = default;
+    explicit Scoped(T value) : value_(value) {}
+    ~Scoped() { Reset(); }
+    Scoped(Scoped &&other) noexcept : value_(other.Release()) {}
+    Scoped &operator=(Scoped &&other) noexcept
+    {
+        if (this != &other)
+            Reset(other.Release());
+        return *this;
+    }
+    Scoped(const Scoped &) = delete;
+    Scoped &operator=(const Scoped &) = delete;
+
+    T Get() const { return value_; }
+    explicit operator bool() const { return !Traits::Invalid(value_); }
+    T *Put()
+    {
+        Reset();
+        return &value_;
+    }
+    T Release() { return std::exchange(value_, Traits::Empty()); }
+    void Reset(T value = Traits::Empty())
+    {
+        if (!Traits::Invalid(value_))
+            Traits::Close(value_);
+        value_ = value;
+    }
+
+  private:
+    T value_ = Traits::Empty();
+};
+
+// Kernel objects: files, pipes, events, mutexes, threads. Both null and
+// INVALID_HANDLE_VALUE mean none.
+struct HandleTraits {
+    static HANDLE Empty() { return nullptr; }
+    static bool Invalid(HANDLE h) { return !h || h == INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE h) { CloseHandle(h); }
+};
+using ScopedHandle = Scoped<HANDLE, HandleTraits>;
+
+// An open registry key (never one of the predefined roots).
+struct KeyTraits {
+    static HKEY Empty() { return nullptr; }
+    static bool Invalid(HKEY key) { return !key; }
+    static void Close(HKEY key) { RegCloseKey(key); }
+};
+using RegistryKey = Scoped<HKEY, KeyTraits>;
+
+// A memory DC (CreateCompatibleDC) and a GDI object (a bitmap, region, brush).
+struct MemoryDCTraits {
+    static HDC Empty() { return nullptr; }
+    static bool Invalid(HDC dc) { return !dc; }
+    static void Close(HDC dc) { DeleteDC(dc); }
+};
+using MemoryDC = Scoped<HDC, MemoryDCTraits>;
+template <class H> struct GdiTraits {
+    static H Empty() { return nullptr; }
+    static bool Invalid(H object) { return !object; }
+    static void Close(H object) { DeleteObject(object); }
+};
+template <class H> using GdiObject = Scoped<H, GdiTraits<H>>;
+
+// A window's or the screen's DC (GetDC), given back with ReleaseDC.
+class WindowDC {
+  public:
+    explicit WindowDC(HWND window) : window_(window), dc_(GetDC(window)) {}
+    ~WindowDC()
+    {
+        if (dc_)
+            ReleaseDC(window_, dc_);
+    }
+    WindowDC(const WindowDC &) = delete;
+    WindowDC &operator=(const WindowDC &) = delete;
+    HDC Get() const { return dc_; }
+    explicit operator bool() const { return dc_ != nullptr; }
+
+  private:
+    HWND window_;
+    HDC dc_;
+};
+
+// A COM interface pointer holding one reference.
+template <class I> class ComPtr {
+  public:
+    ComPtr() = default;
+    ComPtr(std::nullptr_t) {}
+    // Takes over a reference the caller already holds.
+    static ComPtr Adopt(I *object)
+    {
+        ComPtr taken;
+        taken.object_ = object;
+        return taken;
+    }
+    // Adds a reference of its own.
+    static ComPtr Share(I *object)
+    {
+        if (object)
+            object->AddRef();
+        return Adopt(object);
+    }
+    ~ComPtr() { Reset(); }
+    ComPtr(const ComPtr &other) : object_(other.object_)
+    {
+        if (object_)
+            object_->AddRef();
+    }
+    ComPtr(ComPtr &&other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    ComPtr &operator=(ComPtr other) noexcept
+    {
+        std::swap(object_, other.object_);
+        return *this;
+    }
+
+    I *Get() const { return object_; }
+    I *operator->() const { return object_; }
+    explicit operator bool() const { return object_ != nullptr; }
+    I **Put()
+    {
+        Reset();
+        return &object_;
+    }
+    void **PutVoid() { return reinterpret_cast<void **>(Put()); }
+    I *Detach() { return std::exchange(object_, nullptr); }
+    void Reset()
+    {
+        if (I *object = std::exchange(object_, nullptr))
+            object->Release();
+    }
+
+  private:
+    I *object_ = nullptr;
+};
+
+// The folder of the running program, with its closing backslash.
+inline std::string ProgramFolder()
+{
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    const std::string file(path, n < sizeof path ? n : 0);
+    return file.substr(0, file.find_last_of("\\/") + 1);
+}
+
+// Posts an object to a window's thread: the receiver takes it back with
+// TakePosted. When the post fails (no such window, its queue full) the object
+// is deleted here and PostOwned returns false.
+template <class T>
+bool PostOwned(HWND window, UINT message, WPARAM wParam, std::unique_ptr<T> object)
+{
+    if (!PostMessageA(window, message, wParam, reinterpret_cast<LPARAM>(object.get())))
+        return false;
+    object.release();
+    return true;
+}
+template <class T> std::unique_ptr<T> TakePosted(LPARAM lParam)
+{
+    return std::unique_ptr<T>(reinterpret_cast<T *>(lParam));
+}
