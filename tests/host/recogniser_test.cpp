@@ -350,15 +350,15 @@ class RecogniserTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite()
     {
-        r = RecogniserCreate(NELKO_RECOGNISER_MODEL, NELKO_RECOGNISER_DICT,
-                             NELKO_RECOGNISER_EXTRA_DICT);
+        r = RecogniserCreate(
+            {NELKO_RECOGNISER_MODEL, NELKO_RECOGNISER_DICT, NELKO_RECOGNISER_EXTRA_DICT});
     }
     static void TearDownTestSuite() { RecogniserDestroy(r), r = nullptr; }
     void SetUp() override
     {
         ASSERT_NE(r, nullptr) << "the acoustic model did not load from " NELKO_RECOGNISER_MODEL;
         ASSERT_EQ(RecogniserSetPhrases(r, Commands, nullptr), 1);
-        RecogniserSetThreshold(r, RecogniserDefaultThreshold);
+        RecogniserUpdate(r, RecogniserOptions());
     }
     std::vector<Heard> Hear(const std::vector<int16_t> &samples, size_t chunk = 4000)
     {
@@ -447,7 +447,9 @@ TEST_F(RecogniserTest, ThresholdDecidesAcceptance)
     std::vector<Heard> heard = Hear(Speech::Say("Go Right"));
     ASSERT_EQ(heard.size(), 1u);
     ASSERT_EQ(heard[0].heard, "go right");
-    RecogniserSetThreshold(r, heard[0].score + 0.001);
+    RecogniserOptions strictOptions;
+    strictOptions.threshold = heard[0].score + 0.001;
+    RecogniserUpdate(r, strictOptions);
     std::vector<Heard> strict = Hear(Speech::Say("Go Right"));
     ASSERT_EQ(strict.size(), 1u);
     EXPECT_EQ(strict[0].phrase, "");        // refused, but still reported

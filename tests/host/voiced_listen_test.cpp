@@ -379,7 +379,7 @@ class Ears {
 
 void StartListening(Listener &listener)
 {
-    listener.Start(NELKO_RECOGNISER_MODEL, NELKO_RECOGNISER_DICT, NELKO_RECOGNISER_EXTRA_DICT);
+    listener.Start({NELKO_RECOGNISER_MODEL, NELKO_RECOGNISER_DICT, NELKO_RECOGNISER_EXTRA_DICT});
 }
 
 TEST(Listener, AFileIsSegmentedAndEachUtteranceReportedOnceInOrder)
@@ -478,7 +478,7 @@ TEST(Listener, WithoutAModelNothingIsQueued)
 {
     Ears ears;
     Listener listener(ears.Hooks());
-    listener.Start("/nonexistent/model", NELKO_RECOGNISER_DICT, "");
+    listener.Start({"/nonexistent/model", NELKO_RECOGNISER_DICT, ""});
     ASSERT_TRUE(ears.WaitFor("unavailable"));
     EXPECT_EQ(listener.CurrentState(), Listener::State::Unavailable);
     const std::vector<int16_t> s = Floor(0.1);

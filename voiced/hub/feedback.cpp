@@ -382,7 +382,7 @@ void StartSpeech(Listener &ear, Microphone &mic)
     };
     Hub->OnListen = OnListen;
     const std::string folder = ProgramFolder();
-    ear.Start(folder + ModelFolder, folder + Dictionary, folder + OwnDictionary);
+    ear.Start({folder + ModelFolder, folder + Dictionary, folder + OwnDictionary});
     mic.Start();
     SetTimer(Window, MeterTimer, MeterMs, nullptr);
 }

@@ -84,12 +84,15 @@ bool LoadSound(const std::string &path, std::vector<int16_t> *samples, std::stri
     }
 }
 
-void Listener::Start(std::string modelDir, std::string dictPath, std::string extraDictPath)
+void Listener::Start(RecogniserOptions options)
 {
     if (thread_.joinable())
         return;
-    thread_ = std::thread(&Listener::Run, this, std::move(modelDir), std::move(dictPath),
-                          std::move(extraDictPath));
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        options_ = std::move(options);
+    }
+    thread_ = std::thread(&Listener::Run, this);
     reader_ = std::thread(&Listener::ReadFiles, this);
 }
 
@@ -120,7 +123,15 @@ void Listener::SetPhrases(std::vector<std::string> phrases)
 
 void Listener::SetThreshold(double threshold)
 {
-    threshold_ = std::max(0.0, std::min(1.0, threshold));
+    std::lock_guard<std::mutex> hold(lock_);
+    options_.threshold = std::max(0.0, std::min(1.0, threshold));
+    optionsChanged_ = true;
+}
+
+double Listener::Threshold() const
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return options_.threshold;
 }
 
 void Listener::Meter(unsigned level)
@@ -255,33 +266,39 @@ void Listener::Report(void *context, const RecogniserUtterance &utterance)
     heard.phrase = utterance.phrase;
     heard.heard = utterance.heard;
     heard.score = utterance.score;
-    heard.threshold = self->applied_;
+    heard.threshold = utterance.threshold;
     heard.start = utterance.start;
     heard.end = utterance.end;
     if (self->hooks_.heard)
         self->hooks_.heard(heard);
 }
 
-// Phrases and threshold as the other threads last set them, before any
+// Phrases and options as the other threads last set them, before any
 // samples are fed.
 void Listener::ApplySettings(Recogniser *r)
 {
     std::vector<std::string> phrases;
-    bool changed = false;
+    RecogniserOptions options;
+    bool newPhrases = false, newOptions = false;
     {
         std::lock_guard<std::mutex> hold(lock_);
         if (phrasesChanged_) {
             phrases = phrases_;
             phrasesChanged_ = false;
-            changed = true;
+            newPhrases = true;
+        }
+        if (optionsChanged_) {
+            options = options_;
+            optionsChanged_ = false;
+            newOptions = true;
         }
     }
     // A phrase whose words cannot be pronounced is left out; it can still
     // be typed.
-    if (changed)
+    if (newPhrases)
         RecogniserSetPhrases(r, phrases, nullptr);
-    applied_ = threshold_;
-    RecogniserSetThreshold(r, applied_);
+    if (newOptions)
+        RecogniserUpdate(r, options);
 }
 
 void Listener::Do(Recogniser *r, Job &job)
@@ -323,10 +340,15 @@ void Listener::Do(Recogniser *r, Job &job)
     }
 }
 
-void Listener::Run(std::string modelDir, std::string dictPath, std::string extraDictPath)
+void Listener::Run()
 {
-    Recogniser *r = RecogniserCreate(modelDir.c_str(), dictPath.c_str(),
-                                     extraDictPath.empty() ? nullptr : extraDictPath.c_str());
+    RecogniserOptions options;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        options = options_;
+        optionsChanged_ = false;
+    }
+    Recogniser *r = RecogniserCreate(options);
     if (!r) {
         // Nothing will be decoded: what is queued and what comes is dropped;
         // files still being read are refused by the reading thread.

@@ -65,15 +65,17 @@ class Listener {
     Listener &operator=(const Listener &) = delete;
 
     // Starts the thread, which loads the acoustic model and the dictionaries
-    // (RecogniserCreate's arguments) and reports Ready or Unavailable.
-    void Start(std::string modelDir, std::string dictPath, std::string extraDictPath);
+    // the options name and reports Ready or Unavailable.
+    void Start(RecogniserOptions options);
     // Ends the thread; work still queued is dropped.
     void Stop();
 
     // Any thread.
     void SetPhrases(std::vector<std::string> phrases);
+    // The sensitivity, clamped to 0..1: applies to the utterances that end
+    // after the next piece of sound is taken up.
     void SetThreshold(double threshold);
-    double Threshold() const { return threshold_.load(); }
+    double Threshold() const;
     State CurrentState() const { return state_.load(); }
     // Microphone samples (RecogniserRate, mono) as they arrive; false when
     // they were dropped because the backlog is full.
@@ -107,7 +109,7 @@ class Listener {
         std::string path;
         FileAnswer answer;
     };
-    void Run(std::string modelDir, std::string dictPath, std::string extraDictPath);
+    void Run();
     void ReadFiles(); // the reading thread
     void Read(FileRead &read);
     void ApplySettings(Recogniser *r);
@@ -122,7 +124,7 @@ class Listener {
     Hooks hooks_;
     std::thread thread_;
     std::thread reader_;
-    std::mutex lock_;
+    mutable std::mutex lock_;
     std::condition_variable wake_;
     std::condition_variable readWake_;
     std::deque<Job> jobs_;              // under lock_
@@ -132,7 +134,8 @@ class Listener {
     std::atomic<bool> stopping_{false}; // stop_, for a file being converted
     bool phrasesChanged_ = false;       // under lock_
     std::vector<std::string> phrases_;  // under lock_
-    std::atomic<double> threshold_{RecogniserDefaultThreshold};
+    RecogniserOptions options_;         // under lock_
+    bool optionsChanged_ = false;       // under lock_
     std::atomic<State> state_{State::Starting};
     std::atomic<unsigned> peak_{0};  // the loudest since the last Level, | FreshLevel
     std::atomic<unsigned> shown_{0}; // what Level said last
@@ -140,5 +143,4 @@ class Listener {
     // The listener's thread only.
     Source source_ = Source::Microphone; // of the stream being fed
     bool streamOpen_ = false;            // samples fed since the last flush
-    double applied_ = 0;                 // the threshold the recogniser has
 };

@@ -3,7 +3,7 @@
 // ("-" for none), the score and what the grammar heard.
 //
 //   recognise [--model DIR] [--dict FILE] [--extra FILE] [--threshold T]
-//             [--phrases FILE] FILE.wav...
+//             [--lw W] [--max-utterance SECONDS] [--phrases FILE] FILE.wav...
 //
 // The phrase file holds one phrase a line, or is a resource script whose
 // string table lines ("8001 \"Go Left\"") give them. On Windows the model and
@@ -36,44 +36,43 @@ void Print(void *context, const RecogniserUtterance &u)
                 u.end, *u.phrase ? u.phrase : "-", u.score, u.heard);
 }
 
+// The options and the phrase file a run starts from.
+RecogniserOptions Defaults(std::string *phraseFile)
+{
+#ifdef _WIN32
+    const std::string dir = ProgramDir();
+    *phraseFile = dir + "phrases.txt";
+    return {dir + "model\\en-us", dir + "cmudict-en-us.dict", dir + "nelko.dict"};
+#else
+    *phraseFile = NELKO_SOURCE_DIR "/resources/commands.rc";
+    return {NELKO_RECOGNISER_MODEL, NELKO_RECOGNISER_DICT, NELKO_RECOGNISER_EXTRA_DICT};
+#endif
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-#ifdef _WIN32
-    std::string dir = ProgramDir();
-    std::string model = dir + "model\\en-us", dict = dir + "cmudict-en-us.dict",
-                extra = dir + "nelko.dict", phraseFile = dir + "phrases.txt";
-#else
-    std::string model = NELKO_RECOGNISER_MODEL, dict = NELKO_RECOGNISER_DICT,
-                extra = NELKO_RECOGNISER_EXTRA_DICT,
-                phraseFile = NELKO_SOURCE_DIR "/resources/commands.rc";
-#endif
-    double threshold = RecogniserDefaultThreshold;
+    std::string phraseFile;
+    RecogniserOptions options = Defaults(&phraseFile);
     std::vector<const char *> files;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
-        bool more = i + 1 < argc;
-        if (a == "--model" && more)
-            model = argv[++i];
-        else if (a == "--dict" && more)
-            dict = argv[++i];
-        else if (a == "--extra" && more)
-            extra = argv[++i];
-        else if (a == "--phrases" && more)
+        if (ReadRecogniserFlag(argc, argv, &i, &options))
+            continue;
+        if (a == "--phrases" && i + 1 < argc)
             phraseFile = argv[++i];
-        else if (a == "--threshold" && more)
-            threshold = std::atof(argv[++i]);
         else if (a.size() > 1 && a[0] == '-') {
-            std::fprintf(stderr, "usage: recognise [--model DIR] [--dict FILE] [--extra FILE] "
-                                 "[--threshold T] [--phrases FILE] FILE.wav...\n");
+            std::fprintf(stderr, "usage: recognise %s [--phrases FILE] FILE.wav...\n",
+                         RecogniserFlagsUsage);
             return 2;
         } else
             files.push_back(argv[i]);
     }
-    Recogniser *r = RecogniserCreate(model.c_str(), dict.c_str(), extra.c_str());
+    Recogniser *r = RecogniserCreate(options);
     if (!r) {
-        std::fprintf(stderr, "recognise: cannot load the model from %s\n", model.c_str());
+        std::fprintf(stderr, "recognise: cannot load the model from %s\n",
+                     options.modelDir.c_str());
         return 1;
     }
     std::vector<std::string> phrases = ReadPhraseFile(phraseFile.c_str());
@@ -85,7 +84,6 @@ int main(int argc, char **argv)
     }
     for (const std::string &w : unknown)
         std::fprintf(stderr, "recognise: no pronunciation for \"%s\"\n", w.c_str());
-    RecogniserSetThreshold(r, threshold);
     int status = 0;
     for (const char *file : files) {
         std::vector<int16_t> samples;

@@ -16,25 +16,25 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <set>
 
-const double RecogniserDefaultThreshold = 0.25;
+// A near miss ("go", "left", "go back") lands on one of these instead of on
+// the command it resembles. Every single word of a command is a decoy too
+// (added per phrase set), so that half a command is not taken for the whole.
+// None is a word of the benchmark's held-out near misses.
+std::vector<std::string> RecogniserDefaultDecoys()
+{
+    return {"go",  "run", "bye",  "left",  "right", "up",  "down", "stop", "hello", "hi",
+            "yes", "no",  "okay", "there", "thank", "you", "what", "come", "back"};
+}
 
 namespace {
 
 const char *const GrammarSearch = "commands";
 const char *const PhoneSearch = "phones";
-
-// Short words a speaker may say instead of a command. A near miss ("go",
-// "left", "go back") lands on one of these instead of on the command it
-// resembles. Every single word of a command is a decoy too (added per phrase
-// set), so that half a command is not taken for the whole.
-// None is a word of the benchmark's held-out near misses.
-const char *const Decoys[] = {"go",    "run",   "bye",  "left", "right", "up",   "down",
-                              "stop",  "hello", "hi",   "yes",  "no",    "okay", "there",
-                              "thank", "you",   "what", "come", "back"};
 
 // How much of a stream's opening the detector learns the noise from.
 constexpr size_t WarmUpSamples = RecogniserRate / 4;
@@ -50,10 +50,6 @@ constexpr double MinSpread = 5;
 // The decoder keeps acoustic scores in its log base, shifted right by ten bits.
 constexpr double ScoreScale = 1024;
 
-// An utterance longer than this is no command: it is reported as such
-// without decoding.
-constexpr double MaxUtteranceSeconds = 6.0;
-
 double Now()
 {
     using namespace std::chrono;
@@ -65,13 +61,12 @@ double Now()
 struct Recogniser {
     ps_decoder_t *ps = nullptr;
     fe_t *fe = nullptr; // the speech detector, a front end of the decoder's configuration
-    std::string dictPath, extraDictPath;
+    RecogniserOptions options;
     std::set<std::string> decoderWords;         // words the decoder has a pronunciation for
     std::map<std::string, std::string> phrases; // joined words -> the phrase as given
-    double threshold = RecogniserDefaultThreshold;
-    double logBase = 0;    // natural log of the score base
-    int frameShift = 160;  // samples per frame
-    int maxPrespeech = 21; // frames the detector can hand out at once
+    double logBase = 0;                         // natural log of the score base
+    int frameShift = 160;                       // samples per frame
+    int maxPrespeech = 21;                      // frames the detector can hand out at once
     int cepSize = 13;
 
     // The stream.
@@ -176,13 +171,14 @@ void Report(Recogniser *r, double end, RecogniserCallback callback, void *contex
             }
         }
         auto match = r->phrases.find(r->heard);
-        if (match != r->phrases.end() && score >= r->threshold)
+        if (match != r->phrases.end() && score >= r->options.threshold)
             r->phrase = match->second;
     }
     RecogniserUtterance u;
     u.phrase = r->phrase.c_str();
     u.heard = r->heard.c_str();
     u.score = score;
+    u.threshold = r->options.threshold;
     u.start = r->utteranceStart;
     u.end = end;
     u.decodeMs = Now() - started;
@@ -210,7 +206,7 @@ void DetectStep(Recogniser *r, const int16_t *samples, size_t count, RecogniserC
         r->utteranceStart = now - double(nframes) * r->frameShift / RecogniserRate;
     if (nframes > 0 && !r->overlong) {
         r->cepstra.insert(r->cepstra.end(), out.begin(), out.begin() + nframes * r->cepSize);
-        if (now - r->utteranceStart > MaxUtteranceSeconds)
+        if (now - r->utteranceStart > r->options.maxUtteranceSeconds)
             r->overlong = true, r->cepstra.clear();
     }
     if (!speech && r->inSpeech)
@@ -220,32 +216,50 @@ void DetectStep(Recogniser *r, const int16_t *samples, size_t count, RecogniserC
 
 } // namespace
 
-Recogniser *RecogniserCreate(const char *modelDir, const char *dictPath, const char *extraDictPath)
+namespace {
+
+// The decoder over the model, starting from the small dictionary when there
+// is one: the phrases' words are looked up and added when the phrases are set.
+ps_decoder_t *NewDecoder(const RecogniserOptions &options)
 {
-    if (!std::getenv("NELKO_RECOGNISER_LOG"))
-        err_set_logfp(nullptr);
-    // The decoder starts from the small dictionary when there is one; the
-    // phrases' words are looked up and added when the phrases are set.
-    const char *startDict = extraDictPath ? extraDictPath : dictPath;
-    cmd_ln_t *config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", modelDir, "-dict", startDict,
-                                   "-lw", "1.0", "-allphone_ci", "yes", nullptr);
+    const std::string &startDict =
+        options.ownDictPath.empty() ? options.dictPath : options.ownDictPath;
+    char weight[32];
+    std::snprintf(weight, sizeof weight, "%.9g", options.languageWeight);
+    cmd_ln_t *config =
+        cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", options.modelDir.c_str(), "-dict",
+                    startDict.c_str(), "-lw", weight, "-allphone_ci", "yes", nullptr);
     if (!config)
         return nullptr;
-    Recogniser *r = new Recogniser;
-    r->ps = ps_init(config);
+    ps_decoder_t *ps = ps_init(config);
     cmd_ln_free_r(config); // the decoder keeps its own reference
-    if (!r->ps) {
-        delete r;
-        return nullptr;
-    }
-    r->dictPath = dictPath ? dictPath : "";
-    r->extraDictPath = extraDictPath ? extraDictPath : "";
+    return ps;
+}
+
+// The front end's frame layout and the score base, as the decoder set them.
+void ReadDecoderLayout(Recogniser *r)
+{
     cmd_ln_t *used = ps_get_config(r->ps);
     r->frameShift = static_cast<int>(
         std::lround(cmd_ln_float32_r(used, "-samprate") / double(cmd_ln_int32_r(used, "-frate"))));
     r->maxPrespeech = cmd_ln_int32_r(used, "-vad_prespeech") + 1;
     r->cepSize = cmd_ln_int32_r(used, "-ceplen");
     r->logBase = std::log(logmath_get_base(ps_get_logmath(r->ps)));
+}
+
+} // namespace
+
+Recogniser *RecogniserCreate(const RecogniserOptions &options)
+{
+    if (!std::getenv("NELKO_RECOGNISER_LOG"))
+        err_set_logfp(nullptr);
+    ps_decoder_t *ps = NewDecoder(options);
+    if (!ps)
+        return nullptr;
+    Recogniser *r = new Recogniser;
+    r->ps = ps;
+    r->options = options;
+    ReadDecoderLayout(r);
     r->fe = NewDetector(r);
     if (!r->fe || r->frameShift <= 0 || ps_set_allphone(r->ps, PhoneSearch, nullptr) < 0 ||
         !RecogniserSetPhrases(r, {}, nullptr)) {
@@ -253,6 +267,12 @@ Recogniser *RecogniserCreate(const char *modelDir, const char *dictPath, const c
         return nullptr;
     }
     return r;
+}
+
+void RecogniserUpdate(Recogniser *r, const RecogniserOptions &options)
+{
+    r->options.threshold = options.threshold;
+    r->options.maxUtteranceSeconds = options.maxUtteranceSeconds;
 }
 
 void RecogniserDestroy(Recogniser *r)
@@ -273,50 +293,56 @@ void RecogniserDestroy(Recogniser *r)
     delete r;
 }
 
-int RecogniserSetPhrases(Recogniser *r, const std::vector<std::string> &phrases,
-                         std::vector<std::string> *unknownWords)
-{
-    std::vector<std::vector<std::string>> phraseWords;
-    std::vector<std::string> words(std::begin(Decoys), std::end(Decoys));
-    for (const std::string &phrase : phrases) {
-        phraseWords.push_back(PhraseWords(phrase));
-        for (const std::string &w : phraseWords.back())
-            words.push_back(w);
-    }
+namespace {
 
-    // Pronunciations for the words the decoder lacks: the project's own
-    // dictionary first, then the large one.
+// Pronunciations for the words the decoder lacks: the project's own
+// dictionary first, then the large one.
+void AddPronunciations(Recogniser *r, const std::vector<std::string> &words)
+{
     std::vector<std::string> missing;
     for (const std::string &w : words)
         if (!r->decoderWords.count(w) && !WordKnown(r->ps, w))
             missing.push_back(w);
     std::vector<Pronunciation> found;
-    if (!missing.empty() && !r->extraDictPath.empty())
-        LookUpWords(r->extraDictPath.c_str(), missing, &found);
-    std::set<std::string> fromExtra;
+    if (!missing.empty() && !r->options.ownDictPath.empty())
+        LookUpWords(r->options.ownDictPath.c_str(), missing, &found);
+    std::set<std::string> fromOwn;
     for (const Pronunciation &p : found)
-        fromExtra.insert(p.word.substr(0, p.word.find('(')));
+        fromOwn.insert(p.word.substr(0, p.word.find('(')));
     std::vector<std::string> rest;
     for (const std::string &w : missing)
-        if (!fromExtra.count(w))
+        if (!fromOwn.count(w))
             rest.push_back(w);
-    if (!rest.empty() && !r->dictPath.empty())
-        LookUpWords(r->dictPath.c_str(), rest, &found);
+    if (!rest.empty() && !r->options.dictPath.empty())
+        LookUpWords(r->options.dictPath.c_str(), rest, &found);
     for (const Pronunciation &p : found)
         if (ps_add_word(r->ps, p.word.c_str(), p.phones.c_str(), FALSE) >= 0)
             r->decoderWords.insert(p.word.substr(0, p.word.find('(')));
+}
 
-    auto known = [&](const std::string &w) {
-        return r->decoderWords.count(w) || WordKnown(r->ps, w);
-    };
-    std::vector<std::vector<std::string>> usable;
-    std::map<std::string, std::string> map;
+bool Known(Recogniser *r, const std::string &word)
+{
+    return r->decoderWords.count(word) || WordKnown(r->ps, word);
+}
+
+// The phrases whose words are all pronounceable, as words, each mapped from
+// its joined words to the phrase as given; their words become decoys.
+struct Usable {
+    std::vector<std::vector<std::string>> words;
+    std::map<std::string, std::string> phrases;
     std::vector<std::string> decoys;
+};
+
+Usable UsablePhrases(Recogniser *r, const std::vector<std::string> &phrases,
+                     const std::vector<std::vector<std::string>> &phraseWords,
+                     std::vector<std::string> *unknownWords)
+{
+    Usable usable;
     for (size_t i = 0; i < phrases.size(); i++) {
         bool ok = !phraseWords[i].empty();
         std::string joined;
         for (const std::string &w : phraseWords[i]) {
-            if (!known(w)) {
+            if (!Known(r, w)) {
                 ok = false;
                 if (unknownWords)
                     unknownWords->push_back(w);
@@ -325,20 +351,24 @@ int RecogniserSetPhrases(Recogniser *r, const std::vector<std::string> &phrases,
         }
         if (!ok)
             continue;
-        usable.push_back(phraseWords[i]);
-        map.emplace(joined, phrases[i]);
+        usable.words.push_back(phraseWords[i]);
+        usable.phrases.emplace(joined, phrases[i]);
         for (const std::string &w : phraseWords[i])
-            decoys.push_back(w);
+            usable.decoys.push_back(w);
     }
-    for (const char *d : Decoys)
-        if (known(d))
-            decoys.push_back(d);
-    // Parsed here rather than by ps_set_jsgf_string, which never frees the
-    // parsed grammar.
-    std::string grammar = BuildGrammar(usable, decoys);
+    for (const std::string &d : r->options.decoys)
+        if (Known(r, d))
+            usable.decoys.push_back(d);
+    return usable;
+}
+
+// Makes the grammar the decoder's grammar search. Parsed here rather than by
+// ps_set_jsgf_string, which never frees the parsed grammar.
+bool SetGrammar(Recogniser *r, const std::string &grammar)
+{
     jsgf_t *jsgf = jsgf_parse_string(grammar.c_str(), nullptr);
     if (!jsgf)
-        return 0;
+        return false;
     int result = -1;
     if (jsgf_rule_t *rule = jsgf_get_public_rule(jsgf)) {
         fsg_model_t *fsg = jsgf_build_fsg(jsgf, rule, ps_get_logmath(r->ps),
@@ -349,15 +379,27 @@ int RecogniserSetPhrases(Recogniser *r, const std::vector<std::string> &phrases,
         }
     }
     jsgf_grammar_free(jsgf);
-    if (result < 0)
-        return 0;
-    r->phrases = std::move(map);
-    return 1;
+    return result >= 0;
 }
 
-void RecogniserSetThreshold(Recogniser *r, double threshold)
+} // namespace
+
+int RecogniserSetPhrases(Recogniser *r, const std::vector<std::string> &phrases,
+                         std::vector<std::string> *unknownWords)
 {
-    r->threshold = threshold;
+    std::vector<std::vector<std::string>> phraseWords;
+    std::vector<std::string> words = r->options.decoys;
+    for (const std::string &phrase : phrases) {
+        phraseWords.push_back(PhraseWords(phrase));
+        for (const std::string &w : phraseWords.back())
+            words.push_back(w);
+    }
+    AddPronunciations(r, words);
+    Usable usable = UsablePhrases(r, phrases, phraseWords, unknownWords);
+    if (!SetGrammar(r, BuildGrammar(usable.words, usable.decoys)))
+        return 0;
+    r->phrases = std::move(usable.phrases);
+    return 1;
 }
 
 namespace {

@@ -22,30 +22,51 @@ struct RecogniserUtterance {
     const char *phrase; // the active phrase as it was given, or "" (not a command)
     const char *heard;  // the best grammar match in words ("go left", a decoy, or "")
     double score;       // 0..1: how well the audio fits what was heard
+    double threshold;   // the one the score was measured against
     double start, end;  // seconds from the first sample fed
     double decodeMs;    // time spent decoding it
 };
 
 using RecogniserCallback = void (*)(void *context, const RecogniserUtterance &utterance);
 
-// modelDir: the acoustic model folder. dictPath: a pronunciation dictionary
-// (CMU format, "word PH ON ES" a line) searched for the phrases' words.
-// extraDictPath: the project's own pronunciations ("nelko"), consulted first;
-// may be null. Returns null when the model cannot be loaded.
-Recogniser *RecogniserCreate(const char *modelDir, const char *dictPath, const char *extraDictPath);
+// An utterance is accepted as a command when its score reaches the
+// threshold (the "sensitivity": lower accepts more).
+constexpr double RecogniserDefaultThreshold = 0.25;
+// Short words a speaker may say instead of a command, standing for "not a
+// command"; every single word of the phrases is added to them.
+std::vector<std::string> RecogniserDefaultDecoys();
+
+// Everything a recogniser can be told. The defaults are the tuned values; a
+// new setting is a field here with its default, read where the recogniser
+// is created or, when it may change while listening, in RecogniserUpdate.
+// The files come first, so that {model, dict, ownDict} is a whole value.
+struct RecogniserOptions {
+    // Creation only.
+    std::string modelDir;    // the acoustic model folder
+    std::string dictPath;    // pronunciations, CMU format ("word PH ON ES" a line)
+    std::string ownDictPath; // the project's own ("nelko"), consulted first; "" for none
+    double languageWeight = 1.0;
+    std::vector<std::string> decoys = RecogniserDefaultDecoys();
+    // Creation and RecogniserUpdate.
+    double threshold = RecogniserDefaultThreshold;
+    // An utterance longer than this is no command: it is reported as such
+    // without decoding.
+    double maxUtteranceSeconds = 6.0;
+};
+
+// Returns null when the model cannot be loaded.
+Recogniser *RecogniserCreate(const RecogniserOptions &options);
 void RecogniserDestroy(Recogniser *r);
+// Applies the fields that may change while listening (threshold and
+// maxUtteranceSeconds) to the utterances that end from now on; the others
+// keep the values the recogniser was created with.
+void RecogniserUpdate(Recogniser *r, const RecogniserOptions &options);
 
 // Replaces the phrases listened for. A phrase with a word that has no
 // pronunciation is left out and its words are added to *unknownWords (when
 // given). Returns 1 when the grammar was built, 0 when the decoder refused it.
 int RecogniserSetPhrases(Recogniser *r, const std::vector<std::string> &phrases,
                          std::vector<std::string> *unknownWords);
-
-// An utterance is accepted as a command when its score reaches this
-// threshold (the "sensitivity": lower accepts more). Default
-// RecogniserDefaultThreshold.
-extern const double RecogniserDefaultThreshold;
-void RecogniserSetThreshold(Recogniser *r, double threshold);
 
 // Feeds samples; calls back once for every utterance that ended in them.
 void RecogniserFeed(Recogniser *r, const int16_t *samples, size_t count,
@@ -75,6 +96,12 @@ struct Pronunciation {
 };
 int LookUpWords(const char *dictPath, const std::vector<std::string> &words,
                 std::vector<Pronunciation> *found);
+
+// The tools' command line: when argv[*i] is a recogniser flag (see
+// RecogniserFlagsUsage) followed by its value, sets the option, moves *i to
+// the value and returns 1; returns 0 for anything else.
+int ReadRecogniserFlag(int argc, char **argv, int *i, RecogniserOptions *options);
+extern const char RecogniserFlagsUsage[];
 
 // The phrases of a file for the tools: one a line or, in a resource script,
 // the quoted text of each string-table line of the command labels (8000 to

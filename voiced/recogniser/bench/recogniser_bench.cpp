@@ -24,10 +24,11 @@
 // sub-folders of clips is one condition per sub-folder.
 //
 // Options: --part tuning|held-out|named (default: tuning and held-out)
-//          --threshold T  --phrases FILE (default: the string table)
+//          --phrases FILE (default: the string table)
 //          --keep DIR (where the synthesised clips go; default a temporary
 //          folder)  --tsv FILE (one line per utterance: condition, file,
-//          expected, heard, score, accepted)
+//          expected, heard, score, accepted); and the recogniser's own
+//          (RecogniserFlagsUsage: --threshold T, --model DIR, ...)
 #include "voiced/recogniser/recogniser.h"
 #include <algorithm>
 #include <cmath>
@@ -478,6 +479,91 @@ double Pct(int a, int b)
     return b ? 100.0 * a / b : 0.0;
 }
 
+// A clip and what its name says it is.
+struct Clip {
+    std::string file, stem;
+    std::string expected; // the phrase, or "" for anything else
+    bool nonSpeech = false;
+    const char *Expected() const
+    {
+        return nonSpeech ? "(non-speech)" : expected.empty() ? "(oov)" : expected.c_str();
+    }
+};
+
+Clip ClipNamed(const std::string &file, const std::map<std::string, std::string> &byWords)
+{
+    Clip clip;
+    clip.file = file;
+    clip.stem = file.substr(0, file.size() - 4);
+    clip.stem = clip.stem.substr(0, clip.stem.find("__"));
+    std::replace(clip.stem.begin(), clip.stem.end(), '_', ' ');
+    clip.nonSpeech = !clip.stem.empty() && clip.stem[0] == '(';
+    auto it = clip.nonSpeech ? byWords.end() : byWords.find(Joined(clip.stem));
+    clip.expected = it == byWords.end() ? "" : it->second;
+    return clip;
+}
+
+// Decodes a clip: the times go to *t, one line per utterance to tsv, and
+// what was accepted to *got ("" for nothing, "(N commands)" for several).
+bool DecodeClip(Recogniser *r, const std::string &dir, const std::string &name, const Clip &clip,
+                FILE *tsv, Totals *t, std::string *got)
+{
+    std::vector<int16_t> samples;
+    if (!LoadWave16k((dir + "/" + clip.file).c_str(), &samples)) {
+        std::fprintf(stderr, "recogniser_bench: cannot read %s/%s\n", dir.c_str(),
+                     clip.file.c_str());
+        return false;
+    }
+    Heard heard;
+    double cpu = CpuMs();
+    RecogniserFeed(r, samples.data(), samples.size(), Collect, &heard);
+    RecogniserFlush(r, Collect, &heard);
+    cpu = CpuMs() - cpu;
+    int acceptedCount = 0;
+    for (const RecogniserUtterance &u : heard.utterances) {
+        t->decodeMs.push_back(u.decodeMs);
+        if (*u.phrase)
+            *got = u.phrase, acceptedCount++;
+        if (tsv)
+            std::fprintf(tsv, "%s\t%s\t%s\t%s\t%.4f\t%s\n", name.c_str(), clip.file.c_str(),
+                         clip.Expected(), u.heard, u.score, u.phrase);
+    }
+    if (tsv && heard.utterances.empty())
+        std::fprintf(tsv, "%s\t%s\t%s\t\t0\t\n", name.c_str(), clip.file.c_str(), clip.Expected());
+    if (!heard.utterances.empty())
+        t->cpuMs.push_back(cpu / heard.utterances.size());
+    if (acceptedCount > 1)
+        *got = "(" + std::to_string(acceptedCount) + " commands)";
+    return true;
+}
+
+// What went wrong in a condition, for its details.
+struct Mistakes {
+    std::map<std::string, std::pair<int, int>> perPhrase; // right, total
+    std::map<std::string, int> confusions, accepted;
+};
+
+void Tally(const Clip &clip, const std::string &got, Totals *t, Mistakes *m)
+{
+    if (!clip.expected.empty()) {
+        t->commands++;
+        m->perPhrase[clip.expected].second++;
+        if (got == clip.expected)
+            t->right++, m->perPhrase[clip.expected].first++;
+        else
+            m->confusions[clip.expected + " -> " + (got.empty() ? "(nothing)" : got)]++;
+    } else if (clip.nonSpeech) {
+        t->noise++;
+        if (!got.empty())
+            t->noiseAccepted++, m->accepted[clip.stem + " -> " + got]++;
+    } else {
+        bool isNear = IsNearMiss(clip.stem);
+        t->oov++, t->near += isNear;
+        if (!got.empty())
+            t->oovAccepted++, t->nearAccepted += isNear, m->accepted[clip.stem + " -> " + got]++;
+    }
+}
+
 // One condition: a folder of clips. Prints the details and returns the counts.
 Totals Evaluate(Recogniser *r, const std::string &dir, const std::string &name,
                 const std::vector<std::string> &phrases, FILE *tsv)
@@ -485,77 +571,23 @@ Totals Evaluate(Recogniser *r, const std::string &dir, const std::string &name,
     std::map<std::string, std::string> byWords; // joined words -> phrase
     for (const std::string &p : phrases)
         byWords.emplace(Joined(p), p);
-    std::map<std::string, std::pair<int, int>> perPhrase; // right, total
-    std::map<std::string, int> confusions, accepted;
+    Mistakes m;
     Totals t;
     for (const std::string &file : ListDir(dir, false)) {
-        std::string stem = file.substr(0, file.size() - 4);
-        stem = stem.substr(0, stem.find("__"));
-        std::replace(stem.begin(), stem.end(), '_', ' ');
-        bool nonSpeech = !stem.empty() && stem[0] == '(';
-        auto it = nonSpeech ? byWords.end() : byWords.find(Joined(stem));
-        std::string expected = it == byWords.end() ? "" : it->second;
-
-        std::vector<int16_t> samples;
-        if (!LoadWave16k((dir + "/" + file).c_str(), &samples)) {
-            std::fprintf(stderr, "recogniser_bench: cannot read %s/%s\n", dir.c_str(),
-                         file.c_str());
-            continue;
-        }
-        Heard heard;
-        double cpu = CpuMs();
-        RecogniserFeed(r, samples.data(), samples.size(), Collect, &heard);
-        RecogniserFlush(r, Collect, &heard);
-        cpu = CpuMs() - cpu;
+        Clip clip = ClipNamed(file, byWords);
         std::string got;
-        int acceptedCount = 0;
-        for (const RecogniserUtterance &u : heard.utterances) {
-            t.decodeMs.push_back(u.decodeMs);
-            if (*u.phrase)
-                got = u.phrase, acceptedCount++;
-            if (tsv)
-                std::fprintf(tsv, "%s\t%s\t%s\t%s\t%.4f\t%s\n", name.c_str(), file.c_str(),
-                             nonSpeech          ? "(non-speech)"
-                             : expected.empty() ? "(oov)"
-                                                : expected.c_str(),
-                             u.heard, u.score, u.phrase);
-        }
-        if (tsv && heard.utterances.empty())
-            std::fprintf(tsv, "%s\t%s\t%s\t\t0\t\n", name.c_str(), file.c_str(),
-                         nonSpeech          ? "(non-speech)"
-                         : expected.empty() ? "(oov)"
-                                            : expected.c_str());
-        if (!heard.utterances.empty())
-            t.cpuMs.push_back(cpu / heard.utterances.size());
-        if (acceptedCount > 1)
-            got = "(" + std::to_string(acceptedCount) + " commands)";
-        if (!expected.empty()) {
-            t.commands++;
-            perPhrase[expected].second++;
-            if (got == expected)
-                t.right++, perPhrase[expected].first++;
-            else
-                confusions[expected + " -> " + (got.empty() ? "(nothing)" : got)]++;
-        } else if (nonSpeech) {
-            t.noise++;
-            if (!got.empty())
-                t.noiseAccepted++, accepted[stem + " -> " + got]++;
-        } else {
-            bool isNear = IsNearMiss(stem);
-            t.oov++, t.near += isNear;
-            if (!got.empty())
-                t.oovAccepted++, t.nearAccepted += isNear, accepted[stem + " -> " + got]++;
-        }
+        if (DecodeClip(r, dir, name, clip, tsv, &t, &got))
+            Tally(clip, got, &t, &m);
     }
     std::printf("\n== %s: commands right %.1f%% (%d of %d)\n", name.c_str(),
                 Pct(t.right, t.commands), t.right, t.commands);
-    for (const auto &p : perPhrase)
+    for (const auto &p : m.perPhrase)
         if (p.second.first < p.second.second)
             std::printf("  %-16s %5.1f%%  (%d of %d)\n", p.first.c_str(),
                         Pct(p.second.first, p.second.second), p.second.first, p.second.second);
-    for (const auto &c : confusions)
+    for (const auto &c : m.confusions)
         std::printf("  confusion        %s  x%d\n", c.first.c_str(), c.second);
-    for (const auto &a : accepted)
+    for (const auto &a : m.accepted)
         std::printf("  false accept     %s  x%d\n", a.first.c_str(), a.second);
     return t;
 }
@@ -603,86 +635,75 @@ Totals EvaluateFolder(Recogniser *r, const std::string &folder,
     return all;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
-{
+struct Args {
     std::string part, keep, tsvPath;
     std::string phraseFile = NELKO_SOURCE_DIR "/resources/commands.rc";
-    double threshold = RecogniserDefaultThreshold;
+    RecogniserOptions options{NELKO_RECOGNISER_MODEL, NELKO_RECOGNISER_DICT,
+                              NELKO_RECOGNISER_EXTRA_DICT};
     std::vector<std::string> folders;
+};
+
+bool ParseArgs(int argc, char **argv, Args *args)
+{
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         bool more = i + 1 < argc;
+        if (ReadRecogniserFlag(argc, argv, &i, &args->options))
+            continue;
         if (a == "--part" && more)
-            part = argv[++i];
-        else if (a == "--threshold" && more)
-            threshold = std::atof(argv[++i]);
+            args->part = argv[++i];
         else if (a == "--phrases" && more)
-            phraseFile = argv[++i];
+            args->phraseFile = argv[++i];
         else if (a == "--keep" && more)
-            keep = argv[++i];
+            args->keep = argv[++i];
         else if (a == "--tsv" && more)
-            tsvPath = argv[++i];
+            args->tsvPath = argv[++i];
         else if (a[0] == '-') {
-            std::fprintf(stderr, "usage: recogniser_bench [--part tuning|held-out|named] "
-                                 "[--threshold T] [--phrases FILE] [--keep DIR] [--tsv FILE] "
-                                 "[FOLDER...]\n");
-            return 2;
+            std::fprintf(stderr,
+                         "usage: recogniser_bench [--part tuning|held-out|named] %s "
+                         "[--phrases FILE] [--keep DIR] [--tsv FILE] [FOLDER...]\n",
+                         RecogniserFlagsUsage);
+            return false;
         } else
-            folders.push_back(a);
+            args->folders.push_back(a);
     }
-    std::vector<std::string> phrases = ReadPhraseFile(phraseFile.c_str());
-    if (phrases.empty()) {
-        std::fprintf(stderr, "recogniser_bench: no phrases in %s\n", phraseFile.c_str());
-        return 1;
-    }
-    std::string temporary;
-    if (folders.empty()) {
-        std::string dir = keep;
-        if (dir.empty()) {
-            char tmpl[] = "/tmp/recogniser_bench.XXXXXX";
-            if (!mkdtemp(tmpl))
-                return 1;
-            dir = temporary = tmpl;
-        } else {
-            mkdir(dir.c_str(), 0755);
-        }
-        for (const Part &p : Parts) {
-            bool wanted = part.empty() ? std::string(p.name) != "named" : part == p.name;
-            if (!wanted)
-                continue;
-            std::string sub = dir + "/" + p.name;
-            mkdir(sub.c_str(), 0755);
-            std::printf("synthesising the %s part in %s\n", p.name, sub.c_str());
-            std::fflush(stdout);
-            if (!Synthesise(sub, p, phrases))
-                return 1;
-            folders.push_back(sub);
-        }
-        if (folders.empty()) {
-            std::fprintf(stderr, "recogniser_bench: no part called %s\n", part.c_str());
-            return 2;
-        }
-    }
+    return true;
+}
 
-    Recogniser *r = RecogniserCreate(NELKO_RECOGNISER_MODEL, NELKO_RECOGNISER_DICT,
-                                     NELKO_RECOGNISER_EXTRA_DICT);
-    std::vector<std::string> unknown;
-    if (!r || !RecogniserSetPhrases(r, phrases, &unknown)) {
-        std::fprintf(stderr, "recogniser_bench: cannot set up the recogniser\n");
-        return 1;
+// Synthesises the parts asked for into --keep's folder or a temporary one
+// (*temporary) and adds their folders. Returns an exit status, 0 when done.
+int SynthesiseParts(Args *args, const std::vector<std::string> &phrases, std::string *temporary)
+{
+    std::string dir = args->keep;
+    if (dir.empty()) {
+        char tmpl[] = "/tmp/recogniser_bench.XXXXXX";
+        if (!mkdtemp(tmpl))
+            return 1;
+        dir = *temporary = tmpl;
+    } else {
+        mkdir(dir.c_str(), 0755);
     }
-    for (const std::string &w : unknown)
-        std::printf("no pronunciation for \"%s\": its phrase is left out\n", w.c_str());
-    RecogniserSetThreshold(r, threshold);
-    std::printf("threshold %.2f, %zu phrases\n", threshold, phrases.size());
-    FILE *tsv = tsvPath.empty() ? nullptr : std::fopen(tsvPath.c_str(), "w");
-    std::vector<std::pair<std::string, Totals>> totals;
-    for (const std::string &folder : folders)
-        totals.push_back({folder, EvaluateFolder(r, folder, phrases, tsv)});
-    if (tsv)
-        std::fclose(tsv);
+    for (const Part &p : Parts) {
+        bool wanted = args->part.empty() ? std::string(p.name) != "named" : args->part == p.name;
+        if (!wanted)
+            continue;
+        std::string sub = dir + "/" + p.name;
+        mkdir(sub.c_str(), 0755);
+        std::printf("synthesising the %s part in %s\n", p.name, sub.c_str());
+        std::fflush(stdout);
+        if (!Synthesise(sub, p, phrases))
+            return 1;
+        args->folders.push_back(sub);
+    }
+    if (args->folders.empty()) {
+        std::fprintf(stderr, "recogniser_bench: no part called %s\n", args->part.c_str());
+        return 2;
+    }
+    return 0;
+}
+
+void PrintSummary(const std::vector<std::pair<std::string, Totals>> &totals)
+{
     Totals all;
     std::printf("\n");
     for (const auto &t : totals) {
@@ -696,6 +717,41 @@ int main(int argc, char **argv)
     }
     PrintTimes("decode time per utterance (wall)", all.decodeMs);
     PrintTimes("processing per utterance (CPU, incl. speech detection)", all.cpuMs);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Args args;
+    if (!ParseArgs(argc, argv, &args))
+        return 2;
+    std::vector<std::string> phrases = ReadPhraseFile(args.phraseFile.c_str());
+    if (phrases.empty()) {
+        std::fprintf(stderr, "recogniser_bench: no phrases in %s\n", args.phraseFile.c_str());
+        return 1;
+    }
+    std::string temporary;
+    if (args.folders.empty())
+        if (int status = SynthesiseParts(&args, phrases, &temporary))
+            return status;
+
+    Recogniser *r = RecogniserCreate(args.options);
+    std::vector<std::string> unknown;
+    if (!r || !RecogniserSetPhrases(r, phrases, &unknown)) {
+        std::fprintf(stderr, "recogniser_bench: cannot set up the recogniser\n");
+        return 1;
+    }
+    for (const std::string &w : unknown)
+        std::printf("no pronunciation for \"%s\": its phrase is left out\n", w.c_str());
+    std::printf("threshold %.2f, %zu phrases\n", args.options.threshold, phrases.size());
+    FILE *tsv = args.tsvPath.empty() ? nullptr : std::fopen(args.tsvPath.c_str(), "w");
+    std::vector<std::pair<std::string, Totals>> totals;
+    for (const std::string &folder : args.folders)
+        totals.push_back({folder, EvaluateFolder(r, folder, phrases, tsv)});
+    if (tsv)
+        std::fclose(tsv);
+    PrintSummary(totals);
     RecogniserDestroy(r);
     if (!temporary.empty())
         Run("rm -rf " + Quote(temporary));

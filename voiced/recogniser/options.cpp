@@ -1,0 +1,41 @@
+// The recogniser's options as the tools' command lines name them.
+#include "voiced/recogniser/recogniser.h"
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+using Setter = void (*)(RecogniserOptions &options, const char *value);
+
+struct Flag {
+    const char *name;
+    Setter set;
+};
+
+const Flag Flags[] = {
+    {"--model", [](RecogniserOptions &o, const char *v) { o.modelDir = v; }},
+    {"--dict", [](RecogniserOptions &o, const char *v) { o.dictPath = v; }},
+    {"--extra", [](RecogniserOptions &o, const char *v) { o.ownDictPath = v; }},
+    {"--threshold", [](RecogniserOptions &o, const char *v) { o.threshold = std::atof(v); }},
+    {"--lw", [](RecogniserOptions &o, const char *v) { o.languageWeight = std::atof(v); }},
+    {"--max-utterance",
+     [](RecogniserOptions &o, const char *v) { o.maxUtteranceSeconds = std::atof(v); }},
+};
+
+} // namespace
+
+const char RecogniserFlagsUsage[] = "[--model DIR] [--dict FILE] [--extra FILE] [--threshold T] "
+                                    "[--lw W] [--max-utterance SECONDS]";
+
+int ReadRecogniserFlag(int argc, char **argv, int *i, RecogniserOptions *options)
+{
+    if (*i + 1 >= argc)
+        return 0;
+    for (const Flag &flag : Flags)
+        if (std::strcmp(argv[*i], flag.name) == 0) {
+            flag.set(*options, argv[*i + 1]);
+            *i += 1;
+            return 1;
+        }
+    return 0;
+}
