@@ -8,31 +8,65 @@
 
 namespace {
 
+// A message its parser takes formats back to the line it came from.
+template <class Notice>
+void RoundTrip(const ChannelMessage &message, const std::string &sent,
+               bool (*parse)(const ChannelMessage &, Notice *),
+               std::string (*format)(const Notice &), const char *broken)
+{
+    Notice notice;
+    if (parse(message, &notice))
+        Require(format(notice) == sent, broken);
+}
+
 void CheckMessages(const std::string &line)
 {
     ChannelMessage message;
     if (!ParseChannelLine(line, &message))
         return;
     const std::string sent = line + "\n";
-    Require(FormatChannelLine(message.verb, message.fields) == sent, "a line does not format back");
+    if (message.verb != Verb::Unknown)
+        Require(FormatChannelLine(message.verb, message.fields) == sent,
+                "a line does not format back");
+    if (ParseEmptyNotice(message, message.verb))
+        Require(FormatEmptyNotice(message.verb) == sent, "a bare verb does not format back");
+    RoundTrip(message, sent, ParseSayNotice, FormatSayNotice, "a SAY does not format back");
+    RoundTrip(message, sent, ParseSaidNotice, FormatSaidNotice, "a SAID does not format back");
+    RoundTrip(message, sent, ParseListenNotice, FormatListenNotice,
+              "a LISTEN does not format back");
+    RoundTrip(message, sent, ParseListeningNotice, FormatListeningNotice,
+              "a LISTENING does not format back");
+    RoundTrip(message, sent, ParseRefusedNotice, FormatRefusedNotice,
+              "a REFUSED does not format back");
+    RoundTrip(message, sent, ParseErrorNotice, FormatErrorNotice, "an ERROR does not format back");
+    RoundTrip(message, sent, ParseCommandsNotice, FormatCommandsNotice,
+              "a COMMANDS does not format back");
+    RoundTrip(message, sent, ParseStatusNotice, FormatStatusNotice,
+              "a STATUS does not format back");
+    RoundTrip(message, sent, ParseServiceNotice, FormatServiceNotice,
+              "a SERVICE does not format back");
+    RoundTrip(message, sent, ParseDropNotice, FormatDropNotice, "a DROP does not format back");
+    RoundTrip(message, sent, ParsePhraseNotice, FormatPhraseNotice,
+              "a PHRASE does not format back");
+    RoundTrip(message, sent, ParseLevelNotice, FormatLevelNotice, "a LEVEL does not format back");
     MenuNotice menu;
     if (ParseMenuNotice(message, &menu)) {
         Require(FormatMenuNotice(menu) == sent, "a MENU does not format back");
-        Require(menu.application.size() <= 31 && menu.state.size() <= 31, "a MENU name too long");
+        Require(menu.application.size() <= MaxNameLength && menu.state.size() <= MaxNameLength,
+                "a MENU name too long");
         Require(menu.phrases.size() <= MaxMenuCommands, "a MENU with too many phrases");
         Require(!menu.listening || menu.active, "a MENU listening while inactive");
     }
-    PhraseNotice phrase;
-    if (ParsePhraseNotice(message, &phrase))
-        Require(FormatPhraseNotice(phrase) == sent, "a PHRASE does not format back");
     DoneNotice done;
     if (ParseDoneNotice(message, &done)) {
         Require(FormatDoneNotice(done) == sent, "a DONE does not format back");
-        Require(done.application.size() <= 31 && done.state.size() <= 31, "a DONE name too long");
+        Require(done.application.size() <= MaxNameLength && done.state.size() <= MaxNameLength,
+                "a DONE name too long");
     }
     if (ParseHeardNotice(message, &done)) {
         Require(FormatHeardNotice(done) == sent, "a HEARD does not format back");
-        Require(done.application.size() <= 31 && done.state.size() <= 31, "a HEARD name too long");
+        Require(done.application.size() <= MaxNameLength && done.state.size() <= MaxNameLength,
+                "a HEARD name too long");
     }
 }
 

@@ -24,6 +24,7 @@ struct Link : HubCore::Link {
         Require(reader.Feed(line.data(), line.size(), &lines), "a line a client refuses");
         ChannelMessage message;
         Require(ParseChannelLine(lines.at(0), &message), "a line that does not parse");
+        Require(message.verb != Verb::Unknown, "a verb the channel does not have");
     }
     void Drop(int client) override
     {

@@ -1,6 +1,10 @@
-// The channel between the hub and its clients: lines, fields and messages.
-#include "voiced/core/channel.h"
+// The channel between the hub and its clients: lines, fields, the table of
+// verbs and every message's parser and formatter.
+#include "voiced/core/hubcore.h"
 #include <gtest/gtest.h>
+#include <functional>
+#include <map>
+#include <set>
 
 namespace {
 
@@ -55,21 +59,22 @@ TEST(VoicedChannel, LineGrammar)
     struct Row {
         const char *line;
         bool ok;
-        const char *verb;
+        Verb verb;
         std::vector<std::string> fields;
     } rows[] = {
-        {"LIST", true, "LIST", {}},                     // a verb alone
-        {"SAY\tgo left", true, "SAY", {"go left"}},     // one field
-        {"MENU\t1\t\t", true, "MENU", {"1", "", ""}},   // empty fields count
-        {"SAY\t\xC9t\xE9", true, "SAY", {"\xC9t\xE9"}}, // bytes above 127 pass
-        {"", false, "", {}},                            // no verb
-        {"say\tx", false, "", {}},                      // lower case verb
-        {"SAY go", false, "", {}},                      // space after the verb
-        {"\tx", false, "", {}},                         // a field with no verb
-        {"SAY\tgo\rleft", false, "", {}},               // carriage return
-        {"SAY\tgo\x1b", false, "", {}},                 // escape
-        {"SAY\tgo\x7F", false, "", {}},                 // delete
-        {"ABCDEFGHIJKLMNOPQ", false, "", {}},           // verb of 17 letters
+        {"LIST", true, Verb::List, {}},                      // a verb alone
+        {"SAY\tgo left", true, Verb::Say, {"go left"}},      // one field
+        {"MENU\t1\t\t", true, Verb::Menu, {"1", "", ""}},    // empty fields count
+        {"SAY\t\xC9t\xE9", true, Verb::Say, {"\xC9t\xE9"}},  // bytes above 127 pass
+        {"ABCDEFGHIJKLMNOP\tx", true, Verb::Unknown, {"x"}}, // a verb the channel lacks
+        {"", false, Verb::Unknown, {}},                      // no verb
+        {"say\tx", false, Verb::Unknown, {}},                // lower case verb
+        {"SAY go", false, Verb::Unknown, {}},                // space after the verb
+        {"\tx", false, Verb::Unknown, {}},                   // a field with no verb
+        {"SAY\tgo\rleft", false, Verb::Unknown, {}},         // carriage return
+        {"SAY\tgo\x1b", false, Verb::Unknown, {}},           // escape
+        {"SAY\tgo\x7F", false, Verb::Unknown, {}},           // delete
+        {"ABCDEFGHIJKLMNOPQ", false, Verb::Unknown, {}},     // verb of 17 letters
     };
     for (const Row &row : rows) {
         ChannelMessage message;
@@ -83,7 +88,7 @@ TEST(VoicedChannel, LineGrammar)
 
 TEST(VoicedChannel, FormattedLinesAlwaysParse)
 {
-    const std::string line = FormatChannelLine("SAY", {"go\tle\nft\x01", ""});
+    const std::string line = FormatChannelLine(Verb::Say, {"go\tle\nft\x01", ""});
     EXPECT_EQ(line, "SAY\tgo le ft \t\n");
     ChannelMessage message;
     ASSERT_TRUE(ParseChannelLine(line.substr(0, line.size() - 1), &message));
@@ -184,6 +189,155 @@ TEST(VoicedChannel, PhraseDoneAndHeardNotices)
         ParseDoneNotice(Parsed("DONE\t3\tother\t0\t\t" + application32 + "\tMain"), &read));
     EXPECT_FALSE(
         ParseHeardNotice(Parsed("HEARD\t3\tother\t0\tgo\t\t" + application32 + "\tMain"), &read));
+}
+
+// ---------------------------------------------------------------------------
+// Every message through its own parser and formatter: a row per message with
+// its line on the wire and a line of the same verb that breaks its rules.
+
+using Reformat = std::function<bool(const ChannelMessage &, std::string *)>;
+
+template <class Notice>
+Reformat Via(bool (*parse)(const ChannelMessage &, Notice *), std::string (*format)(const Notice &))
+{
+    return [=](const ChannelMessage &message, std::string *line) {
+        Notice notice;
+        if (!parse(message, &notice))
+            return false;
+        *line = format(notice);
+        return true;
+    };
+}
+
+Reformat Bare(Verb verb)
+{
+    return [=](const ChannelMessage &message, std::string *line) {
+        if (!ParseEmptyNotice(message, verb))
+            return false;
+        *line = FormatEmptyNotice(verb);
+        return true;
+    };
+}
+
+struct MessageRow {
+    Verb verb;
+    std::string line;
+    std::string malformed;
+    const char *why; // what is wrong with it
+    Reformat reformat;
+};
+
+const std::vector<MessageRow> &MessageRows()
+{
+    static const std::vector<MessageRow> rows = {
+        {Verb::Say, "SAY\tgo left\t73", "SAY\tgo left\t101", "a score over 100",
+         Via(ParseSayNotice, FormatSayNotice)},
+        {Verb::Said, "SAID\t4\t1", "SAID\t4", "no count of services",
+         Via(ParseSaidNotice, FormatSaidNotice)},
+        {Verb::Listen, "LISTEN\tC:\\clips\\bye.wav",
+         "LISTEN\tC:\\" + std::string(MaxListenPath - 2, 'p'), "a path too long",
+         Via(ParseListenNotice, FormatListenNotice)},
+        {Verb::Listening, "LISTENING\t1940", "LISTENING\t1.9", "not a whole number",
+         Via(ParseListeningNotice, FormatListeningNotice)},
+        {Verb::Refused, "REFUSED\tno recogniser", "REFUSED\tno\trecogniser", "two reasons",
+         Via(ParseRefusedNotice, FormatRefusedNotice)},
+        {Verb::List, "LIST", "LIST\tx", "a field", Bare(Verb::List)},
+        {Verb::Commands, "COMMANDS\tGo Left\tBye Bye", "COMMANDS\tGo Left\t ",
+         "a phrase of a space", Via(ParseCommandsNotice, FormatCommandsNotice)},
+        {Verb::Watch, "WATCH", "WATCH\t", "an empty field", Bare(Verb::Watch)},
+        {Verb::Status, "STATUS", "STATUS\t1", "the question takes nothing", Bare(Verb::Status)},
+        {Verb::Status, "STATUS\t99\t100\t200", "STATUS\t99\tx", "a pid not a number",
+         Via(ParseStatusNotice, FormatStatusNotice)},
+        {Verb::Show, "SHOW", "SHOW\t1", "a field", Bare(Verb::Show)},
+        {Verb::Service, "SERVICE\t812", "SERVICE\t0812", "a leading zero",
+         Via(ParseServiceNotice, FormatServiceNotice)},
+        {Verb::Menu, "MENU\t1\t1\t1\tNelko\tMain\tGo Left", "MENU\t1\t0\t1\tNelko\tMain",
+         "listening but not active", Via(ParseMenuNotice, FormatMenuNotice)},
+        {Verb::Drop, "DROP\t1", "DROP\t4294967296", "an id past 32 bits",
+         Via(ParseDropNotice, FormatDropNotice)},
+        {Verb::Done, "DONE\t4\tran\t1830\tGo Left\tNelko\tMain", "DONE\t0\tother\t1\t\t\t", "seq 0",
+         Via(ParseDoneNotice, FormatDoneNotice)},
+        {Verb::Phrase, "PHRASE\t4\tgo left", "PHRASE\t4", "no phrase",
+         Via(ParsePhraseNotice, FormatPhraseNotice)},
+        {Verb::Level, "LEVEL\t65535", "LEVEL\t65536", "a level over MaxLevel",
+         Via(ParseLevelNotice, FormatLevelNotice)},
+        {Verb::Changed, "CHANGED", "CHANGED\tx", "a field", Bare(Verb::Changed)},
+        {Verb::Heard, "HEARD\t4\tnobody\t0\tgo left\t\t\t", "HEARD\t4\tran\t0\tgo\t\t\t",
+         "ran, but names no command", Via(ParseHeardNotice, FormatHeardNotice)},
+        {Verb::Error, "ERROR\tunknown verb", "ERROR", "no reason",
+         Via(ParseErrorNotice, FormatErrorNotice)},
+    };
+    return rows;
+}
+
+TEST(VoicedChannel, EveryVerbHasItsMessages)
+{
+    std::set<Verb> covered;
+    for (const MessageRow &row : MessageRows()) {
+        covered.insert(row.verb);
+        EXPECT_EQ(row.line.substr(0, row.line.find('\t')), VerbName(row.verb));
+    }
+    for (const VerbEntry &entry : Verbs)
+        EXPECT_TRUE(covered.count(entry.verb)) << entry.name << " has no row";
+    EXPECT_STREQ(VerbName(Verb::Unknown), "");
+}
+
+// Each row's line formats back exactly; its malformed line, and every other
+// message's line, is refused by its parser.
+TEST(VoicedChannel, EveryMessageFormatsBackAndRefusesWhatBreaksItsRules)
+{
+    const auto &rows = MessageRows();
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const MessageRow &row = rows[i];
+        SCOPED_TRACE(row.line);
+        const ChannelMessage message = Parsed(row.line);
+        EXPECT_EQ(message.verb, row.verb);
+        std::string line;
+        ASSERT_TRUE(row.reformat(message, &line));
+        EXPECT_EQ(line, row.line + "\n");
+        const ChannelMessage malformed = Parsed(row.malformed);
+        EXPECT_EQ(malformed.verb, row.verb) << row.why;
+        EXPECT_FALSE(row.reformat(malformed, &line)) << row.why;
+        for (size_t j = 0; j < rows.size(); ++j)
+            EXPECT_TRUE(i == j || !rows[j].reformat(message, &line)) << "taken as " << rows[j].line;
+    }
+}
+
+struct RefusalLink : HubCore::Link {
+    std::map<int, std::vector<std::string>> sent;
+    std::set<int> dropped;
+    void Send(int client, const std::string &line) override { sent[client].push_back(line); }
+    void Drop(int client) override { dropped.insert(client); }
+};
+
+// A client that is no service may send only what any client may; a service
+// may send a service's verbs too; nobody may send the hub's.
+TEST(VoicedChannel, TheHubTakesEachVerbOnlyFromWhoMaySendIt)
+{
+    const std::map<Sender, std::string> refusal = {{Sender::Service, "ERROR\tnot a service\n"},
+                                                   {Sender::Hub, "ERROR\tunknown verb\n"}};
+    std::set<Verb> tried;
+    for (const MessageRow &row : MessageRows()) {
+        if (!tried.insert(row.verb).second)
+            continue; // STATUS: the question, not the answer
+        SCOPED_TRACE(row.line);
+        RefusalLink link;
+        HubCore hub(&link);
+        const Sender sender = VerbSender(row.verb);
+        hub.Opened(1);
+        hub.Received(1, row.line);
+        EXPECT_EQ(link.dropped.count(1), sender != Sender::AnyClient);
+        if (sender != Sender::AnyClient) {
+            ASSERT_FALSE(link.sent[1].empty());
+            EXPECT_EQ(link.sent[1].back(), refusal.at(sender));
+        }
+        hub.Opened(2);
+        hub.Received(2, "SERVICE\t200");
+        hub.Received(2, row.line);
+        if (sender != Sender::AnyClient) {
+            EXPECT_EQ(link.dropped.count(2), sender == Sender::Hub) << "from a service";
+        }
+    }
 }
 
 } // namespace

@@ -126,6 +126,14 @@ int DumpWindow(Report &out)
     return 0;
 }
 
+// The next line from the hub, parsed; false after timeoutMs of silence or for
+// a line that breaks the channel's rules.
+bool ReadMessage(PipeClient &hub, DWORD timeoutMs, ChannelMessage *message)
+{
+    std::string line;
+    return hub.ReadLine(&line, timeoutMs) && ParseChannelLine(line, message);
+}
+
 // The committed private memory of a process, 0 when it cannot be read.
 SIZE_T PrivateBytes(DWORD pid)
 {
@@ -147,14 +155,16 @@ class Bench {
     {
         if (!hub_.Connect(HubPipeName(), HubProgramPath(), ReplyMs))
             return false;
-        if (!hub_.Send(FormatChannelLine("WATCH", {})) ||
-            !hub_.Send(FormatChannelLine("STATUS", {})))
+        if (!hub_.Send(FormatEmptyNotice(Verb::Watch)) ||
+            !hub_.Send(FormatEmptyNotice(Verb::Status)))
             return false;
-        ChannelMessage status;
-        if (!Await("STATUS", &status) || status.fields.size() < 2)
+        ChannelMessage message;
+        StatusNotice status;
+        if (!Await(Verb::Status, &message) || !ParseStatusNotice(message, &status) ||
+            status.services.empty())
             return false;
-        ParseUnsigned(status.fields[0], &hubPid_);
-        ParseUnsigned(status.fields[1], &servicePid_);
+        hubPid_ = status.hub;
+        servicePid_ = status.services[0];
         return true;
     }
 
@@ -163,18 +173,17 @@ class Bench {
     bool SayOne(const char *phrase, uint32_t *service, uint32_t *roundTrip, Outcome *outcome)
     {
         const uint64_t start = MicrosecondsNow();
-        if (!hub_.Send(FormatChannelLine("SAY", {phrase})))
+        if (!hub_.Send(FormatSayNotice({phrase})))
             return false;
-        ChannelMessage said;
-        uint32_t seq = 0;
-        if (!Await("SAID", &said) || !ParseUnsigned(said.fields[0], &seq))
+        ChannelMessage message;
+        SaidNotice said;
+        if (!Await(Verb::Said, &message) || !ParseSaidNotice(message, &said))
             return false;
         DoneNotice heard;
         do {
-            ChannelMessage message;
-            if (!Await("HEARD", &message) || !ParseHeardNotice(message, &heard))
+            if (!Await(Verb::Heard, &message) || !ParseHeardNotice(message, &heard))
                 return false;
-        } while (heard.seq != seq);
+        } while (heard.seq != said.seq);
         *roundTrip = static_cast<uint32_t>(MicrosecondsNow() - start);
         *service = heard.micros;
         *outcome = heard.outcome;
@@ -187,22 +196,22 @@ class Bench {
     {
         const uint64_t start = MicrosecondsNow();
         for (int i = 0; i < count; ++i)
-            if (!hub_.Send(FormatChannelLine("SAY", {BenchPhrase})))
+            if (!hub_.Send(FormatSayNotice({BenchPhrase})))
                 return false;
         int said = 0, answered = 0;
         while (said < count || answered < count) {
-            std::string line;
             ChannelMessage message;
-            if (!hub_.ReadLine(&line, ReplyMs) || !ParseChannelLine(line, &message))
+            if (!ReadMessage(hub_, ReplyMs, &message))
                 return false;
+            SaidNotice taken;
             DoneNotice heard;
-            if (message.verb == "SAID")
+            if (ParseSaidNotice(message, &taken))
                 ++said;
             else if (ParseHeardNotice(message, &heard) &&
                      (heard.outcome == Outcome::Ran || heard.outcome == Outcome::Dropped)) {
                 ++answered;
                 *dropped += heard.outcome == Outcome::Dropped;
-            } else if (message.verb == "HEARD")
+            } else if (message.verb == Verb::Heard)
                 return false;
         }
         *seconds = (MicrosecondsNow() - start) / 1e6;
@@ -213,11 +222,10 @@ class Bench {
     DWORD HubPid() const { return hubPid_; }
 
   private:
-    bool Await(const char *verb, ChannelMessage *message)
+    bool Await(Verb verb, ChannelMessage *message)
     {
         for (;;) {
-            std::string line;
-            if (!hub_.ReadLine(&line, ReplyMs) || !ParseChannelLine(line, message))
+            if (!ReadMessage(hub_, ReplyMs, message))
                 return false;
             if (message->verb == verb)
                 return true;
@@ -299,10 +307,9 @@ int Serve(int count, int seconds, const std::vector<std::string> &phrases, Repor
         out.Line("error\tno hub");
         return 2;
     }
-    std::vector<std::string> menu = {"1", "1", "1", "Probe", "Main"};
-    menu.insert(menu.end(), phrases.begin(), phrases.end());
-    if (!hub.Send(FormatChannelLine("SERVICE", {std::to_string(GetCurrentProcessId())})) ||
-        !hub.Send(FormatChannelLine("MENU", menu)))
+    const MenuNotice menu{1, true, true, "Probe", "Main", phrases};
+    if (!hub.Send(FormatServiceNotice({GetCurrentProcessId()})) ||
+        !hub.Send(FormatMenuNotice(menu)))
         return 2;
     const DWORD start = GetTickCount();
     DWORD end = start + static_cast<DWORD>(seconds) * 1000;
@@ -317,7 +324,7 @@ int Serve(int count, int seconds, const std::vector<std::string> &phrases, Repor
             continue;
         ChannelMessage message;
         PhraseNotice phrase;
-        uint32_t level = 0;
+        LevelNotice level;
         if (!ParseChannelLine(line, &message))
             continue;
         if (ParsePhraseNotice(message, &phrase)) {
@@ -333,9 +340,8 @@ int Serve(int count, int seconds, const std::vector<std::string> &phrases, Repor
             hub.Send(FormatDoneNotice(done));
             if (++heard == count)
                 end = GetTickCount() + GraceMs;
-        } else if (message.verb == "LEVEL" && message.fields.size() == 1 &&
-                   ParseUnsigned(message.fields[0], &level)) {
-            highest = std::max(highest, level);
+        } else if (ParseLevelNotice(message, &level)) {
+            highest = std::max<uint32_t>(highest, level.level);
         }
     }
     out.Line("level\t" + std::to_string(highest));
@@ -348,12 +354,13 @@ int Flood(int count, const std::string &phrase, Report &out)
     if (!hub.Connect(HubPipeName(), HubProgramPath(), ReplyMs))
         return 2;
     for (int i = 0; i < count; ++i)
-        if (!hub.Send(FormatChannelLine("SAY", {phrase})))
+        if (!hub.Send(FormatSayNotice({phrase})))
             return 2;
     int said = 0;
-    std::string line;
-    while (said < count && hub.ReadLine(&line, ReplyMs))
-        said += line.rfind("SAID\t", 0) == 0;
+    ChannelMessage message;
+    SaidNotice taken;
+    while (said < count && ReadMessage(hub, ReplyMs, &message))
+        said += ParseSaidNotice(message, &taken);
     out.Line("said\t" + std::to_string(said));
     return said == count ? 0 : 2;
 }
@@ -382,17 +389,17 @@ class Stressor {
         if (!service_.Connect(HubPipeName(), HubProgramPath(), ReplyMs) ||
             !sayer_.Connect(HubPipeName(), HubProgramPath(), ReplyMs))
             return false;
-        std::string line;
-        ChannelMessage status;
-        if (!service_.Send(FormatChannelLine("SERVICE", {std::to_string(GetCurrentProcessId())})) ||
-            !service_.Send(
-                FormatChannelLine("MENU", {"1", "1", "1", "Stress", "Main", "Stress"})) ||
-            !sayer_.Send(FormatChannelLine("STATUS", {})) || !sayer_.ReadLine(&line, ReplyMs) ||
-            !ParseChannelLine(line, &status) || status.fields.size() < 2 ||
-            !ParseUnsigned(status.fields[0], &hub_)) {
+        ChannelMessage message;
+        StatusNotice status;
+        if (!service_.Send(FormatServiceNotice({GetCurrentProcessId()})) ||
+            !service_.Send(FormatMenuNotice({1, true, true, "Stress", "Main", {"Stress"}})) ||
+            !sayer_.Send(FormatEmptyNotice(Verb::Status)) ||
+            !ReadMessage(sayer_, ReplyMs, &message) || !ParseStatusNotice(message, &status) ||
+            status.services.empty()) {
             out.Line("error\tno hub");
             return false;
         }
+        hub_ = status.hub;
         return true;
     }
     // cycles comings and goings, a phrase after every share of them.
@@ -421,16 +428,14 @@ class Stressor {
   private:
     bool SayOne()
     {
-        std::string line;
-        ChannelMessage said;
-        uint32_t seq = 0;
-        if (!sayer_.Send(FormatChannelLine("SAY", {"Stress"})) ||
-            !sayer_.ReadLine(&line, ReplyMs) || !ParseChannelLine(line, &said) ||
-            said.verb != "SAID" || said.fields.size() != 2 || !ParseUnsigned(said.fields[0], &seq))
+        ChannelMessage message;
+        SaidNotice said;
+        if (!sayer_.Send(FormatSayNotice({"Stress"})) || !ReadMessage(sayer_, ReplyMs, &message) ||
+            !ParseSaidNotice(message, &said))
             return false;
-        said_.insert(seq);
-        while (!delivered_.count(seq))
-            if (!Deliver(seq, ReplyMs))
+        said_.insert(said.seq);
+        while (!delivered_.count(said.seq))
+            if (!Deliver(said.seq, ReplyMs))
                 return false;
         return true;
     }
@@ -464,13 +469,14 @@ int SlotsServing(int count)
     for (int i = 0; i < count; ++i) {
         clients.push_back(std::make_unique<PipeClient>());
         if (!clients.back()->Connect(HubPipeName(), HubProgramPath(), ReplyMs) ||
-            !clients.back()->Send(FormatChannelLine("STATUS", {})))
+            !clients.back()->Send(FormatEmptyNotice(Verb::Status)))
             return i;
     }
     int answered = 0;
     for (auto &client : clients) {
-        std::string line;
-        answered += client->ReadLine(&line, ReplyMs) && line.rfind("STATUS\t", 0) == 0;
+        ChannelMessage message;
+        StatusNotice status;
+        answered += ReadMessage(*client, ReplyMs, &message) && ParseStatusNotice(message, &status);
     }
     return answered;
 }
@@ -511,9 +517,9 @@ int Stress(int cycles, int phrases, Report &out)
 int Deaf(int count, int seconds, Report &out)
 {
     std::vector<std::unique_ptr<PipeClient>> clients;
-    std::string requests = FormatChannelLine("WATCH", {});
+    std::string requests = FormatEmptyNotice(Verb::Watch);
     for (int i = 0; i < 1000; ++i)
-        requests += FormatChannelLine("LIST", {});
+        requests += FormatEmptyNotice(Verb::List);
     for (int i = 0; i < count; ++i) {
         clients.push_back(std::make_unique<PipeClient>());
         if (!clients.back()->Connect(HubPipeName(), HubProgramPath(), ReplyMs))

@@ -78,21 +78,19 @@ void HubCore::Closed(int client)
             last_.waiting = static_cast<int>(it->second.awaiting.size());
         it = it->second.awaiting.empty() ? pending_.erase(it) : std::next(it);
     }
-    link_->Changed();
-    Watchers(FormatChannelLine("CHANGED", {}));
+    MenusChanged();
 }
 
 void HubCore::Listened(int client, bool taken, uint32_t millis, const std::string &why)
 {
     if (!clients_.count(client))
         return;
-    link_->Send(client, taken ? FormatChannelLine("LISTENING", {std::to_string(millis)})
-                              : FormatChannelLine("REFUSED", {why}));
+    link_->Send(client, taken ? FormatListeningNotice({millis}) : FormatRefusedNotice({why}));
 }
 
-void HubCore::Refuse(int client, const char *why)
+void HubCore::Refuse(int client, const std::string &why)
 {
-    link_->Send(client, FormatChannelLine("ERROR", {why}));
+    link_->Send(client, FormatErrorNotice({why}));
     link_->Drop(client);
     Closed(client);
 }
@@ -121,112 +119,154 @@ void HubCore::Received(int client, const std::string &line)
     Serve(client, message);
 }
 
+const HubCore::Handling HubCore::Handlings[] = {
+    {Verb::Say, &HubCore::OnSay},         {Verb::Listen, &HubCore::OnListen},
+    {Verb::List, &HubCore::OnList},       {Verb::Watch, &HubCore::OnWatch},
+    {Verb::Status, &HubCore::OnStatus},   {Verb::Show, &HubCore::OnShow},
+    {Verb::Service, &HubCore::OnService}, {Verb::Menu, &HubCore::OnMenu},
+    {Verb::Drop, &HubCore::OnDrop},       {Verb::Done, &HubCore::OnDone},
+};
+
 void HubCore::Serve(int client, const ChannelMessage &message)
 {
-    const std::string &verb = message.verb;
-    const auto &fields = message.fields;
-    if (verb == "SAY") {
-        uint32_t score = 0;
-        if (fields.size() != 1 && fields.size() != 2)
-            return Refuse(client, "SAY takes a phrase and a score");
-        if (fields.size() == 2 &&
-            (!ParseUnsigned(fields[1], &score) || score > static_cast<uint32_t>(MaxScore)))
-            return Refuse(client, "a score is 0 to 100");
-        uint32_t matching = 0;
-        const uint32_t seq = Say(fields[0], &matching, fields.size() == 2 ? int(score) : -1);
-        if (!seq)
-            return Refuse(client, "not a phrase");
-        link_->Send(client,
-                    FormatChannelLine("SAID", {std::to_string(seq), std::to_string(matching)}));
-    } else if (verb == "LIST") {
-        if (!fields.empty())
-            return Refuse(client, "LIST takes nothing");
-        // As many as a line holds; a client reads no longer line.
-        std::vector<std::string> phrases = ActivePhrases();
-        size_t length = 0, fit = 0;
-        while (fit < phrases.size() && length + phrases[fit].size() + 16 < MaxChannelLine)
-            length += phrases[fit++].size() + 1;
-        phrases.resize(fit);
-        link_->Send(client, FormatChannelLine("COMMANDS", phrases));
-    } else if (verb == "LISTEN") {
-        if (fields.size() != 1 || fields[0].empty() || fields[0].size() > MaxListenPath)
-            return Refuse(client, "LISTEN takes a file's path");
-        std::string why;
-        if (const char *notLocal = NotALocalFile(fields[0]))
-            why = notLocal;
-        else if (link_->Listen(client, fields[0], &why))
-            return; // answered when the file has been read
-        link_->Send(client, FormatChannelLine("REFUSED", {why}));
-    } else if (verb == "WATCH") {
-        if (!fields.empty())
-            return Refuse(client, "WATCH takes nothing");
-        watchers_.insert(client);
-    } else if (verb == "SHOW") {
-        if (!fields.empty())
-            return Refuse(client, "SHOW takes nothing");
-        link_->ShowWindow();
-    } else if (verb == "STATUS") {
-        if (!fields.empty())
-            return Refuse(client, "STATUS takes nothing");
-        std::vector<std::string> pids = {std::to_string(link_->OwnPid())};
-        for (const HubService &service : services_)
-            pids.push_back(std::to_string(service.pid));
-        link_->Send(client, FormatChannelLine("STATUS", pids));
-    } else if (verb == "SERVICE") {
-        uint32_t pid = 0;
-        if (fields.size() != 1 || !ParseUnsigned(fields[0], &pid))
-            return Refuse(client, "SERVICE takes a process id");
-        if (ServiceOf(client))
-            return Refuse(client, "already a service");
-        services_.push_back(HubService{client, pid, {}});
-        link_->Changed();
-    } else if (verb == "MENU" || verb == "DROP" || verb == "DONE") {
-        if (!ServiceOf(client))
-            return Refuse(client, "not a service");
-        ServiceMessage(client, message);
-    } else {
-        Refuse(client, "unknown verb");
-    }
+    const Sender sender = VerbSender(message.verb);
+    if (sender == Sender::Service && !ServiceOf(client))
+        return Refuse(client, "not a service");
+    if (sender != Sender::Hub)
+        for (const Handling &handling : Handlings)
+            if (handling.verb == message.verb)
+                return (this->*handling.handle)(client, message);
+    Refuse(client, "unknown verb");
 }
 
-void HubCore::ServiceMessage(int client, const ChannelMessage &message)
+bool HubCore::TakesNothing(int client, const ChannelMessage &message)
 {
-    if (message.verb == "DONE") {
-        DoneNotice done;
-        if (!ParseDoneNotice(message, &done))
-            return Refuse(client, "malformed DONE");
-        return Finish(client, done);
-    }
-    HubService *service = ServiceOf(client);
-    auto &menus = service->menus;
-    if (message.verb == "DROP") {
-        uint32_t id = 0;
-        if (message.fields.size() != 1 || !ParseUnsigned(message.fields[0], &id))
-            return Refuse(client, "DROP takes a menu id");
-        menus.erase(std::remove_if(menus.begin(), menus.end(),
-                                   [&](const MenuNotice &m) { return m.id == id; }),
-                    menus.end());
-    } else {
-        MenuNotice notice;
-        if (!ParseMenuNotice(message, &notice))
-            return Refuse(client, "malformed MENU");
-        const auto known = std::find_if(menus.begin(), menus.end(),
-                                        [&](const MenuNotice &m) { return m.id == notice.id; });
-        if (known != menus.end()) {
-            *known = std::move(notice);
-        } else {
-            if (menus.size() >= MaxMenusPerService)
-                return Refuse(client, "too many menus");
-            menus.push_back(std::move(notice));
-        }
-    }
+    if (ParseEmptyNotice(message, message.verb))
+        return true;
+    Refuse(client, std::string(VerbName(message.verb)) + " takes nothing");
+    return false;
+}
+
+void HubCore::OnSay(int client, const ChannelMessage &message)
+{
+    SayNotice say;
+    if (!ParseSayNotice(message, &say))
+        return Refuse(client, message.fields.size() == 2 ? "a score is 0 to 100"
+                                                         : "SAY takes a phrase and a score");
+    uint32_t matching = 0;
+    const uint32_t seq = Say(say.phrase, &matching, say.score);
+    if (!seq)
+        return Refuse(client, "not a phrase");
+    link_->Send(client, FormatSaidNotice({seq, matching}));
+}
+
+void HubCore::OnListen(int client, const ChannelMessage &message)
+{
+    ListenNotice listen;
+    if (!ParseListenNotice(message, &listen))
+        return Refuse(client, "LISTEN takes a file's path");
+    std::string why;
+    if (const char *notLocal = NotALocalFile(listen.path))
+        why = notLocal;
+    else if (link_->Listen(client, listen.path, &why))
+        return; // answered when the file has been read
+    link_->Send(client, FormatRefusedNotice({why}));
+}
+
+void HubCore::OnList(int client, const ChannelMessage &message)
+{
+    if (!TakesNothing(client, message))
+        return;
+    // As many as a line holds; a client reads no longer line.
+    CommandsNotice commands{ActivePhrases()};
+    size_t length = 0, fit = 0;
+    while (fit < commands.phrases.size() &&
+           length + commands.phrases[fit].size() + 16 < MaxChannelLine)
+        length += commands.phrases[fit++].size() + 1;
+    commands.phrases.resize(fit);
+    link_->Send(client, FormatCommandsNotice(commands));
+}
+
+void HubCore::OnWatch(int client, const ChannelMessage &message)
+{
+    if (TakesNothing(client, message))
+        watchers_.insert(client);
+}
+
+void HubCore::OnStatus(int client, const ChannelMessage &message)
+{
+    if (!TakesNothing(client, message))
+        return;
+    StatusNotice status{link_->OwnPid(), {}};
+    for (const HubService &service : services_)
+        status.services.push_back(service.pid);
+    link_->Send(client, FormatStatusNotice(status));
+}
+
+void HubCore::OnShow(int client, const ChannelMessage &message)
+{
+    if (TakesNothing(client, message))
+        link_->ShowWindow();
+}
+
+void HubCore::OnService(int client, const ChannelMessage &message)
+{
+    ServiceNotice service;
+    if (!ParseServiceNotice(message, &service))
+        return Refuse(client, "SERVICE takes a process id");
+    if (ServiceOf(client))
+        return Refuse(client, "already a service");
+    services_.push_back(HubService{client, service.pid, {}});
     link_->Changed();
-    Watchers(FormatChannelLine("CHANGED", {}));
+}
+
+void HubCore::OnMenu(int client, const ChannelMessage &message)
+{
+    MenuNotice notice;
+    if (!ParseMenuNotice(message, &notice))
+        return Refuse(client, "malformed MENU");
+    auto &menus = ServiceOf(client)->menus;
+    const auto known = std::find_if(menus.begin(), menus.end(),
+                                    [&](const MenuNotice &m) { return m.id == notice.id; });
+    if (known != menus.end()) {
+        *known = std::move(notice);
+    } else {
+        if (menus.size() >= MaxMenusPerService)
+            return Refuse(client, "too many menus");
+        menus.push_back(std::move(notice));
+    }
+    MenusChanged();
+}
+
+void HubCore::OnDrop(int client, const ChannelMessage &message)
+{
+    DropNotice drop;
+    if (!ParseDropNotice(message, &drop))
+        return Refuse(client, "DROP takes a menu id");
+    auto &menus = ServiceOf(client)->menus;
+    menus.erase(std::remove_if(menus.begin(), menus.end(),
+                               [&](const MenuNotice &m) { return m.id == drop.id; }),
+                menus.end());
+    MenusChanged();
+}
+
+void HubCore::OnDone(int client, const ChannelMessage &message)
+{
+    DoneNotice done;
+    if (!ParseDoneNotice(message, &done))
+        return Refuse(client, "malformed DONE");
+    Finish(client, done);
+}
+
+void HubCore::MenusChanged()
+{
+    link_->Changed();
+    Watchers(FormatEmptyNotice(Verb::Changed));
 }
 
 void HubCore::Level(uint16_t level)
 {
-    const std::string line = FormatChannelLine("LEVEL", {std::to_string(level)});
+    const std::string line = FormatLevelNotice({level});
     for (const HubService &service : services_)
         if (service.Listening())
             link_->Send(service.client, line);

@@ -76,21 +76,42 @@ class HubCore {
     // Limits on what one client may make the hub hold.
     static constexpr size_t MaxMenusPerService = MaxServiceMenus;
     static constexpr size_t MaxPending = 4096; // phrases awaiting their results
-    static constexpr uint16_t MaxLevel = 65535;
-    static constexpr int MaxScore = 100;
-    static constexpr size_t MaxListenPath = 259; // a Windows path without its zero
+    // The channel's, as the hub's users know them.
+    static constexpr uint16_t MaxLevel = ::MaxLevel;
+    static constexpr size_t MaxListenPath = ::MaxListenPath;
 
   private:
     struct Pending {
         std::string phrase;
         std::set<int> awaiting; // services that have not answered yet
     };
-    void Refuse(int client, const char *why);
+    void Refuse(int client, const std::string &why);
     HubService *ServiceOf(int client);
     void Serve(int client, const ChannelMessage &message);
-    void ServiceMessage(int client, const ChannelMessage &message);
-    void Finish(int client, const DoneNotice &done);
     void Watchers(const std::string &line);
+    void MenusChanged();
+    void Finish(int client, const DoneNotice &done);
+
+    // What the hub takes from a client: one handler per verb a client may
+    // send (Verbs says which clients may), each refusing what breaks its
+    // message's rules.
+    using Handler = void (HubCore::*)(int client, const ChannelMessage &message);
+    struct Handling {
+        Verb verb;
+        Handler handle;
+    };
+    static const Handling Handlings[];
+    bool TakesNothing(int client, const ChannelMessage &message);
+    void OnSay(int client, const ChannelMessage &message);
+    void OnListen(int client, const ChannelMessage &message);
+    void OnList(int client, const ChannelMessage &message);
+    void OnWatch(int client, const ChannelMessage &message);
+    void OnStatus(int client, const ChannelMessage &message);
+    void OnShow(int client, const ChannelMessage &message);
+    void OnService(int client, const ChannelMessage &message);
+    void OnMenu(int client, const ChannelMessage &message);
+    void OnDrop(int client, const ChannelMessage &message);
+    void OnDone(int client, const ChannelMessage &message);
 
     Link *link_;
     std::set<int> clients_;

@@ -420,7 +420,7 @@ int HandOver(int show)
         return 0;
     PipeClient hub;
     if (hub.Connect(HubPipeName(), HubProgramPath(), HandOverMs) &&
-        hub.Send(FormatChannelLine("SHOW", {})))
+        hub.Send(FormatEmptyNotice(Verb::Show)))
         return 0;
     if (HWND first = FindWindowA(nullptr, "Voice Commands Feedback")) {
         ShowWindow(first, SW_SHOWNORMAL);

@@ -66,8 +66,7 @@ bool HubLink::Poll()
         pending_ = engine_.Adopt(pipe);
         // Said at once, not when the window hears of the connection: the
         // window's thread may be in a long call while the hub waits for it.
-        engine_.Send(pending_,
-                     FormatChannelLine("SERVICE", {std::to_string(GetCurrentProcessId())}));
+        engine_.Send(pending_, FormatServiceNotice({GetCurrentProcessId()}));
         return false;
     }
     if (!refusal.empty()) {
@@ -116,26 +115,22 @@ void HubLink::OnClosed(int id)
 void HubLink::Line(int id, std::string line)
 {
     ChannelMessage message;
-    PhraseNotice notice;
     const bool parsed = ParseChannelLine(line, &message);
-    uint32_t level = 0;
-    if (parsed && message.verb == "LEVEL") {
-        if (message.fields.size() != 1 || !ParseUnsigned(message.fields[0], &level) ||
-            level > HubCore::MaxLevel)
+    if (parsed && message.verb == Verb::Level) {
+        LevelNotice level;
+        if (!ParseLevelNotice(message, &level))
             return;
-        level_ = static_cast<uint16_t>(level);
+        level_ = level.level;
         if (levelPosted_.exchange(true))
             return;
         if (!Post(id, std::move(line)))
             levelPosted_ = false;
         return;
     }
+    PhraseNotice notice;
     const bool phrase = parsed && ParsePhraseNotice(message, &notice);
     if (phrase && postedPhrases_ >= MaxPostedPhrases) {
-        DoneNotice dropped;
-        dropped.seq = notice.seq;
-        dropped.outcome = Outcome::Dropped;
-        engine_.Send(id, FormatDoneNotice(dropped));
+        engine_.Send(id, FormatDroppedNotice(notice.seq));
         return;
     }
     postedPhrases_ += phrase;

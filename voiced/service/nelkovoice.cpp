@@ -124,21 +124,25 @@ void OnLinkLine(int id, HubLink::HubLine *line)
     (void)id;
     ChannelMessage message;
     PhraseNotice phrase;
+    LevelNotice level;
     // The hub sends phrases and levels; anything else (an ERROR) is not
     // acted on.
     if (!ParseChannelLine(line->text, &message))
         return;
     const bool isPhrase = ParsePhraseNotice(message, &phrase);
-    const bool isLevel = message.verb == "LEVEL"; // checked by the link
+    const bool isLevel = ParseLevelNotice(message, &level);
     if (Link && isPhrase)
         Link->PhraseTaken();
-    const uint16_t level = Link && isLevel ? Link->TakeLevel() : 0;
+    // Not this line's level but the latest: the link posts one LEVEL at a
+    // time and keeps the newer ones for it.
+    if (Link && isLevel)
+        level.level = Link->TakeLevel();
     if (!Link || !Link->Connected())
         return;
     if (isPhrase)
         Service.Phrase(phrase.seq, phrase.phrase, line->arrived);
     else if (isLevel)
-        Service.Level(level);
+        Service.Level(level.level);
 }
 
 void OnLinkOpened(int id)
@@ -250,14 +254,15 @@ int Say(int argc, char **argv)
     for (int i = 2; i < argc; ++i)
         phrase += (i > 2 ? " " : "") + std::string(argv[i]);
     ChannelMessage message;
-    const int asked = AskHub(FormatChannelLine("SAY", {phrase}), HubReplyMs, &message);
+    const int asked = AskHub(FormatSayNotice({phrase}), HubReplyMs, &message);
     if (asked != Done)
         return asked;
-    if (message.verb != "SAID" || message.fields.size() != 2) {
+    SaidNotice said;
+    if (!ParseSaidNotice(message, &said)) {
         Print(stderr, "nelkovoice: the hub did not take \"" + phrase + "\"\n");
         return NoHub;
     }
-    return message.fields[1] == "0" ? NotListened : Done;
+    return said.services == 0 ? NotListened : Done;
 }
 
 // The path as the hub must see it: the hub runs in a folder of its own.
@@ -270,30 +275,35 @@ int Listen(const char *file)
         return NoHub;
     }
     ChannelMessage message;
-    const int asked = AskHub(FormatChannelLine("LISTEN", {full}), ListenReplyMs, &message);
+    const int asked = AskHub(FormatListenNotice({full}), ListenReplyMs, &message);
     if (asked != Done)
         return asked;
-    if (message.fields.size() != 1) {
+    ListeningNotice listening;
+    ReasonNotice refused;
+    if (ParseListeningNotice(message, &listening))
+        return Done;
+    if (ParseRefusedNotice(message, &refused) || ParseErrorNotice(message, &refused))
+        Print(stderr,
+              "nelkovoice: the hub refused " + std::string(full) + ": " + refused.why + "\n");
+    else
         Print(stderr, "nelkovoice: the hub did not answer\n");
-        return NoHub;
-    }
-    if (message.verb != "LISTENING") {
-        Print(stderr, "nelkovoice: the hub refused " + std::string(full) + ": " +
-                          (message.fields.empty() ? "" : message.fields[0]) + "\n");
-        return NoHub;
-    }
-    return Done;
+    return NoHub;
 }
 
 int List()
 {
     ChannelMessage message;
-    const int asked = AskHub(FormatChannelLine("LIST", {}), HubReplyMs, &message);
+    const int asked = AskHub(FormatEmptyNotice(Verb::List), HubReplyMs, &message);
     if (asked != Done)
         return asked;
-    for (const std::string &phrase : message.fields)
+    CommandsNotice commands;
+    if (!ParseCommandsNotice(message, &commands)) {
+        Print(stderr, "nelkovoice: the hub did not answer\n");
+        return NoHub;
+    }
+    for (const std::string &phrase : commands.phrases)
         Print(stdout, phrase + "\n");
-    return message.fields.empty() ? NotListened : Done;
+    return commands.phrases.empty() ? NotListened : Done;
 }
 
 bool IsSwitch(const char *arg, const char *name)

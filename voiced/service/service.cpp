@@ -300,7 +300,7 @@ void VoiceService::PublishAll()
 
 void VoiceService::Dropped(uint32_t menu)
 {
-    Tell(FormatChannelLine("DROP", {std::to_string(menu)}));
+    Tell(FormatDropNotice({menu}));
 }
 
 void VoiceService::MenuActivated(const ServiceMenu &menu)
@@ -316,12 +316,7 @@ void VoiceService::Phrase(uint32_t seq, const std::string &phrase, uint64_t arri
         return;
     // The client is inside a long call and has enough to do after it.
     const Recognition heard = core_.Recognise(phrase);
-    DoneNotice done;
-    done.seq = seq;
-    done.outcome = Outcome::Dropped;
-    done.application = heard.application;
-    done.state = heard.state;
-    Tell(FormatDoneNotice(done));
+    Tell(FormatDroppedNotice(seq, heard.application, heard.state));
 }
 
 void VoiceService::Ping()
