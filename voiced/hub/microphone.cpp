@@ -4,11 +4,95 @@
 #include <mmsystem.h>
 #include <vector>
 
+// An open capture device and its buffers, given back and closed on every
+// path out.
+class CaptureDevice {
+  public:
+    CaptureDevice(const CaptureDevice &) = delete;
+    CaptureDevice &operator=(const CaptureDevice &) = delete;
+    // The default device, 16 kHz mono, setting done whenever a buffer is.
+    explicit CaptureDevice(HANDLE done);
+    ~CaptureDevice();
+    bool Open() const { return device_ != nullptr; }
+    // Hands every buffer to the device and starts it.
+    bool Start();
+    // A buffer the device filled and its samples; false when it is not done.
+    bool Filled(size_t buffer, const int16_t **samples, size_t *count) const;
+    // Gives a filled buffer back to be filled again.
+    bool Requeue(size_t buffer);
+    size_t Buffers() const { return headers_.size(); }
+
+  private:
+    HWAVEIN device_ = nullptr;
+    std::vector<std::vector<int16_t>> memory_;
+    std::vector<WAVEHDR> headers_;
+};
+
+CaptureDevice::CaptureDevice(HANDLE done)
+    : memory_(Microphone::Buffers,
+              std::vector<int16_t>(Microphone::Rate * Microphone::BufferMs / 1000)),
+      headers_(Microphone::Buffers)
+{
+    WAVEFORMATEX format = {};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = 1;
+    format.nSamplesPerSec = Microphone::Rate;
+    format.wBitsPerSample = 16;
+    format.nBlockAlign = 2;
+    format.nAvgBytesPerSec = Microphone::Rate * 2;
+    if (waveInOpen(&device_, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(done), 0,
+                   CALLBACK_EVENT) != MMSYSERR_NOERROR)
+        device_ = nullptr;
+}
+
+CaptureDevice::~CaptureDevice()
+{
+    if (!device_)
+        return;
+    waveInReset(device_);
+    for (WAVEHDR &header : headers_)
+        if (header.dwFlags & WHDR_PREPARED)
+            waveInUnprepareHeader(device_, &header, sizeof(WAVEHDR));
+    waveInClose(device_);
+}
+
+bool CaptureDevice::Start()
+{
+    for (size_t i = 0; i < headers_.size(); ++i) {
+        WAVEHDR &header = headers_[i];
+        header = {};
+        header.lpData = reinterpret_cast<LPSTR>(memory_[i].data());
+        header.dwBufferLength = static_cast<DWORD>(memory_[i].size() * sizeof(int16_t));
+        if (waveInPrepareHeader(device_, &header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR ||
+            waveInAddBuffer(device_, &header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR)
+            return false;
+    }
+    return waveInStart(device_) == MMSYSERR_NOERROR;
+}
+
+bool CaptureDevice::Filled(size_t buffer, const int16_t **samples, size_t *count) const
+{
+    const WAVEHDR &header = headers_[buffer];
+    if (!(header.dwFlags & WHDR_DONE))
+        return false;
+    *samples = reinterpret_cast<const int16_t *>(header.lpData);
+    *count = header.dwBytesRecorded / sizeof(int16_t);
+    return true;
+}
+
+bool CaptureDevice::Requeue(size_t buffer)
+{
+    WAVEHDR &header = headers_[buffer];
+    header.dwFlags &= ~WHDR_DONE;
+    header.dwBytesRecorded = 0;
+    return waveInAddBuffer(device_, &header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
+}
+
 bool Microphone::Start()
 {
     if (thread_.joinable())
         return true;
-    stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    stop_.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!stop_)
         return false;
     thread_ = std::thread(&Microphone::Run, this);
@@ -19,10 +103,9 @@ void Microphone::Stop()
 {
     if (!thread_.joinable())
         return;
-    SetEvent(stop_);
+    SetEvent(stop_.Get());
     thread_.join();
-    CloseHandle(stop_);
-    stop_ = nullptr;
+    stop_.Reset();
 }
 
 void Microphone::Report(bool open)
@@ -39,7 +122,7 @@ void Microphone::Run()
     for (;;) {
         if (!Capture())
             Report(false);
-        if (WaitForSingleObject(stop_, RetryMs) == WAIT_OBJECT_0)
+        if (WaitForSingleObject(stop_.Get(), RetryMs) == WAIT_OBJECT_0)
             return;
     }
 }
@@ -48,68 +131,43 @@ bool Microphone::Capture()
 {
     if (waveInGetNumDevs() == 0)
         return false;
-    HANDLE done = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    const ScopedHandle done(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     if (!done)
         return false;
-    WAVEFORMATEX format = {};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = 1;
-    format.nSamplesPerSec = Rate;
-    format.wBitsPerSample = 16;
-    format.nBlockAlign = 2;
-    format.nAvgBytesPerSec = Rate * 2;
-    HWAVEIN device = nullptr;
-    if (waveInOpen(&device, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(done), 0,
-                   CALLBACK_EVENT) != MMSYSERR_NOERROR) {
-        CloseHandle(done);
-        return false;
-    }
-
-    const size_t perBuffer = Rate * BufferMs / 1000;
-    std::vector<std::vector<int16_t>> memory(Buffers, std::vector<int16_t>(perBuffer));
-    std::vector<WAVEHDR> headers(Buffers);
-    bool ok = true;
-    for (int i = 0; i < Buffers && ok; ++i) {
-        headers[i] = {};
-        headers[i].lpData = reinterpret_cast<LPSTR>(memory[i].data());
-        headers[i].dwBufferLength = static_cast<DWORD>(perBuffer * sizeof(int16_t));
-        ok = waveInPrepareHeader(device, &headers[i], sizeof(WAVEHDR)) == MMSYSERR_NOERROR &&
-             waveInAddBuffer(device, &headers[i], sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
-    }
-    ok = ok && waveInStart(device) == MMSYSERR_NOERROR;
-    if (ok)
-        Report(true);
-
-    // A buffer that does not come back within a few of its lengths means
-    // the device has stopped delivering.
-    const DWORD stallMs = BufferMs * Buffers * 3;
-    HANDLE waits[2] = {stop_, done};
-    while (ok) {
-        const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, stallMs);
-        if (woke != WAIT_OBJECT_0 + 1) {
-            ok = false;
-            break;
+    bool opened = false;
+    {
+        CaptureDevice device(done.Get());
+        if (!device.Open())
+            return false;
+        if (device.Start()) {
+            Report(true);
+            opened = true;
+            while (Deliver(device, done.Get())) {
+            }
         }
-        for (WAVEHDR &header : headers) {
-            if (!(header.dwFlags & WHDR_DONE))
-                continue;
-            const size_t count = header.dwBytesRecorded / sizeof(int16_t);
-            if (count && hooks_.samples)
-                hooks_.samples(reinterpret_cast<const int16_t *>(header.lpData), count);
-            header.dwFlags &= ~WHDR_DONE;
-            header.dwBytesRecorded = 0;
-            if (waveInAddBuffer(device, &header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR)
-                ok = false;
-        }
-    }
-    const bool opened = reported_ == 1;
-    waveInReset(device);
-    for (WAVEHDR &header : headers)
-        if (header.dwFlags & WHDR_PREPARED)
-            waveInUnprepareHeader(device, &header, sizeof(WAVEHDR));
-    waveInClose(device);
-    CloseHandle(done);
+    } // the device is closed before it is reported closed
     if (opened)
         Report(false);
     return opened;
+}
+
+bool Microphone::Deliver(CaptureDevice &device, HANDLE done)
+{
+    // A buffer that does not come back within a few of its lengths means
+    // the device has stopped delivering.
+    const DWORD stallMs = BufferMs * Buffers * 3;
+    HANDLE waits[2] = {stop_.Get(), done};
+    if (WaitForMultipleObjects(2, waits, FALSE, stallMs) != WAIT_OBJECT_0 + 1)
+        return false;
+    bool delivering = true;
+    for (size_t buffer = 0; buffer < device.Buffers(); ++buffer) {
+        const int16_t *samples;
+        size_t count;
+        if (!device.Filled(buffer, &samples, &count))
+            continue;
+        if (count && hooks_.samples)
+            hooks_.samples(samples, count);
+        delivering = device.Requeue(buffer) && delivering;
+    }
+    return delivering;
 }

@@ -2,10 +2,13 @@
 // its own. With no microphone (or when it goes away) it says so and looks for
 // one again every few seconds; nothing is ever shown to the user from here.
 #pragma once
+#include "common/win32.h"
 #include <windows.h>
 #include <cstdint>
 #include <functional>
 #include <thread>
+
+class CaptureDevice; // an open waveIn device, in microphone.cpp
 
 class Microphone {
   public:
@@ -32,10 +35,13 @@ class Microphone {
     void Run();
     // Captures until stopped or the device fails; false when it did not open.
     bool Capture();
+    // Hands on the buffers the device filled; false when stopped or when
+    // the device stopped delivering.
+    bool Deliver(CaptureDevice &device, HANDLE done);
     void Report(bool open);
 
     Hooks hooks_;
     std::thread thread_;
-    HANDLE stop_ = nullptr;
+    ScopedHandle stop_;
     int reported_ = -1; // the last state reported: -1 none yet, 0 closed, 1 open
 };
