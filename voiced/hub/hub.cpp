@@ -2,6 +2,7 @@
 // pipes, everything it reads is handed to the window's thread, where the
 // HubCore lives.
 #include "voiced/hub/hub.h"
+#include "common/win32.h"
 
 PipeEngine::Listening FeedbackHub::Start(const std::string &pipeName)
 {
@@ -11,21 +12,13 @@ PipeEngine::Listening FeedbackHub::Start(const std::string &pipeName)
     return listening;
 }
 
-void FeedbackHub::PostSay(HWND window, const std::string &phrase)
+void FeedbackHub::AnswerFile(int client, bool taken, uint32_t millis, const std::string &why)
 {
-    auto *posted = new std::string(phrase);
-    if (!PostMessageA(window, SayMessage, 0, reinterpret_cast<LPARAM>(posted)))
-        delete posted;
-}
-
-void FeedbackHub::Listened(int client, bool taken, uint32_t millis, const std::string &why)
-{
-    auto *posted = new Answer{taken, millis, why};
-    if (PostMessageA(window_, ListenedMessage, client, reinterpret_cast<LPARAM>(posted)))
+    if (PostOwned(window_, FileAnswerMessage, client,
+                  std::make_unique<FileAnswer>(FileAnswer{taken, millis, why})))
         return;
     // An answer that cannot reach the window would leave the client waiting:
     // its connection ends instead, which the client reports.
-    delete posted;
     engine_.Close(client);
 }
 
@@ -39,8 +32,8 @@ void FeedbackHub::Changed()
 
 bool FeedbackHub::Listen(int client, const std::string &path, std::string *why)
 {
-    if (OnListen)
-        return OnListen(client, path, why);
+    if (hooks_.fileToListenTo)
+        return hooks_.fileToListenTo(client, path, why);
     *why = "no recogniser";
     return false;
 }
@@ -51,40 +44,34 @@ void FeedbackHub::ShowWindow()
     SetForegroundWindow(window_);
 }
 
+void FeedbackHub::OnRefresh()
+{
+    refreshPosted_ = false;
+    std::vector<std::string> phrases = core_.ActivePhrases();
+    if (phrases == phrases_)
+        return;
+    phrases_ = std::move(phrases);
+    if (hooks_.phrases)
+        hooks_.phrases(phrases_);
+}
+
 bool FeedbackHub::Handle(UINT message, WPARAM wParam, LPARAM lParam)
 {
     for (int closed : events_.Drain())
         core_.Closed(closed);
     const int id = static_cast<int>(wParam);
     switch (message) {
-    case OpenedMessage: core_.Opened(id); return true;
-    case ClosedMessage: core_.Closed(id); return true;
-    case LineMessage: {
-        std::unique_ptr<WindowEvents::PostedLine> line(
-            reinterpret_cast<WindowEvents::PostedLine *>(lParam));
-        core_.Received(id, line->text);
+    case ChannelOpenedMessage: core_.Opened(id); return true;
+    case ChannelClosedMessage: core_.Closed(id); return true;
+    case ChannelLineMessage:
+        core_.Received(id, TakePosted<WindowEvents::PostedLine>(lParam)->text);
         return true;
-    }
-    case SayMessage: {
-        std::unique_ptr<std::string> phrase(reinterpret_cast<std::string *>(lParam));
-        core_.Say(*phrase);
-        return true;
-    }
-    case ListenedMessage: {
-        std::unique_ptr<Answer> answer(reinterpret_cast<Answer *>(lParam));
+    case FileAnswerMessage: {
+        const std::unique_ptr<FileAnswer> answer = TakePosted<FileAnswer>(lParam);
         core_.Listened(id, answer->taken, answer->millis, answer->why);
         return true;
     }
-    case RefreshMessage: {
-        refreshPosted_ = false;
-        std::vector<std::string> phrases = core_.ActivePhrases();
-        if (phrases != phrases_) {
-            phrases_ = std::move(phrases);
-            if (OnPhrasesChanged)
-                OnPhrasesChanged(phrases_);
-        }
-        return false; // the window redraws too
-    }
+    case RefreshMessage: OnRefresh(); return false; // the window redraws too
     }
     return false;
 }

@@ -1,0 +1,25 @@
+// Every message posted to the feedback window and every timer it runs,
+// numbered once here so that no two collide.
+#pragma once
+#include <windows.h>
+
+enum FeedbackMessage : UINT {
+    // The channel's connections, from the pipe engine's thread (WindowEvents).
+    ChannelOpenedMessage = WM_APP + 1, // wParam: connection
+    ChannelLineMessage,                // wParam: connection, lParam: WindowEvents::PostedLine*
+    ChannelClosedMessage,              // wParam: connection
+    // The hub: what the window shows changed (posted once per burst).
+    RefreshMessage,
+    // The answer to a file to listen to, from the thread that read it.
+    FileAnswerMessage, // wParam: connection, lParam: FeedbackHub::FileAnswer*
+    // The ear's and the microphone's threads.
+    EarStateMessage,     // wParam: Listener::State
+    UtteranceMessage,    // lParam: Listener::Heard*
+    MicrophoneMessage,   // wParam: 1 open, 0 none
+    DecodingFileMessage, // wParam: 1 a file is being decoded, 0 no longer
+};
+
+enum FeedbackTimer : UINT_PTR {
+    GraceTimer = 1, // hidden with no service: the time left before the hub ends
+    MeterTimer,     // the level meter and the level the services are given
+};

@@ -1,0 +1,58 @@
+// The hub's speech: the ear (the recogniser's thread) fed by the microphone
+// and by the files to listen to that come with LISTEN. What the ear takes is
+// said to the hub; its input level goes to the window's meter and to the
+// services; the sensitivity slider sets its threshold.
+//
+// Every call is made on the window's thread. The ear's and the microphone's
+// threads report by posting to the window (messages.h), whose procedure
+// hands the messages back to OnReport and OnUtterance.
+#pragma once
+#include "voiced/hub/hub.h"
+#include "voiced/hub/listener.h"
+#include "voiced/hub/microphone.h"
+#include "voiced/hub/view.h"
+#include <memory>
+
+class Speech {
+  public:
+    struct Hooks {
+        std::function<void()> changed; // the state the window shows changed
+    };
+
+    Speech(HWND window, FeedbackHub &hub, TextTable text, Hooks hooks);
+    Speech(const Speech &) = delete;
+    Speech &operator=(const Speech &) = delete;
+
+    // Loads the ear's model (on its thread), opens the microphone and starts
+    // the level meter.
+    void Start();
+    void Stop();
+
+    const SpeechState &State() const { return state_; }
+    // Files to listen to being read, waiting or being decoded.
+    size_t FilesPending() const { return ear_.FilesPending(); }
+
+    // For the hub's hooks.
+    bool ListenToFile(int client, const std::string &path, std::string *why);
+    void SetPhrases(const std::vector<std::string> &phrases) { ear_.SetPhrases(phrases); }
+
+    // The window's messages.
+    void OnReport(UINT message, WPARAM wParam); // EarState-, Microphone-, DecodingFileMessage
+    void OnUtterance(std::unique_ptr<Listener::Heard> heard);
+    void OnMeterTick();
+    void OnSensitivity(); // the slider moved
+
+  private:
+    bool HasInput() const; // the microphone or a file
+    void ShowSensitivity();
+
+    HWND window_;
+    FeedbackHub &hub_;
+    TextTable text_;
+    Hooks hooks_;
+    SpeechState state_;
+    uint16_t levelSent_ = 0; // the last level the services were given
+    int meterTicks_ = 0;
+    Listener ear_;
+    Microphone microphone_; // feeds ear_, so it stops first
+};

@@ -1,0 +1,145 @@
+// The window's texts: each picks a string of the table and fills it in.
+#include "voiced/hub/view.h"
+#include "voiced/hub/ids.h"
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+const char *Argument(const std::string &text)
+{
+    return text.c_str();
+}
+int Argument(int number)
+{
+    return number;
+}
+
+// A string-table format filled in with texts and whole numbers.
+template <class... Args> std::string Format(const TextTable &text, unsigned id, const Args &...args)
+{
+    char filled[512];
+    snprintf(filled, sizeof filled, text(id).c_str(), Argument(args)...);
+    return filled;
+}
+
+std::string StatusText(const ViewState &state, const TextTable &text)
+{
+    if (!state.channelOpen)
+        return text(IDS_NO_CHANNEL);
+    bool active = false;
+    for (const HubService &service : state.services) {
+        if (service.Listening())
+            return text(IDS_LISTENING);
+        for (const MenuNotice &menu : service.menus)
+            active = active || menu.active;
+    }
+    return text(active ? IDS_NOT_LISTENING : IDS_NO_MENUS);
+}
+
+std::string SpeechText(const SpeechState &speech, const TextTable &text)
+{
+    switch (speech.ear) {
+    case Listener::State::Starting: return text(IDS_SPEECH_STARTING);
+    case Listener::State::Unavailable: return text(IDS_SPEECH_UNAVAILABLE);
+    case Listener::State::Ready: break;
+    }
+    if (speech.decodingFile)
+        return text(IDS_SPEECH_FILE);
+    return text(speech.microphoneOpen ? IDS_SPEECH_MICROPHONE : IDS_SPEECH_NO_MICROPHONE);
+}
+
+// Whether the ear heard the words of a phrase listened for (its score then
+// decided).
+bool HeardAPhrase(const std::string &heard, const std::vector<std::string> &phrases)
+{
+    for (const std::string &phrase : phrases) {
+        std::string words;
+        for (const std::string &word : PhraseWords(phrase))
+            words += (words.empty() ? "" : " ") + word;
+        if (words == heard)
+            return true;
+    }
+    return false;
+}
+
+std::string RecognisedText(const ViewState &state, const TextTable &text)
+{
+    const SpeechState &speech = state.speech;
+    if (!speech.recognised)
+        return text(IDS_RECOGNISED_NONE);
+    const Listener::Heard &u = speech.utterance;
+    if (u.heard.empty())
+        return text(IDS_RECOGNISED_NO_WORDS);
+    if (!u.phrase.empty())
+        return Format(text, IDS_RECOGNISED_TAKEN, u.heard, Percent(u.score));
+    if (HeardAPhrase(u.heard, state.phrases))
+        return Format(text, IDS_RECOGNISED_LOW, u.heard, Percent(u.score), Percent(u.threshold));
+    return Format(text, IDS_RECOGNISED_OTHER, u.heard, Percent(u.score));
+}
+
+std::string ResultText(const HubHeard &last, const DoneNotice &result, const TextTable &text)
+{
+    switch (result.outcome) {
+    case Outcome::Ran:
+        return Format(text, IDS_HEARD_RAN, last.phrase, result.command, result.application,
+                      result.state);
+    case Outcome::Other: return Format(text, IDS_HEARD_OTHER, last.phrase);
+    case Outcome::Ignored: return Format(text, IDS_HEARD_IGNORED, last.phrase);
+    case Outcome::Failed: return Format(text, IDS_HEARD_FAILED, last.phrase);
+    case Outcome::Nobody: return Format(text, IDS_HEARD_NOBODY, last.phrase);
+    case Outcome::Dropped: break;
+    }
+    if (last.dropped == 1)
+        return Format(text, IDS_HEARD_DROPPED_ONE, result.application);
+    return Format(text, IDS_HEARD_DROPPED, std::to_string(last.dropped), result.application);
+}
+
+std::string HeardText(const HubHeard &last, const TextTable &text)
+{
+    if (last.seq == 0)
+        return text(IDS_NOTHING_HEARD);
+    // What ran says most; otherwise the first result.
+    std::string first;
+    for (const DoneNotice &result : last.results) {
+        if (result.outcome == Outcome::Ran)
+            return ResultText(last, result, text);
+        if (first.empty())
+            first = ResultText(last, result, text);
+    }
+    return first.empty() ? Format(text, IDS_HEARD_WAITING, last.phrase) : first;
+}
+
+std::vector<CommandRow> CommandRows(const std::vector<HubService> &services, const TextTable &text)
+{
+    std::vector<CommandRow> rows;
+    for (const HubService &service : services)
+        for (const MenuNotice &menu : service.menus) {
+            if (!menu.active)
+                continue;
+            rows.push_back({Format(text, menu.listening ? IDS_MENU : IDS_MENU_QUIET,
+                                   menu.application, menu.state),
+                            ""});
+            for (const std::string &phrase : menu.phrases)
+                rows.push_back({"    " + phrase, phrase});
+        }
+    return rows;
+}
+
+} // namespace
+
+View ComputeView(const ViewState &state, const TextTable &text)
+{
+    return {StatusText(state, text), SpeechText(state.speech, text), RecognisedText(state, text),
+            HeardText(state.last, text), CommandRows(state.services, text)};
+}
+
+std::string SensitivityText(const TextTable &text, double threshold)
+{
+    return Format(text, IDS_SENSITIVITY_VALUE, Percent(threshold));
+}
+
+int Percent(double value)
+{
+    return static_cast<int>(std::floor(value * 100 + 1e-9));
+}
