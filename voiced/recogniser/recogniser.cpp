@@ -7,6 +7,11 @@
 // context-independent phones. The phone loop fits any speech about as well
 // as speech can be fitted, so the grammar's shortfall per frame measures how
 // well the audio matches what the grammar heard.
+//
+// A command accepted that way is checked once more against the same
+// grammar with a free loop of phones allowed before and after it: when that
+// loop takes speech about as loud as the command's own ("wave goodbye",
+// "go away"), the speaker said more than a command and it is refused.
 #include "voiced/recogniser/recogniser.h"
 #include <pocketsphinx.h>
 #include <sphinxbase/ckd_alloc.h>
@@ -15,9 +20,11 @@
 #include <sphinxbase/jsgf.h>
 #include <algorithm>
 #include <chrono>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -35,6 +42,16 @@ namespace {
 
 const char *const GrammarSearch = "commands";
 const char *const PhoneSearch = "phones";
+const char *const SpeechSearch = "commands in speech"; // the grammar inside a phone loop
+
+// The phone loop around the commands: a word per context-independent phone,
+// each costing RecogniserOptions::loopPhoneWeight so that the loop takes
+// only what no command or decoy explains.
+const char *const LoopPhones[] = {"AA", "AE", "AH", "AO", "AW", "AY", "B",  "CH", "D",  "DH",
+                                  "EH", "ER", "EY", "F",  "G",  "HH", "IH", "IY", "JH", "K",
+                                  "L",  "M",  "N",  "NG", "OW", "OY", "P",  "R",  "S",  "SH",
+                                  "T",  "TH", "UH", "UW", "V",  "W",  "Y",  "Z",  "ZH"};
+const char *const LoopWordPrefix = "phone_";
 
 // How much of a stream's opening the detector learns the noise from.
 constexpr size_t WarmUpSamples = RecogniserRate / 4;
@@ -148,6 +165,60 @@ std::string CleanHyp(const char *hyp)
     return out;
 }
 
+double Percentile90(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[(v.size() - 1) * 9 / 10];
+}
+
+// Whether the speaker said more than the command heard: the utterance is
+// decoded again, from its cepstra as they were before decoding, with the
+// phone loop allowed around the grammar. True when the check hears the same
+// command, the loop took some of the frames, and the loud end (the 90th
+// percentile of the first cepstral coefficient) of the frames around the
+// command is less than saidMoreMargin below that of its own: speech about
+// as loud as the command beside it. Chatter around a command is quieter
+// than the speaker. (Also refusing a check that heard only some of the
+// command's words, as decoys, cost commands.)
+bool SaidMore(Recogniser *r, std::vector<mfcc_t> cepstra)
+{
+    size_t frames = cepstra.size() / r->cepSize;
+    std::vector<double> c0(frames);
+    std::vector<mfcc_t *> rows(frames);
+    for (size_t i = 0; i < frames; i++) {
+        c0[i] = cepstra[i * r->cepSize];
+        rows[i] = &cepstra[i * r->cepSize];
+    }
+    int32_t ignored = 0;
+    if (!Decode(r, SpeechSearch, rows, &ignored, nullptr))
+        return false;
+    const size_t prefix = std::strlen(LoopWordPrefix);
+    int from = -1, to = -1, loopFrames = 0;
+    std::string words;
+    for (ps_seg_t *seg = ps_seg_iter(r->ps); seg; seg = ps_seg_next(seg)) {
+        std::string word = ps_seg_word(seg);
+        int sf = 0, ef = 0;
+        ps_seg_frames(seg, &sf, &ef);
+        if (word.compare(0, prefix, LoopWordPrefix) == 0) {
+            loopFrames += ef - sf + 1;
+        } else if (!word.empty() && word[0] != '<' && word[0] != '[' && word[0] != '(') {
+            if (from < 0)
+                from = sf;
+            to = ef;
+            words += (words.empty() ? "" : " ") + word.substr(0, word.find('('));
+        }
+    }
+    if (from < 0 || loopFrames == 0)
+        return false;
+    std::vector<double> inside, outside;
+    for (int i = 0; i < int(c0.size()); i++)
+        (i >= from && i <= to ? inside : outside).push_back(c0[i]);
+    if (outside.empty())
+        return false;
+    return CleanHyp(words.c_str()) == r->heard &&
+           Percentile90(inside) - Percentile90(outside) < r->options.saidMoreMargin;
+}
+
 void Report(Recogniser *r, double end, RecogniserCallback callback, void *context)
 {
     double started = Now();
@@ -156,7 +227,9 @@ void Report(Recogniser *r, double end, RecogniserCallback callback, void *contex
     r->heard.clear();
     double score = 0;
     if (!r->overlong && frames > 0) {
-        double spread = Spread(r->cepstra, frames, r->cepSize); // before decoding normalises them
+        // Taken before decoding normalises the cepstra.
+        double spread = Spread(r->cepstra, frames, r->cepSize);
+        std::vector<mfcc_t> raw = r->cepstra;
         std::vector<mfcc_t *> rows(frames);
         for (size_t i = 0; i < frames; i++)
             rows[i] = &r->cepstra[i * r->cepSize];
@@ -171,7 +244,7 @@ void Report(Recogniser *r, double end, RecogniserCallback callback, void *contex
             }
         }
         auto match = r->phrases.find(r->heard);
-        if (match != r->phrases.end() && score >= r->options.threshold)
+        if (match != r->phrases.end() && score >= r->options.threshold && !SaidMore(r, raw))
             r->phrase = match->second;
     }
     RecogniserUtterance u;
@@ -362,9 +435,9 @@ Usable UsablePhrases(Recogniser *r, const std::vector<std::string> &phrases,
     return usable;
 }
 
-// Makes the grammar the decoder's grammar search. Parsed here rather than by
-// ps_set_jsgf_string, which never frees the parsed grammar.
-bool SetGrammar(Recogniser *r, const std::string &grammar)
+// Makes the grammar the decoder's search of that name. Parsed here rather
+// than by ps_set_jsgf_string, which never frees the parsed grammar.
+bool SetGrammar(Recogniser *r, const char *search, const std::string &grammar)
 {
     jsgf_t *jsgf = jsgf_parse_string(grammar.c_str(), nullptr);
     if (!jsgf)
@@ -374,12 +447,36 @@ bool SetGrammar(Recogniser *r, const std::string &grammar)
         fsg_model_t *fsg = jsgf_build_fsg(jsgf, rule, ps_get_logmath(r->ps),
                                           cmd_ln_float32_r(ps_get_config(r->ps), "-lw"));
         if (fsg) {
-            result = ps_set_fsg(r->ps, GrammarSearch, fsg);
+            result = ps_set_fsg(r->ps, search, fsg);
             fsg_model_free(fsg);
         }
     }
     jsgf_grammar_free(jsgf);
     return result >= 0;
+}
+
+// The grammar with the phone loop allowed before and after its utterance.
+std::string InsidePhoneLoop(Recogniser *r, const std::string &grammar)
+{
+    const std::string head = "public <utterance> = ";
+    size_t at = grammar.find(head);
+    size_t end = grammar.find(";\n", at);
+    if (at == std::string::npos || end == std::string::npos)
+        return grammar;
+    char weight[32];
+    std::snprintf(weight, sizeof weight, "/%g/ ", r->options.loopPhoneWeight);
+    std::string phones;
+    for (const char *phone : LoopPhones) {
+        std::string word = LoopWordPrefix;
+        for (const char *c = phone; *c; c++)
+            word += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+        if (!WordKnown(r->ps, word))
+            ps_add_word(r->ps, word.c_str(), phone, FALSE);
+        phones += (phones.empty() ? "" : " | ") + std::string(weight) + word;
+    }
+    std::string inner = grammar.substr(at + head.size(), end - at - head.size());
+    return grammar.substr(0, at) + head + "[<loop>] (" + inner + ") [<loop>]" +
+           grammar.substr(end) + "<loop> = <phone>+;\n<phone> = " + phones + ";\n";
 }
 
 } // namespace
@@ -396,7 +493,9 @@ int RecogniserSetPhrases(Recogniser *r, const std::vector<std::string> &phrases,
     }
     AddPronunciations(r, words);
     Usable usable = UsablePhrases(r, phrases, phraseWords, unknownWords);
-    if (!SetGrammar(r, BuildGrammar(usable.words, usable.decoys)))
+    std::string grammar = BuildGrammar(usable.words, usable.decoys);
+    if (!SetGrammar(r, GrammarSearch, grammar) ||
+        !SetGrammar(r, SpeechSearch, InsidePhoneLoop(r, grammar)))
         return 0;
     r->phrases = std::move(usable.phrases);
     return 1;

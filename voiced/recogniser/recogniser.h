@@ -47,6 +47,13 @@ struct RecogniserOptions {
     std::string ownDictPath; // the project's own ("nelko"), consulted first; "" for none
     double languageWeight = 1.0;
     std::vector<std::string> decoys = RecogniserDefaultDecoys();
+    // An accepted command is checked against the grammar inside a loop of
+    // free phones, each costing loopPhoneWeight (a probability). It is
+    // refused when the check heard it again with the loop taking speech
+    // beside it whose loud end is less than saidMoreMargin (in log energy,
+    // the first cepstral coefficient) below the command's.
+    double loopPhoneWeight = 1e-14;
+    double saidMoreMargin = 10;
     // Creation and RecogniserUpdate.
     double threshold = RecogniserDefaultThreshold;
     // An utterance longer than this is no command: it is reported as such
