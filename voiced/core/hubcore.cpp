@@ -220,6 +220,7 @@ void HubCore::OnService(int client, const ChannelMessage &message)
     link_->Changed();
 }
 
+// MENU, DROP and DONE come from services only: Serve has seen to that.
 void HubCore::OnMenu(int client, const ChannelMessage &message)
 {
     MenuNotice notice;

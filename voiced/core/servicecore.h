@@ -7,8 +7,8 @@
 
 struct ServiceMenu {
     uint32_t id = 0;
-    std::string application; // at most 31 characters
-    std::string state;       // at most 31 characters
+    std::string application; // at most MaxNameLength bytes
+    std::string state;       // at most MaxNameLength bytes
     uint16_t language = 0;
     std::string dialect; // at most 63 characters
     bool temporary = false;
