@@ -1,6 +1,7 @@
 // The behaviour engine: the random source and the timer-driven state machine.
 #pragma once
 #include "app/platform.h"
+#include "common/frames.h"
 #include <cstdint>
 
 enum : uint8_t {
@@ -16,7 +17,6 @@ enum : uint8_t {
     Dancing = 9,
 };
 
-constexpr uint16_t RestFrame = 86;
 constexpr UINT BehaviourTimerId = 1;
 constexpr UINT BehaviourTimerInterval = 66; // ms
 

@@ -2,6 +2,7 @@
 // picture and the icon's face.
 #pragma once
 
+#include "common/frames.h"
 #include "tools/image.h"
 #include "tools/palette.h"
 
@@ -9,7 +10,7 @@ enum : int {
     kFrameWidth = 64,
     kFrameHeight = 128,
     kFrameCount = 86,
-    kRestFrame = 86,
+    kRestFrame = RestFrame,
     kAboutWidth = 220,
     kAboutHeight = 128,
     kIconSize = 32,

@@ -1,13 +1,14 @@
 // What the end-to-end tests know of Nelko: the art the build drew (to tell
 // which frame the screen shows) and the gestures a user makes.
 #pragma once
+#include "common/frames.h"
 #include "driver.h"
 #include <string>
 #include <vector>
 
 namespace e2e {
 
-constexpr int FrameWidth = 64, FrameHeight = 128, FrameCount = 86, RestFrame = 86;
+constexpr int FrameWidth = 64, FrameHeight = 128, FrameCount = 86;
 constexpr uint32_t Desktop = 0xC000C0; // a root colour the art never uses
 constexpr int ExitTimeoutMs = 15000;
 
