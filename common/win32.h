@@ -147,12 +147,18 @@ template <class I> class ComPtr {
     I *object_ = nullptr;
 };
 
-// The folder of the running program, with its closing backslash.
-inline std::string ProgramFolder()
+// The running program's full path; empty when it cannot be read.
+inline std::string ProgramFile()
 {
     char path[MAX_PATH];
     const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    const std::string file(path, n < sizeof path ? n : 0);
+    return std::string(path, n < sizeof path ? n : 0);
+}
+
+// The folder of the running program, with its closing backslash.
+inline std::string ProgramFolder()
+{
+    const std::string file = ProgramFile();
     return file.substr(0, file.find_last_of("\\/") + 1);
 }
 

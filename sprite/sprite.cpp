@@ -4,6 +4,7 @@
 #include "sprite/sprite.h"
 #include "app/app.h"
 #include "behaviour/behaviour.h"
+#include "common/win32.h"
 #include "resources/ids.h"
 #include <cstdlib>
 
@@ -17,16 +18,6 @@ static uint16_t StripFrames;      // whole frames in SpriteBitmap
 namespace {
 const int PaletteEntries = 256;
 const size_t ColourTableOffset = 40; // behind a BITMAPINFOHEADER
-
-// The screen's device context for the length of a scope.
-struct ScreenDC {
-    HDC dc = GetDC(nullptr);
-    ~ScreenDC()
-    {
-        if (dc)
-            ReleaseDC(nullptr, dc);
-    }
-};
 
 // A resource's locked data and size, used in place; null when the module
 // does not hold it.
@@ -63,36 +54,31 @@ int LoadPaletteBitmap(HINSTANCE instance, UINT bitmapId, HBITMAP *outBitmap, HPA
         const BYTE *quad = dib + ColourTableOffset + 4 * i; // blue, green, red, reserved
         logical.entries[i] = PALETTEENTRY{quad[2], quad[1], quad[0], 0};
     }
-    HPALETTE palette = CreatePalette(reinterpret_cast<LOGPALETTE *>(&logical));
+    GdiObject<HPALETTE> palette(CreatePalette(reinterpret_cast<LOGPALETTE *>(&logical)));
     if (!palette)
         return 0;
 
-    HBITMAP bitmap = nullptr;
+    GdiObject<HBITMAP> bitmap;
     {
-        ScreenDC screen;
-        if (screen.dc) {
-            HPALETTE previous = SelectPalette(screen.dc, palette, FALSE);
-            if (RealizePalette(screen.dc) != GDI_ERROR) {
+        WindowDC screen(nullptr);
+        if (screen) {
+            HPALETTE previous = SelectPalette(screen.Get(), palette.Get(), FALSE);
+            if (RealizePalette(screen.Get()) != GDI_ERROR) {
                 // The DIB's colours are mapped through the palette realised now.
                 const BITMAPINFO *info = reinterpret_cast<const BITMAPINFO *>(dib);
-                bitmap = CreateDIBitmap(screen.dc, &info->bmiHeader, CBM_INIT, bits, info,
-                                        DIB_RGB_COLORS);
+                bitmap.Reset(CreateDIBitmap(screen.Get(), &info->bmiHeader, CBM_INIT, bits, info,
+                                            DIB_RGB_COLORS));
             }
-            SelectPalette(screen.dc, previous, FALSE);
+            SelectPalette(screen.Get(), previous, FALSE);
         }
     }
-    if (!bitmap) {
-        DeleteObject(palette);
+    if (!bitmap)
         return 0;
-    }
+    // What the caller does not ask for is deleted here.
     if (outBitmap)
-        *outBitmap = bitmap;
-    else
-        DeleteObject(bitmap);
+        *outBitmap = bitmap.Release();
     if (outPalette)
-        *outPalette = palette;
-    else
-        DeleteObject(palette);
+        *outPalette = palette.Release();
     return 1;
 }
 
@@ -126,10 +112,10 @@ int LoadSpriteAssets(HWND window)
     StripFrames = static_cast<uint16_t>(frames > 0xFFFF ? 0xFFFF : frames);
 
     {
-        ScreenDC screen;
-        SpriteDC = CreateCompatibleDC(screen.dc);
-        ScreenWidth = static_cast<uint16_t>(GetDeviceCaps(screen.dc, HORZRES));
-        ScreenHeight = static_cast<uint16_t>(GetDeviceCaps(screen.dc, VERTRES));
+        WindowDC screen(nullptr);
+        SpriteDC = CreateCompatibleDC(screen.Get());
+        ScreenWidth = static_cast<uint16_t>(GetDeviceCaps(screen.Get(), HORZRES));
+        ScreenHeight = static_cast<uint16_t>(GetDeviceCaps(screen.Get(), VERTRES));
     }
     if (!SpriteDC)
         return 0;
@@ -138,10 +124,11 @@ int LoadSpriteAssets(HWND window)
     SelectObject(SpriteDC, SpriteBitmap);
     SetBkColor(SpriteDC, GetPixel(SpriteDC, 0, 0)); // the frames' background
 
-    HDC windowDC = GetDC(window);
-    SelectPalette(windowDC, SpritePalette, FALSE);
-    RealizePalette(windowDC);
-    ReleaseDC(window, windowDC);
+    {
+        WindowDC windowDC(window);
+        SelectPalette(windowDC.Get(), SpritePalette, FALSE);
+        RealizePalette(windowDC.Get());
+    }
 
     // Centred; each half rounded down before the subtraction.
     CharacterRect.left = ScreenWidth / 2 - FrameWidth / 2;
@@ -158,10 +145,10 @@ void PresentFrame(HWND window)
         return;
     const FrameRegionEntry &entry = FrameRegions[CurrentFrame - 1];
     if (entry.length) { // an empty entry leaves the outline as it was
-        HRGN region =
-            ExtCreateRegion(nullptr, entry.length, static_cast<const RGNDATA *>(entry.data));
-        if (region && !SetWindowRgn(window, region, TRUE))
-            DeleteObject(region); // the window did not take it
+        GdiObject<HRGN> region(
+            ExtCreateRegion(nullptr, entry.length, static_cast<const RGNDATA *>(entry.data)));
+        if (region && SetWindowRgn(window, region.Get(), TRUE))
+            region.Release(); // the window owns it now
     }
     InvalidateRect(window, nullptr, FALSE);
     SetWindowPos(window, nullptr, CharacterRect.left, CharacterRect.top, 0, 0,
@@ -186,13 +173,15 @@ int RealizeSpritePalette(HWND window)
 {
     if (!SpritePalette)
         return 0;
-    HDC dc = GetDC(window);
-    if (!dc)
-        return 0;
-    HPALETTE previous = SelectPalette(dc, SpritePalette, FALSE);
-    int result = static_cast<int>(RealizePalette(dc));
-    SelectPalette(dc, previous, FALSE);
-    ReleaseDC(window, dc);
+    int result;
+    {
+        WindowDC dc(window);
+        if (!dc)
+            return 0;
+        HPALETTE previous = SelectPalette(dc.Get(), SpritePalette, FALSE);
+        result = static_cast<int>(RealizePalette(dc.Get()));
+        SelectPalette(dc.Get(), previous, FALSE);
+    }
     if (result > 0) // GDI_ERROR is negative here
         InvalidateRect(window, nullptr, TRUE);
     return result;

@@ -2,6 +2,7 @@
 // activate the voice menu, release everything at exit.
 #include "app/app.h"
 #include "voice/voice.h"
+#include "common/win32.h"
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -33,6 +34,12 @@ template <size_t N> void CopyField(char (&field)[N], const char *text)
     const size_t n = strnlen(text, N - 1);
     memcpy(field, text, n);
     field[n] = '\0';
+}
+
+// Lets go of one interface and empties its slot.
+template <class I> void LetGo(I *&slot)
+{
+    ComPtr<I>::Adopt(std::exchange(slot, nullptr));
 }
 
 int FailConnect()
@@ -118,18 +125,11 @@ HRESULT ActivateVoiceMenu()
 
 void ReleaseVoiceInterfaces()
 {
-    if (VoiceMenu)
-        VoiceMenu->Release();
-    if (VoiceAttributes)
-        VoiceAttributes->Release();
-    if (VoiceDialogs)
-        VoiceDialogs->Release();
-    if (VoiceCommandService)
-        VoiceCommandService->Release();
-    VoiceMenu = nullptr;
-    VoiceAttributes = nullptr;
-    VoiceDialogs = nullptr;
-    VoiceCommandService = nullptr;
+    // The connection's interfaces live until the character exits.
+    LetGo(VoiceMenu);
+    LetGo(VoiceAttributes);
+    LetGo(VoiceDialogs);
+    LetGo(VoiceCommandService);
 }
 
 void VoiceDisconnect()

@@ -1,5 +1,7 @@
 // The speech setting, the feedback program and the speech-state messages.
 #include "voice/voice.h"
+#include "common/feedback.h"
+#include "common/win32.h"
 #include <cstring>
 
 UINT SpeechStartedMessage;
@@ -7,8 +9,6 @@ UINT SpeechEndedMessage;
 
 namespace {
 
-const char FeedbackProgram[] = "Feedback.exe";
-const char FeedbackWindowTitle[] = "Voice Commands Feedback";
 constexpr int FeedbackLooks = 50;
 constexpr DWORD FeedbackPause = 250; // ms after each look that finds nothing
 
@@ -21,8 +21,9 @@ void ShowSettingError(const char *text, const char *caption = nullptr)
 
 int32_t ReadUseSpeech()
 {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Voice", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    RegistryKey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Voice", 0, KEY_READ, key.Put()) !=
+        ERROR_SUCCESS) {
         ShowSettingError("Error obtaining the UseSpeech variable from the registry, please install "
                          "the voice command service.");
         return -1;
@@ -31,12 +32,10 @@ int32_t ReadUseSpeech()
     BYTE value[4] = {};
     DWORD type;
     DWORD size = sizeof value;
-    if (RegQueryValueExA(key, "UseSpeech", nullptr, &type, value, &size) != ERROR_SUCCESS) {
+    if (RegQueryValueExA(key.Get(), "UseSpeech", nullptr, &type, value, &size) != ERROR_SUCCESS) {
         ShowSettingError("Failed reading UseSpeech registry entry value.");
-        RegCloseKey(key);
         return -1;
     }
-    RegCloseKey(key);
     int32_t setting;
     memcpy(&setting, value, sizeof setting);
     return setting;

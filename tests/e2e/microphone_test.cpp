@@ -197,7 +197,7 @@ TEST_F(Microphone, DISABLED_TenMinutesOfRoomNoiseWithTwentyCommands)
 
     feed.SetNoise(100); // a quiet room, about -55 dBFS, above the fixture's floor
     session.Start("Feedback.exe");
-    ASSERT_NE(session.FindWindow("Voice Commands Feedback", 10000), 0u) << session.Describe();
+    ASSERT_NE(session.FindWindow(FeedbackWindowTitle, 10000), 0u) << session.Describe();
     const std::string out = testing::TempDir() + "voice-room-serve.txt";
     std::vector<std::string> args = {"serve", std::to_string(Count), std::to_string(Seconds + 60),
                                      "Z:" + out};

@@ -4,6 +4,7 @@
 // programs and windows of the voice hub.
 #pragma once
 #include "character.h"
+#include "common/feedback.h"
 #include "sound.h"
 #include <gtest/gtest.h>
 #include <memory>

@@ -110,7 +110,7 @@ TEST_F(Listen, SpokenCommandsRunNelkoAndOtherSpeechRunsNothing)
     // The sensitivity at its top: "go left" is heard, its score falls short,
     // and it runs nothing.
     ASSERT_EQ(Program("Feedback.exe", {}), 0); // shows the running hub's window
-    const Window feedback = session.FindWindow("Voice Commands Feedback", 5000);
+    const Window feedback = session.FindWindow(FeedbackWindowTitle, 5000);
     ASSERT_NE(feedback, 0u) << session.Describe();
     int sliderX = 0, sliderY = 0;
     {
@@ -156,7 +156,7 @@ TEST_F(Listen, AMalformedFileIsRefusedAndTheHubKeepsServing)
 {
     const std::string clip = Clips::Get().Say("wave");
     session.Start("Feedback.exe");
-    ASSERT_NE(session.FindWindow("Voice Commands Feedback", 10000), 0u) << session.Describe();
+    ASSERT_NE(session.FindWindow(FeedbackWindowTitle, 10000), 0u) << session.Describe();
     const auto le = [](uint32_t value, int bytes) {
         std::string text;
         for (int i = 0; i < bytes; ++i)
@@ -172,7 +172,7 @@ TEST_F(Listen, AMalformedFileIsRefusedAndTheHubKeepsServing)
     EXPECT_EQ(Hear(bad), 2) << "refused";
     std::remove(bad.c_str());
     EXPECT_EQ(Hear(clip), 0) << "the hub took a good file after it";
-    EXPECT_NE(session.FindWindow("Voice Commands Feedback", 1000), 0u) << session.Describe();
+    EXPECT_NE(session.FindWindow(FeedbackWindowTitle, 1000), 0u) << session.Describe();
 }
 
 // A minute of speech with fifteen commands between pauses, noise bursts and
@@ -187,7 +187,7 @@ TEST_F(Listen, ALongRecordingDeliversEachCommandOnce)
     const std::string recording = Clips::Get().Long(said);
 
     session.Start("Feedback.exe");
-    ASSERT_NE(session.FindWindow("Voice Commands Feedback", 10000), 0u) << session.Describe();
+    ASSERT_NE(session.FindWindow(FeedbackWindowTitle, 10000), 0u) << session.Describe();
     const std::string out = testing::TempDir() + "voice-listen-serve.txt";
     std::vector<std::string> args = {"serve", std::to_string(said.size()), "120",
                                      Clips::Windows(out)};

@@ -171,7 +171,7 @@ TEST_F(Voice, ClickedAndTypedInTheFeedbackWindow)
 {
     StartNelko();
     ASSERT_EQ(Program("Feedback.exe", {}), 0); // shows the running hub's window
-    const Window feedback = session.FindWindow("Voice Commands Feedback", 5000);
+    const Window feedback = session.FindWindow(FeedbackWindowTitle, 5000);
     ASSERT_NE(feedback, 0u) << session.Describe();
     int rowX = 0, rowY = 0, editX = 0, editY = 0;
     for (const std::string &line : FeedbackWindow()) {
@@ -302,10 +302,10 @@ TEST_F(Voice, FeedbackProgramComesAtOnceAndStaysOnePerDesktop)
     ASSERT_TRUE(both) << "the hub does not list two menus";
     EXPECT_EQ(WineProcesses("Feedback.exe").size(), 1u);
     EXPECT_EQ(WineProcesses("nelkovoice.exe").size(), 2u);
-    EXPECT_EQ(session.FindWindow("Voice Commands Feedback", 500), 0u) << "started hidden";
+    EXPECT_EQ(session.FindWindow(FeedbackWindowTitle, 500), 0u) << "started hidden";
 
     ASSERT_EQ(Program("Feedback.exe", {}), 0) << "a second start hands over and ends";
-    EXPECT_NE(session.FindWindow("Voice Commands Feedback", 5000), 0u) << "shown on request";
+    EXPECT_NE(session.FindWindow(FeedbackWindowTitle, 5000), 0u) << "shown on request";
     EXPECT_EQ(WineProcesses("Feedback.exe").size(), 1u);
 
     // Both Nelkos hear a said command.
@@ -389,7 +389,7 @@ TEST_F(Voice, InstallationKeepsTheUsersSettingAndRemovesOnlyWhatItAdded)
 TEST_F(Voice, HubServesThroughTenThousandComingsAndGoings)
 {
     session.Start("Feedback.exe");
-    ASSERT_NE(session.FindWindow("Voice Commands Feedback", 10000), 0u) << session.Describe();
+    ASSERT_NE(session.FindWindow(FeedbackWindowTitle, 10000), 0u) << session.Describe();
     const std::string out = testing::TempDir() + "voice-stress.txt";
     const int result = session.WaitExit(
         session.Start("voiceprobe.exe", {"stress", "10000", "1000", "Z:" + out}), 150000);
@@ -439,7 +439,7 @@ TEST_F(Voice, SquatterOnThePipeIsRefused)
     EXPECT_EQ(Say("Wave"), 4) << "/say refuses it";
 
     const pid_t hub = session.Start("Feedback.exe");
-    const Window window = session.FindWindow("Voice Commands Feedback", 10000);
+    const Window window = session.FindWindow(FeedbackWindowTitle, 10000);
     ASSERT_NE(window, 0u) << session.Describe();
     const std::vector<std::string> shown = FeedbackWindow();
     EXPECT_NE(std::find(shown.begin(), shown.end(),

@@ -75,7 +75,7 @@ struct Report {
 // window of another process.
 int DumpWindow(Report &out)
 {
-    HWND window = FindWindowA(nullptr, "Voice Commands Feedback");
+    HWND window = FindWindowA(nullptr, FeedbackWindowTitle);
     if (!window)
         return 2;
     char text[512];

@@ -1,13 +1,11 @@
 #include "harness.h"
+#include "common/win32.h"
 
 namespace harness {
 
 std::string TestDir()
 {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string dir(path, length);
-    return dir.substr(0, dir.find_last_of("\\/") + 1);
+    return ProgramFolder();
 }
 
 std::string CharacterProgram()

@@ -1,5 +1,7 @@
 // Helpers of the voice tests, see voice_support.h.
 #include "voice_support.h"
+#include "common/feedback.h"
+#include "common/win32.h"
 #include <ostream>
 
 namespace voicetest {
@@ -50,10 +52,7 @@ LRESULT CALLBACK WatchBoxes(int code, WPARAM wParam, LPARAM lParam)
 
 std::string TestDir()
 {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string dir(path, length);
-    return dir.substr(0, dir.find_last_of("\\/") + 1);
+    return ProgramFolder();
 }
 
 } // namespace
@@ -162,8 +161,8 @@ void RemoveFeedbackProgram()
 }
 
 FeedbackWindow::FeedbackWindow()
-    : window(CreateWindowExA(0, "STATIC", "Voice Commands Feedback", WS_POPUP, 0, 0, 10, 10,
-                             nullptr, nullptr, nullptr, nullptr))
+    : window(CreateWindowExA(0, "STATIC", FeedbackWindowTitle, WS_POPUP, 0, 0, 10, 10, nullptr,
+                             nullptr, nullptr, nullptr))
 {
 }
 

@@ -186,7 +186,7 @@ int HandOver(int show)
     if (hub.Connect(HubPipeName(), HubProgramPath(), HandOverMs) &&
         hub.Send(FormatEmptyNotice(Verb::Show)))
         return 0;
-    if (HWND first = FindWindowA(nullptr, "Voice Commands Feedback")) {
+    if (HWND first = FindWindowA(nullptr, FeedbackWindowTitle)) {
         ShowWindow(first, SW_SHOWNORMAL);
         SetForegroundWindow(first);
     }

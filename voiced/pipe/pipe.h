@@ -2,6 +2,7 @@
 // (voiced/channel.txt). The hub listens; each service process, /say and any
 // recogniser connect to it.
 #pragma once
+#include "common/feedback.h"
 #include "voiced/core/hubcore.h"
 #include <windows.h>
 #include <condition_variable>
