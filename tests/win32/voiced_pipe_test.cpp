@@ -81,9 +81,7 @@ class Recorder : public PipeEngine::Events {
 // This test program: the server its clients expect.
 std::string OwnProgram()
 {
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    return std::string(path, n < sizeof path ? n : 0);
+    return ProgramFile();
 }
 
 // A pipe name of this test process alone.
@@ -432,13 +430,12 @@ TEST_F(VoicedPipe, HubLinkKeepsUpWhileItsWindowIsBusy)
         while (GetTickCount() - start < WaitMs &&
                (posted.empty() || posted.back() != "ERROR\tlast")) {
             MSG message;
-            if (!PeekMessageA(&message, busy, HubLink::LinkLineMessage, HubLink::LinkLineMessage,
+            if (!PeekMessageA(&message, busy, WindowEvents::LineMessage, WindowEvents::LineMessage,
                               PM_REMOVE)) {
                 Sleep(10);
                 continue;
             }
-            std::unique_ptr<HubLink::HubLine> line(
-                reinterpret_cast<HubLink::HubLine *>(message.lParam));
+            const auto line = TakePosted<HubLink::HubLine>(message.lParam);
             posted.push_back(line->text);
         }
         EXPECT_EQ(posted, (std::vector<std::string>{"LEVEL\t100", "ERROR\tlast"}));

@@ -61,9 +61,9 @@ bool FeedbackHub::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         core_.Closed(closed);
     const int id = static_cast<int>(wParam);
     switch (message) {
-    case ChannelOpenedMessage: core_.Opened(id); return true;
-    case ChannelClosedMessage: core_.Closed(id); return true;
-    case ChannelLineMessage:
+    case WindowEvents::OpenedMessage: core_.Opened(id); return true;
+    case WindowEvents::ClosedMessage: core_.Closed(id); return true;
+    case WindowEvents::LineMessage:
         core_.Received(id, TakePosted<WindowEvents::PostedLine>(lParam)->text);
         return true;
     case FileAnswerMessage: {

@@ -21,9 +21,7 @@ class FeedbackHub : public HubCore::Link {
     };
 
     FeedbackHub(HWND window, Hooks hooks)
-        : window_(window), hooks_(std::move(hooks)), core_(this),
-          events_(window, ChannelOpenedMessage, ChannelLineMessage, ChannelClosedMessage),
-          engine_(&events_)
+        : window_(window), hooks_(std::move(hooks)), core_(this), events_(window), engine_(&events_)
     {
         events_.Attach(&engine_);
     }

@@ -1,15 +1,14 @@
 // Every message posted to the feedback window and every timer it runs,
 // numbered once here so that no two collide.
 #pragma once
+#include "voiced/pipe/pipe.h"
 #include <windows.h>
 
 enum FeedbackMessage : UINT {
-    // The channel's connections, from the pipe engine's thread (WindowEvents).
-    ChannelOpenedMessage = WM_APP + 1, // wParam: connection
-    ChannelLineMessage,                // wParam: connection, lParam: WindowEvents::PostedLine*
-    ChannelClosedMessage,              // wParam: connection
+    // First the channel's connections, from the pipe engine's thread:
+    // WindowEvents numbers them (OpenedMessage, LineMessage, ClosedMessage).
     // The hub: what the window shows changed (posted once per burst).
-    RefreshMessage,
+    RefreshMessage = WindowEvents::ClosedMessage + 1,
     // The answer to a file to listen to, from the thread that read it.
     FileAnswerMessage, // wParam: connection, lParam: FeedbackHub::FileAnswer*
     // The ear's and the microphone's threads.

@@ -9,14 +9,6 @@ namespace {
 constexpr DWORD PipeBuffer = 64 * 1024;
 constexpr DWORD ReadChunk = 16 * 1024;
 
-std::string ProgramFolder()
-{
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, n < MAX_PATH ? n : 0);
-    return folder.substr(0, folder.find_last_of("\\/") + 1);
-}
-
 DWORD SessionId()
 {
     DWORD session = 0;
@@ -39,7 +31,7 @@ std::string HubMutexName()
 
 std::string HubProgramPath()
 {
-    return ProgramFolder() + "Feedback.exe";
+    return ProgramFolder() + FeedbackProgram;
 }
 
 uint64_t MicrosecondsNow()
@@ -70,18 +62,17 @@ constexpr int AcceptTries = 16;
 std::string UserOf(HANDLE process)
 {
     std::string sid;
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(process, TOKEN_QUERY, &token))
+    ScopedHandle token;
+    if (!OpenProcessToken(process, TOKEN_QUERY, token.Put()))
         return sid;
     char buffer[256];
     DWORD size = 0;
     char *text = nullptr;
-    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+    if (GetTokenInformation(token.Get(), TokenUser, buffer, sizeof buffer, &size) &&
         ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid, &text)) {
         sid = text;
         LocalFree(text);
     }
-    CloseHandle(token);
     return sid;
 }
 
@@ -102,19 +93,18 @@ std::string CheckServer(HANDLE pipe, const std::string &server)
         return "its server cannot be identified";
     const std::string unknown =
         "its server (process " + std::to_string(pid) + ") cannot be identified";
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    const ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!process)
         return unknown;
     char image[MAX_PATH];
     DWORD size = sizeof image;
     std::string why, user;
-    if (!QueryFullProcessImageNameA(process, 0, image, &size))
+    if (!QueryFullProcessImageNameA(process.Get(), 0, image, &size))
         why = unknown;
     else if (lstrcmpiA(LongPath(std::string(image, size)).c_str(), LongPath(server).c_str()) != 0)
         why = "it is served by " + std::string(image, size) + ", not by " + server;
-    else if ((user = UserOf(process)).empty() || user != UserOf(GetCurrentProcess()))
+    else if ((user = UserOf(process.Get())).empty() || user != UserOf(GetCurrentProcess()))
         why = "its server runs as another user";
-    CloseHandle(process);
     return why;
 }
 
@@ -122,7 +112,7 @@ std::string CheckServer(HANDLE pipe, const std::string &server)
 
 struct PipeEngine::Connection {
     int id = 0;
-    HANDLE pipe = INVALID_HANDLE_VALUE;
+    ScopedHandle pipe;
     OVERLAPPED read = {};
     OVERLAPPED write = {};
     bool reading = false;
@@ -139,18 +129,16 @@ struct PipeEngine::Connection {
     size_t written = 0;
 };
 
-HANDLE PipeEngine::NewInstance(bool first)
+ScopedHandle PipeEngine::NewInstance(bool first)
 {
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, security_, FALSE};
-    HANDLE pipe = CreateNamedPipeA(
+    ScopedHandle pipe(CreateNamedPipeA(
         name_.c_str(),
         PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-        PIPE_UNLIMITED_INSTANCES, PipeBuffer, PipeBuffer, 0, &attributes);
-    if (pipe != INVALID_HANDLE_VALUE && !CreateIoCompletionPort(pipe, port_, PipeKey, 0)) {
-        CloseHandle(pipe);
-        return INVALID_HANDLE_VALUE;
-    }
+        PIPE_UNLIMITED_INSTANCES, PipeBuffer, PipeBuffer, 0, &attributes));
+    if (pipe && !CreateIoCompletionPort(pipe.Get(), port_.Get(), PipeKey, 0))
+        pipe.Reset();
     return pipe;
 }
 
@@ -161,11 +149,7 @@ PipeEngine::PipeEngine(Events *events)
 
 PipeEngine::~PipeEngine()
 {
-    Stop();
-    if (listener_ != INVALID_HANDLE_VALUE)
-        CloseHandle(listener_); // listened, never started
-    if (port_)
-        CloseHandle(port_);
+    Stop(); // the listener, when it listened and never started, and the port close after
     LocalFree(security_);
 }
 
@@ -184,7 +168,7 @@ PipeEngine::Listening PipeEngine::Listen(const std::string &name)
                                                               &security_, nullptr))
         return Listening::Failed;
     listener_ = NewInstance(true);
-    if (listener_ != INVALID_HANDLE_VALUE)
+    if (listener_)
         return Listening::Yes;
     return GetLastError() == ERROR_ACCESS_DENIED ? Listening::Taken : Listening::Failed;
 }
@@ -204,14 +188,11 @@ void PipeEngine::Stop()
             std::lock_guard<std::mutex> hold(lock_);
             stop_ = true;
         }
-        PostQueuedCompletionStatus(port_, 0, WakeKey, nullptr);
+        PostQueuedCompletionStatus(port_.Get(), 0, WakeKey, nullptr);
         thread_.join();
     }
     // Requests never handled: a handle handed over is still closed.
     std::lock_guard<std::mutex> hold(lock_);
-    for (Request &request : requests_)
-        if (request.kind == Request::Adopt)
-            CloseHandle(request.pipe);
     requests_.clear();
 }
 
@@ -220,7 +201,7 @@ void PipeEngine::Queue(Request request)
 {
     std::lock_guard<std::mutex> hold(lock_);
     if (requests_.empty())
-        PostQueuedCompletionStatus(port_, 0, WakeKey, nullptr);
+        PostQueuedCompletionStatus(port_.Get(), 0, WakeKey, nullptr);
     requests_.push_back(std::move(request));
 }
 
@@ -231,18 +212,18 @@ int PipeEngine::Adopt(HANDLE pipe)
         std::lock_guard<std::mutex> hold(lock_);
         id = nextId_++;
     }
-    Queue({Request::Adopt, id, pipe, {}});
+    Queue({Request::Adopt, id, ScopedHandle(pipe), {}});
     return id;
 }
 
 void PipeEngine::Send(int id, std::string line)
 {
-    Queue({Request::Send, id, nullptr, std::move(line)});
+    Queue({Request::Send, id, {}, std::move(line)});
 }
 
 void PipeEngine::Close(int id)
 {
-    Queue({Request::Close, id, nullptr, {}});
+    Queue({Request::Close, id, {}, {}});
 }
 
 // A listening instance that will never connect anyone gives way to a fresh
@@ -250,9 +231,7 @@ void PipeEngine::Close(int id)
 // ours for another program to take.
 void PipeEngine::ReplaceListener()
 {
-    HANDLE fresh = NewInstance(false);
-    CloseHandle(listener_);
-    listener_ = fresh;
+    listener_ = NewInstance(false); // made before the old one is closed
 }
 
 // Waits for a client on a fresh listening instance. A client that came and
@@ -262,12 +241,12 @@ void PipeEngine::Accept()
 {
     for (int tries = 0; tries < AcceptTries && !accepting_; ++tries) {
         // With no instance of ours left, the name is ours only if it is new.
-        if (listener_ == INVALID_HANDLE_VALUE)
+        if (!listener_)
             listener_ = NewInstance(connections_.empty());
-        if (listener_ == INVALID_HANDLE_VALUE)
+        if (!listener_)
             return; // tried again after RetryListenMs
         accept_ = {};
-        if (ConnectNamedPipe(listener_, &accept_) || GetLastError() == ERROR_IO_PENDING) {
+        if (ConnectNamedPipe(listener_.Get(), &accept_) || GetLastError() == ERROR_IO_PENDING) {
             accepting_ = true; // its completion comes through the port
             return;
         }
@@ -286,21 +265,19 @@ void PipeEngine::Accepted(bool connected)
     accepting_ = false;
     if (!connected)
         return ReplaceListener();
-    HANDLE client = listener_;
-    listener_ = INVALID_HANDLE_VALUE;
     int id;
     {
         std::lock_guard<std::mutex> hold(lock_);
         id = nextId_++;
     }
-    Take(id, client, false);
+    Take(id, std::move(listener_), false);
 }
 
-void PipeEngine::Take(int id, HANDLE pipe, bool adopted)
+void PipeEngine::Take(int id, ScopedHandle pipe, bool adopted)
 {
     auto c = std::make_unique<Connection>();
     c->id = id;
-    c->pipe = pipe;
+    c->pipe = std::move(pipe);
     c->heard = adopted; // only a client owes a first line
     c->opened = c->moved = GetTickCount();
     connections_.push_back(std::move(c));
@@ -309,7 +286,7 @@ void PipeEngine::Take(int id, HANDLE pipe, bool adopted)
     // Over the limit, or an adopted handle the port does not take: closed at
     // once, and said so.
     if (connections_.size() > MaxConnections ||
-        (adopted && !CreateIoCompletionPort(pipe, port_, PipeKey, 0)))
+        (adopted && !CreateIoCompletionPort(taken.pipe.Get(), port_.Get(), PipeKey, 0)))
         return Drop(taken);
     StartRead(taken);
 }
@@ -322,14 +299,14 @@ void PipeEngine::Drop(Connection &c)
     c.outgoing.clear();
     c.written = 0;
     if (c.reading || c.writing)
-        CancelIo(c.pipe); // their completions come back through the port
+        CancelIo(c.pipe.Get()); // their completions come back through the port
 }
 
 void PipeEngine::StartRead(Connection &c)
 {
     if (c.closing || c.reading)
         return;
-    if (ReadFile(c.pipe, c.buffer, sizeof c.buffer, nullptr, &c.read) ||
+    if (ReadFile(c.pipe.Get(), c.buffer, sizeof c.buffer, nullptr, &c.read) ||
         GetLastError() == ERROR_IO_PENDING) {
         c.reading = true;
         return;
@@ -364,7 +341,7 @@ void PipeEngine::StartWrite(Connection &c)
         c.written = 0;
     }
     const DWORD size = static_cast<DWORD>(c.outgoing.size() - c.written);
-    if (WriteFile(c.pipe, c.outgoing.data() + c.written, size, nullptr, &c.write) ||
+    if (WriteFile(c.pipe.Get(), c.outgoing.data() + c.written, size, nullptr, &c.write) ||
         GetLastError() == ERROR_IO_PENDING) {
         c.writing = true;
         c.moved = GetTickCount();
@@ -386,7 +363,7 @@ void PipeEngine::FinishWrite(Connection &c, DWORD done, bool ok)
 void PipeEngine::Handle(Request &request)
 {
     if (request.kind == Request::Adopt)
-        return Take(request.id, request.pipe, true);
+        return Take(request.id, std::move(request.pipe), true);
     auto it = std::find_if(connections_.begin(), connections_.end(),
                            [&](const auto &c) { return c->id == request.id; });
     if (it == connections_.end())
@@ -397,7 +374,7 @@ void PipeEngine::Handle(Request &request)
         // cancelled.
         c.closing = true;
         if (c.reading)
-            CancelIoEx(c.pipe, &c.read);
+            CancelIoEx(c.pipe.Get(), &c.read);
         return StartWrite(c);
     }
     if (c.closing)
@@ -430,7 +407,7 @@ bool PipeEngine::Reap()
         if (c.closing && written && !c.reading && !c.writing) {
             // Closed, not disconnected: the peer still reads what was
             // written before it finds the pipe broken.
-            CloseHandle(c.pipe);
+            c.pipe.Reset();
             events_->Closed(c.id);
             it = connections_.erase(it);
         } else {
@@ -487,16 +464,21 @@ void PipeEngine::Run()
         DWORD bytes = 0;
         ULONG_PTR key = 0;
         OVERLAPPED *done = nullptr;
-        const bool ok = GetQueuedCompletionStatus(port_, &bytes, &key, &done, wait);
+        const bool ok = GetQueuedCompletionStatus(port_.Get(), &bytes, &key, &done, wait);
         if (done)
             Completed(done, bytes, ok);
     }
-    // Nothing more is written: every connection is dropped, and the engine
-    // waits a moment only for the cancelled I/O to come back.
+    Finish();
+}
+
+// Nothing more is written: every connection is dropped, and the engine waits
+// a moment only for the cancelled I/O to come back.
+void PipeEngine::Finish()
+{
     for (auto &c : connections_)
         Drop(*c);
     if (accepting_)
-        CancelIo(listener_);
+        CancelIo(listener_.Get());
     const DWORD start = GetTickCount();
     while (Reap() || accepting_) {
         const DWORD passed = GetTickCount() - start;
@@ -505,7 +487,8 @@ void PipeEngine::Run()
         OVERLAPPED *done = nullptr;
         if (passed >= StopMs)
             break;
-        const bool ok = GetQueuedCompletionStatus(port_, &bytes, &key, &done, StopMs - passed);
+        const bool ok =
+            GetQueuedCompletionStatus(port_.Get(), &bytes, &key, &done, StopMs - passed);
         if (done == &accept_)
             accepting_ = false;
         else if (done)
@@ -514,30 +497,27 @@ void PipeEngine::Run()
     // What did not come back in time is left to the process's end: its
     // buffers may still be written to.
     for (auto &c : connections_) {
-        CloseHandle(c->pipe);
+        c->pipe.Reset();
         events_->Closed(c->id);
         c.release();
     }
     connections_.clear();
-    if (listener_ != INVALID_HANDLE_VALUE)
-        CloseHandle(listener_);
-    listener_ = INVALID_HANDLE_VALUE;
+    listener_.Reset();
 }
 
 // ---------------------------------------------------------------------------
 
 void WindowEvents::Opened(int id)
 {
-    if (!PostMessageA(window_, opened_, id, 0) && engine_)
+    if (!PostMessageA(window_, OpenedMessage, id, 0) && engine_)
         engine_->Close(id);
 }
 
 bool WindowEvents::Post(int id, std::string line)
 {
-    auto *posted = new PostedLine{std::move(line), MicrosecondsNow()};
-    if (PostMessageA(window_, line_, id, reinterpret_cast<LPARAM>(posted)))
+    auto posted = std::make_unique<PostedLine>(PostedLine{std::move(line), MicrosecondsNow()});
+    if (PostOwned(window_, LineMessage, id, std::move(posted)))
         return true;
-    delete posted;
     if (engine_)
         engine_->Close(id);
     return false;
@@ -545,7 +525,7 @@ bool WindowEvents::Post(int id, std::string line)
 
 void WindowEvents::Closed(int id)
 {
-    if (PostMessageA(window_, closed_, id, 0))
+    if (PostMessageA(window_, ClosedMessage, id, 0))
         return;
     std::lock_guard<std::mutex> hold(lock_);
     unposted_.push_back(id);
@@ -566,14 +546,14 @@ HANDLE OpenPipe(const std::string &name, const std::string &server, DWORD timeou
 {
     const DWORD start = GetTickCount();
     for (;;) {
-        HANDLE pipe = CreateFileA(
+        ScopedHandle pipe(CreateFileA(
             name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-            FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
-        if (pipe != INVALID_HANDLE_VALUE) {
-            const std::string why = CheckServer(pipe, server);
+            FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+        if (pipe) {
+            const std::string why = CheckServer(pipe.Get(), server);
             if (why.empty())
-                return pipe;
-            CloseHandle(pipe);
+                return pipe.Release();
+            pipe.Reset();
             if (refusal)
                 *refusal = why;
             return INVALID_HANDLE_VALUE;
@@ -593,50 +573,46 @@ bool PipeClient::Connect(const std::string &name, const std::string &server, DWO
 {
     Disconnect();
     refusal_.clear();
-    pipe_ = OpenPipe(name, server, timeoutMs, &refusal_);
-    if (pipe_ == INVALID_HANDLE_VALUE)
+    pipe_.Reset(OpenPipe(name, server, timeoutMs, &refusal_));
+    if (!pipe_)
         return false;
-    event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    event_.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     reader_ = LineReader();
     lines_.clear();
-    return event_ != nullptr;
+    return static_cast<bool>(event_);
 }
 
 void PipeClient::Disconnect()
 {
-    if (pipe_ != INVALID_HANDLE_VALUE)
-        CloseHandle(pipe_);
-    if (event_)
-        CloseHandle(event_);
-    pipe_ = INVALID_HANDLE_VALUE;
-    event_ = nullptr;
+    pipe_.Reset();
+    event_.Reset();
 }
 
 bool PipeClient::Send(const std::string &line, DWORD timeoutMs)
 {
-    if (pipe_ == INVALID_HANDLE_VALUE)
+    if (!pipe_)
         return false;
     const DWORD start = GetTickCount();
     size_t at = 0;
     while (at < line.size()) {
         OVERLAPPED ov = {};
-        ov.hEvent = event_;
+        ov.hEvent = event_.Get();
         DWORD done = 0;
-        if (!WriteFile(pipe_, line.data() + at, static_cast<DWORD>(line.size() - at), nullptr,
+        if (!WriteFile(pipe_.Get(), line.data() + at, static_cast<DWORD>(line.size() - at), nullptr,
                        &ov) &&
             GetLastError() != ERROR_IO_PENDING)
             return false;
         const DWORD waited = GetTickCount() - start;
-        if (WaitForSingleObject(event_, waited >= timeoutMs ? 0 : timeoutMs - waited) !=
+        if (WaitForSingleObject(event_.Get(), waited >= timeoutMs ? 0 : timeoutMs - waited) !=
             WAIT_OBJECT_0) {
             // The server reads nothing: part of a line may have gone, so
             // the connection is of no further use.
-            CancelIo(pipe_);
-            GetOverlappedResult(pipe_, &ov, &done, TRUE);
+            CancelIo(pipe_.Get());
+            GetOverlappedResult(pipe_.Get(), &ov, &done, TRUE);
             Disconnect();
             return false;
         }
-        if (!GetOverlappedResult(pipe_, &ov, &done, FALSE))
+        if (!GetOverlappedResult(pipe_.Get(), &ov, &done, FALSE))
             return false;
         at += done;
     }
@@ -647,20 +623,20 @@ bool PipeClient::ReadLine(std::string *line, DWORD timeoutMs)
 {
     const DWORD start = GetTickCount();
     while (lines_.empty()) {
-        if (pipe_ == INVALID_HANDLE_VALUE)
+        if (!pipe_)
             return false;
         char buffer[4096];
         OVERLAPPED ov = {};
-        ov.hEvent = event_;
+        ov.hEvent = event_.Get();
         DWORD got = 0;
-        if (!ReadFile(pipe_, buffer, sizeof buffer, nullptr, &ov) &&
+        if (!ReadFile(pipe_.Get(), buffer, sizeof buffer, nullptr, &ov) &&
             GetLastError() != ERROR_IO_PENDING)
             return false;
         const DWORD waited = GetTickCount() - start;
-        if (WaitForSingleObject(event_, waited >= timeoutMs ? 0 : timeoutMs - waited) !=
+        if (WaitForSingleObject(event_.Get(), waited >= timeoutMs ? 0 : timeoutMs - waited) !=
             WAIT_OBJECT_0) {
-            CancelIo(pipe_);
-            GetOverlappedResult(pipe_, &ov, &got, TRUE);
+            CancelIo(pipe_.Get());
+            GetOverlappedResult(pipe_.Get(), &ov, &got, TRUE);
             // A read that completed while being cancelled still counts.
             std::vector<std::string> late;
             if (got)
@@ -670,7 +646,7 @@ bool PipeClient::ReadLine(std::string *line, DWORD timeoutMs)
                 return false;
             break;
         }
-        if (!GetOverlappedResult(pipe_, &ov, &got, FALSE))
+        if (!GetOverlappedResult(pipe_.Get(), &ov, &got, FALSE))
             return false;
         std::vector<std::string> read;
         if (!reader_.Feed(buffer, got, &read))

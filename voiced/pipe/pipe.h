@@ -3,6 +3,7 @@
 // recogniser connect to it.
 #pragma once
 #include "common/feedback.h"
+#include "common/win32.h"
 #include "voiced/core/hubcore.h"
 #include <windows.h>
 #include <condition_variable>
@@ -66,7 +67,7 @@ class PipeEngine {
     struct Request {
         enum Kind { Adopt, Send, Close } kind;
         int id;
-        HANDLE pipe;
+        ScopedHandle pipe; // Adopt: the handle handed over, closed if never taken
         std::string line;
     };
     void Queue(Request request);
@@ -74,7 +75,7 @@ class PipeEngine {
     void Accept();
     void ReplaceListener();
     void Accepted(bool connected);
-    void Take(int id, HANDLE pipe, bool adopted);
+    void Take(int id, ScopedHandle pipe, bool adopted);
     void Handle(Request &request);
     void Completed(OVERLAPPED *done, DWORD bytes, bool ok);
     void StartRead(Connection &c);
@@ -84,13 +85,14 @@ class PipeEngine {
     void Drop(Connection &c); // at once, unsent output discarded
     bool Reap();              // closes what is done; false when nothing is left
     DWORD Expire();           // time limits; returns the wait until the next one
-    HANDLE NewInstance(bool first);
+    void Finish();            // after Stop: every connection closed, the listener too
+    ScopedHandle NewInstance(bool first);
 
     Events *events_;
     std::string name_;
     void *security_ = nullptr; // the pipe's security descriptor (LocalAlloc)
-    HANDLE port_ = nullptr;
-    HANDLE listener_ = INVALID_HANDLE_VALUE;
+    ScopedHandle port_;
+    ScopedHandle listener_; // the instance waiting for the next client
     OVERLAPPED accept_ = {};
     bool accepting_ = false;
     std::thread thread_;
@@ -103,7 +105,7 @@ class PipeEngine {
 
 // Hands an engine's events to a window's thread as posted messages: opened
 // and closed with the connection in wParam, a line with a PostedLine* in
-// lParam (the receiver deletes it). Nothing is lost silently when a post
+// lParam (the receiver takes it with TakePosted). Nothing is lost silently when a post
 // fails (the window's queue is full): a connection whose opening or line
 // could not be posted is closed, so that its client connects again, and a
 // closing that could not be posted waits for the window's next Drain.
@@ -113,10 +115,12 @@ class WindowEvents : public PipeEngine::Events {
         std::string text;
         uint64_t arrived; // MicrosecondsNow() when it was read
     };
-    WindowEvents(HWND window, UINT opened, UINT line, UINT closed)
-        : window_(window), opened_(opened), line_(line), closed_(closed)
-    {
-    }
+    // The messages, the same for every window that listens to an engine;
+    // a window's own messages come after them.
+    static constexpr UINT OpenedMessage = WM_APP + 1; // wParam: the connection
+    static constexpr UINT LineMessage = WM_APP + 2;   // and lParam: a PostedLine*
+    static constexpr UINT ClosedMessage = WM_APP + 3; // wParam: the connection
+    explicit WindowEvents(HWND window) : window_(window) {}
     void Attach(PipeEngine *engine) { engine_ = engine; }
     // The window's thread: the closings that could not be posted, oldest
     // first; call it often (every message of the three and a timer).
@@ -130,7 +134,6 @@ class WindowEvents : public PipeEngine::Events {
 
   private:
     HWND window_;
-    UINT opened_, line_, closed_;
     PipeEngine *engine_ = nullptr;
     std::mutex lock_;
     std::vector<int> unposted_; // under lock_
@@ -159,8 +162,8 @@ class PipeClient {
     const std::string &Refusal() const { return refusal_; }
 
   private:
-    HANDLE pipe_ = INVALID_HANDLE_VALUE;
-    HANDLE event_ = nullptr;
+    ScopedHandle pipe_;
+    ScopedHandle event_; // for the overlapped reads and writes on pipe_
     LineReader reader_;
     std::deque<std::string> lines_;
     std::string refusal_;

@@ -12,11 +12,8 @@ constexpr DWORD RefusedRetryMs = 5000;
 
 bool HubRunning()
 {
-    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, HubMutexName().c_str());
-    if (!mutex)
-        return false;
-    CloseHandle(mutex);
-    return true;
+    const ScopedHandle mutex(OpenMutexA(SYNCHRONIZE, FALSE, HubMutexName().c_str()));
+    return static_cast<bool>(mutex);
 }
 
 bool StartHidden(const std::string &program)
@@ -30,16 +27,15 @@ bool StartHidden(const std::string &program)
     if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &startup, &process))
         return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    const ScopedHandle thread(process.hThread), started(process.hProcess); // runs on its own
     return true;
 }
 
 } // namespace
 
 HubLink::HubLink(HWND window, std::string pipeName, std::string hubProgram)
-    : WindowEvents(window, LinkOpenedMessage, LinkLineMessage, LinkClosedMessage),
-      pipeName_(std::move(pipeName)), hubProgram_(std::move(hubProgram)), engine_(this)
+    : WindowEvents(window), pipeName_(std::move(pipeName)), hubProgram_(std::move(hubProgram)),
+      engine_(this)
 {
     Attach(&engine_);
     engine_.Start();

@@ -10,11 +10,8 @@
 // refused before anything is sent to it.
 class HubLink : WindowEvents {
   public:
-    // Posted to the window: wParam the connection, lParam a HubLine* for
-    // LinkLineMessage (the receiver deletes it).
-    static constexpr UINT LinkOpenedMessage = WM_APP + 1;
-    static constexpr UINT LinkLineMessage = WM_APP + 2;
-    static constexpr UINT LinkClosedMessage = WM_APP + 3;
+    // Posts WindowEvents' messages to the window: the hub's lines come as
+    // HubLine (TakePosted).
     using HubLine = WindowEvents::PostedLine;
     // PHRASE lines posted to the window and not handled yet. While the
     // service's thread is inside a call into its client it may handle none;

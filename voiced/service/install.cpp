@@ -13,6 +13,7 @@
 // the user's keys it created on the way, the speech setting), and
 // unregistering removes exactly that.
 #include "voiced/service/install.h"
+#include "common/win32.h"
 #include "idl/vcmd.h"
 #include <string>
 
@@ -41,25 +42,6 @@ const char *const UserKeys[] = {"Software\\Classes\\CLSID", "Software\\Classes\\
                                 "Software\\Classes"};
 constexpr DWORD UserKeyCount = sizeof UserKeys / sizeof UserKeys[0];
 
-struct Key {
-    HKEY handle = nullptr;
-    Key() = default;
-    Key(const Key &) = delete;
-    Key &operator=(const Key &) = delete;
-    ~Key()
-    {
-        if (handle)
-            RegCloseKey(handle);
-    }
-};
-
-std::string ProgramPath()
-{
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return std::string(path, n < MAX_PATH ? n : 0);
-}
-
 DWORD SetText(HKEY key, const char *name, const std::string &text)
 {
     return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
@@ -75,12 +57,12 @@ DWORD SetNumber(HKEY key, const char *name, DWORD value)
 DWORD GetNumber(HKEY root, const char *path, const char *name, DWORD *value)
 {
     DWORD size = sizeof *value, type = 0;
-    Key key;
-    DWORD error = RegOpenKeyExA(root, path, 0, KEY_READ, &key.handle);
+    RegistryKey key;
+    DWORD error = RegOpenKeyExA(root, path, 0, KEY_READ, key.Put());
     if (error != ERROR_SUCCESS)
         return error;
     error =
-        RegQueryValueExA(key.handle, name, nullptr, &type, reinterpret_cast<BYTE *>(value), &size);
+        RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE *>(value), &size);
     if (error == ERROR_SUCCESS && (type != REG_DWORD || size != sizeof *value))
         error = ERROR_INVALID_DATA;
     return error;
@@ -91,9 +73,9 @@ std::string Registered(HKEY root)
 {
     char text[32] = {};
     DWORD size = sizeof text - 1, type = 0;
-    Key key;
-    if (RegOpenKeyExA(root, ClassKey, 0, KEY_READ, &key.handle) != ERROR_SUCCESS ||
-        RegQueryValueExA(key.handle, RegistrationValue, nullptr, &type,
+    RegistryKey key;
+    if (RegOpenKeyExA(root, ClassKey, 0, KEY_READ, key.Put()) != ERROR_SUCCESS ||
+        RegQueryValueExA(key.Get(), RegistrationValue, nullptr, &type,
                          reinterpret_cast<BYTE *>(text), &size) != ERROR_SUCCESS ||
         type != REG_SZ)
         return "";
@@ -102,15 +84,15 @@ std::string Registered(HKEY root)
 
 bool KeyExists(HKEY root, const char *path)
 {
-    Key key;
-    return RegOpenKeyExA(root, path, 0, KEY_READ, &key.handle) == ERROR_SUCCESS;
+    RegistryKey key;
+    return RegOpenKeyExA(root, path, 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
 }
 
 // Deletes a key and everything under it.
 DWORD DeleteTree(HKEY root, const std::string &path)
 {
-    HKEY key;
-    DWORD error = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | KEY_WRITE, &key);
+    RegistryKey key;
+    DWORD error = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | KEY_WRITE, key.Put());
     if (error == ERROR_FILE_NOT_FOUND)
         return ERROR_SUCCESS;
     if (error != ERROR_SUCCESS)
@@ -118,14 +100,14 @@ DWORD DeleteTree(HKEY root, const std::string &path)
     char child[256];
     for (;;) {
         DWORD size = sizeof child;
-        if (RegEnumKeyExA(key, 0, child, &size, nullptr, nullptr, nullptr, nullptr) !=
+        if (RegEnumKeyExA(key.Get(), 0, child, &size, nullptr, nullptr, nullptr, nullptr) !=
             ERROR_SUCCESS)
             break;
-        error = DeleteTree(key, child);
+        error = DeleteTree(key.Get(), child);
         if (error != ERROR_SUCCESS)
             break;
     }
-    RegCloseKey(key);
+    key.Reset(); // closed before it is deleted
     return error == ERROR_SUCCESS ? RegDeleteKeyA(root, path.c_str()) : error;
 }
 
@@ -134,10 +116,10 @@ void DeleteIfEmpty(HKEY root, const char *path)
 {
     DWORD subkeys = 1, values = 1;
     {
-        Key key;
-        if (RegOpenKeyExA(root, path, 0, KEY_READ, &key.handle) != ERROR_SUCCESS)
+        RegistryKey key;
+        if (RegOpenKeyExA(root, path, 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
             return;
-        RegQueryInfoKeyA(key.handle, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+        RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
                          nullptr, nullptr, nullptr, nullptr);
     }
     if (subkeys == 0 && values == 0)
@@ -149,8 +131,7 @@ void DeleteIfEmpty(HKEY root, const char *path)
 // pointed at them for the call.
 DWORD CallProxyDll(const char *entry, HKEY classes)
 {
-    std::string path = ProgramPath();
-    path = path.substr(0, path.find_last_of("\\/") + 1) + ProxyDll;
+    const std::string path = ProgramFolder() + ProxyDll;
     HMODULE dll = LoadLibraryA(path.c_str());
     if (!dll)
         return GetLastError();
@@ -178,12 +159,12 @@ DWORD WriteClass(HKEY classes, const char *registration, HKEY *key)
     error = SetText(*key, nullptr, ClassName);
     if (error == ERROR_SUCCESS)
         error = SetText(*key, RegistrationValue, registration);
-    Key server;
+    RegistryKey server;
     if (error == ERROR_SUCCESS)
         error = RegCreateKeyExA(*key, "LocalServer32", 0, nullptr, 0, KEY_WRITE, nullptr,
-                                &server.handle, nullptr);
+                                server.Put(), nullptr);
     if (error == ERROR_SUCCESS)
-        error = SetText(server.handle, nullptr, "\"" + ProgramPath() + "\"");
+        error = SetText(server.Get(), nullptr, "\"" + ProgramFile() + "\"");
     return error;
 }
 
@@ -191,17 +172,17 @@ DWORD WriteClass(HKEY classes, const char *registration, HKEY *key)
 // it added.
 DWORD AddUseSpeech(bool *addedKey, bool *addedValue)
 {
-    Key key;
+    RegistryKey key;
     DWORD disposition = 0;
     DWORD error = RegCreateKeyExA(HKEY_CURRENT_USER, VoiceKey, 0, nullptr, 0, KEY_READ | KEY_WRITE,
-                                  nullptr, &key.handle, &disposition);
+                                  nullptr, key.Put(), &disposition);
     if (error != ERROR_SUCCESS)
         return error;
     *addedKey = disposition == REG_CREATED_NEW_KEY;
     *addedValue = false;
-    if (RegQueryValueExA(key.handle, UseSpeechValue, nullptr, nullptr, nullptr, nullptr) ==
+    if (RegQueryValueExA(key.Get(), UseSpeechValue, nullptr, nullptr, nullptr, nullptr) ==
         ERROR_FILE_NOT_FOUND) {
-        error = SetNumber(key.handle, UseSpeechValue, UseSpeechListening);
+        error = SetNumber(key.Get(), UseSpeechValue, UseSpeechListening);
         *addedValue = error == ERROR_SUCCESS;
     }
     return error;
@@ -215,9 +196,9 @@ void RemoveUseSpeech(DWORD addedValue, DWORD addedKey)
     if (addedValue &&
         GetNumber(HKEY_CURRENT_USER, VoiceKey, UseSpeechValue, &useSpeech) == ERROR_SUCCESS &&
         useSpeech == UseSpeechListening) {
-        Key key;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, VoiceKey, 0, KEY_WRITE, &key.handle) == ERROR_SUCCESS)
-            RegDeleteValueA(key.handle, UseSpeechValue);
+        RegistryKey key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, VoiceKey, 0, KEY_WRITE, key.Put()) == ERROR_SUCCESS)
+            RegDeleteValueA(key.Get(), UseSpeechValue);
     }
     if (addedKey)
         DeleteIfEmpty(HKEY_CURRENT_USER, VoiceKey);
@@ -243,28 +224,28 @@ DWORD RegisterService(InstallScope scope)
     DWORD existed = 0;
     for (DWORD i = 0; user && i < UserKeyCount; ++i)
         existed |= KeyExists(HKEY_CURRENT_USER, UserKeys[i]) ? 1u << i : 0;
-    Key classes;
-    DWORD error = OpenClasses(scope, true, &classes.handle);
+    RegistryKey classes;
+    DWORD error = OpenClasses(scope, true, classes.Put());
     if (error != ERROR_SUCCESS)
         return error;
 
     // What an earlier registration added stays recorded as added.
     DWORD addedBefore = 0, keyBefore = 0, keysBefore = 0;
-    GetNumber(classes.handle, ClassKey, AddedUseSpeech, &addedBefore);
-    GetNumber(classes.handle, ClassKey, AddedVoiceKey, &keyBefore);
-    GetNumber(classes.handle, ClassKey, AddedUserKeys, &keysBefore);
+    GetNumber(classes.Get(), ClassKey, AddedUseSpeech, &addedBefore);
+    GetNumber(classes.Get(), ClassKey, AddedVoiceKey, &keyBefore);
+    GetNumber(classes.Get(), ClassKey, AddedUserKeys, &keysBefore);
 
-    Key key;
-    error = WriteClass(classes.handle, user ? ForUser : ForMachine, &key.handle);
+    RegistryKey key;
+    error = WriteClass(classes.Get(), user ? ForUser : ForMachine, key.Put());
     bool addedKey = false, addedValue = false;
     if (error == ERROR_SUCCESS)
         error = AddUseSpeech(&addedKey, &addedValue);
     if (error == ERROR_SUCCESS)
-        error = SetNumber(key.handle, AddedUseSpeech, addedBefore || addedValue);
+        error = SetNumber(key.Get(), AddedUseSpeech, addedBefore || addedValue);
     if (error == ERROR_SUCCESS)
-        error = SetNumber(key.handle, AddedVoiceKey, keyBefore || addedKey);
+        error = SetNumber(key.Get(), AddedVoiceKey, keyBefore || addedKey);
     if (error == ERROR_SUCCESS)
-        error = CallProxyDll("DllRegisterServer", classes.handle);
+        error = CallProxyDll("DllRegisterServer", classes.Get());
     if (error != ERROR_SUCCESS || !user)
         return error;
 
@@ -273,8 +254,8 @@ DWORD RegisterService(InstallScope scope)
     const std::string shown = Registered(HKEY_CLASSES_ROOT);
     const bool copy = shown != ForUser && shown != ForMachine;
     if (copy) {
-        Key copied;
-        error = WriteClass(HKEY_CLASSES_ROOT, UserCopy, &copied.handle);
+        RegistryKey copied;
+        error = WriteClass(HKEY_CLASSES_ROOT, UserCopy, copied.Put());
         if (error == ERROR_SUCCESS)
             error = CallProxyDll("DllRegisterServer", HKEY_CLASSES_ROOT);
     }
@@ -282,26 +263,26 @@ DWORD RegisterService(InstallScope scope)
     for (DWORD i = 0; i < UserKeyCount; ++i)
         created |= !(existed & 1u << i) && KeyExists(HKEY_CURRENT_USER, UserKeys[i]) ? 1u << i : 0;
     if (error == ERROR_SUCCESS)
-        error = SetNumber(key.handle, AddedUserKeys, created);
+        error = SetNumber(key.Get(), AddedUserKeys, created);
     if (error == ERROR_SUCCESS)
-        error = SetNumber(key.handle, CopiedValue, copy);
+        error = SetNumber(key.Get(), CopiedValue, copy);
     return error;
 }
 
 DWORD UnregisterService(InstallScope scope)
 {
     const bool user = scope == InstallScope::User;
-    Key classes;
-    DWORD error = OpenClasses(scope, false, &classes.handle);
+    RegistryKey classes;
+    DWORD error = OpenClasses(scope, false, classes.Put());
     if (error == ERROR_FILE_NOT_FOUND)
         return ERROR_SUCCESS; // nothing was ever installed there
     if (error != ERROR_SUCCESS)
         return error;
     DWORD addedValue = 0, addedKey = 0, addedKeys = 0, copied = 0;
-    GetNumber(classes.handle, ClassKey, AddedUseSpeech, &addedValue);
-    GetNumber(classes.handle, ClassKey, AddedVoiceKey, &addedKey);
-    GetNumber(classes.handle, ClassKey, AddedUserKeys, &addedKeys);
-    GetNumber(classes.handle, ClassKey, CopiedValue, &copied);
+    GetNumber(classes.Get(), ClassKey, AddedUseSpeech, &addedValue);
+    GetNumber(classes.Get(), ClassKey, AddedVoiceKey, &addedKey);
+    GetNumber(classes.Get(), ClassKey, AddedUserKeys, &addedKeys);
+    GetNumber(classes.Get(), ClassKey, CopiedValue, &copied);
     RemoveUseSpeech(addedValue, addedKey);
 
     // The copy goes only while it is still the one this installation wrote.
@@ -311,10 +292,9 @@ DWORD UnregisterService(InstallScope scope)
         const DWORD deleted = DeleteTree(HKEY_CLASSES_ROOT, ClassKey);
         copyError = deleted != ERROR_SUCCESS ? deleted : copyError;
     }
-    const DWORD proxies = CallProxyDll("DllUnregisterServer", classes.handle);
-    error = DeleteTree(classes.handle, ClassKey);
-    RegCloseKey(classes.handle);
-    classes.handle = nullptr;
+    const DWORD proxies = CallProxyDll("DllUnregisterServer", classes.Get());
+    error = DeleteTree(classes.Get(), ClassKey);
+    classes.Reset();
     for (DWORD i = 0; user && i < UserKeyCount; ++i)
         if (addedKeys & 1u << i)
             DeleteIfEmpty(HKEY_CURRENT_USER, UserKeys[i]);

@@ -118,9 +118,8 @@ class ClassFactory final : public IClassFactory {
 };
 ClassFactory Factory;
 
-void OnLinkLine(int id, HubLink::HubLine *line)
+void OnLinkLine(int id, std::unique_ptr<HubLink::HubLine> line)
 {
-    std::unique_ptr<HubLink::HubLine> owned(line);
     (void)id;
     ChannelMessage message;
     PhraseNotice phrase;
@@ -156,11 +155,11 @@ void OnLinkOpened(int id)
 LRESULT CALLBACK ServiceWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case HubLink::LinkOpenedMessage: OnLinkOpened(static_cast<int>(wParam)); return 0;
-    case HubLink::LinkLineMessage:
-        OnLinkLine(static_cast<int>(wParam), reinterpret_cast<HubLink::HubLine *>(lParam));
+    case WindowEvents::OpenedMessage: OnLinkOpened(static_cast<int>(wParam)); return 0;
+    case WindowEvents::LineMessage:
+        OnLinkLine(static_cast<int>(wParam), TakePosted<HubLink::HubLine>(lParam));
         return 0;
-    case HubLink::LinkClosedMessage: Link->OnClosed(static_cast<int>(wParam)); return 0;
+    case WindowEvents::ClosedMessage: Link->OnClosed(static_cast<int>(wParam)); return 0;
     case WM_TIMER:
         if (wParam == PingTimer)
             Service.Ping();

@@ -73,13 +73,11 @@ class VoiceCommandObject final : public IVoiceCmdA, public IVCmdAttributesA, pub
         }
         if (iid != IID_IVCmdNotifySinkA)
             return E_NOINTERFACE;
-        IVCmdNotifySinkA *sink = nullptr;
-        const HRESULT result =
-            notify->QueryInterface(IID_IVCmdNotifySinkA, reinterpret_cast<void **>(&sink));
+        ComPtr<IVCmdNotifySinkA> sink;
+        const HRESULT result = notify->QueryInterface(IID_IVCmdNotifySinkA, sink.PutVoid());
         if (FAILED(result) || !sink)
             return FAILED(result) ? result : E_NOINTERFACE;
-        service_->SetSink(sink);
-        sink->Release();
+        service_->SetSink(sink.Get());
         service_->site_ = site ? std::string(site, strnlen(site, MAX_PATH)) : std::string();
         service_->notifyFlags_ = flags;
         return S_OK;
@@ -252,12 +250,10 @@ HRESULT VoiceService::NewObject(REFIID iid, void **object)
     if (!object)
         return E_POINTER;
     *object = nullptr;
-    IVoiceCmdA *made = NewObject();
+    const auto made = ComPtr<IVoiceCmdA>::Adopt(NewObject());
     if (!made)
         return E_OUTOFMEMORY;
-    const HRESULT result = made->QueryInterface(iid, object);
-    made->Release();
-    return result;
+    return made->QueryInterface(iid, object);
 }
 
 void VoiceService::ObjectGone()
@@ -271,14 +267,10 @@ void VoiceService::ObjectGone()
 
 void VoiceService::SetSink(IVCmdNotifySinkA *sink)
 {
-    if (sink)
-        sink->AddRef();
-    IVCmdNotifySinkA *old = sink_;
-    sink_ = sink;
+    const ComPtr<IVCmdNotifySinkA> old = std::move(sink_); // let go of last
+    sink_ = ComPtr<IVCmdNotifySinkA>::Share(sink);
     if (!sink)
         queue_.Clear();
-    if (old)
-        old->Release();
 }
 
 void VoiceService::Tell(const std::string &line)
@@ -346,10 +338,7 @@ bool VoiceService::Check(HRESULT result)
     // The client's process is gone: its references will never be released.
     gone_ = true;
     queue_.Clear();
-    IVCmdNotifySinkA *dead = sink_;
-    sink_ = nullptr;
-    if (dead)
-        dead->Release();
+    sink_.Reset();
     if (hooks_.clientGone)
         hooks_.clientGone();
     return false;
@@ -359,23 +348,15 @@ void VoiceService::Deliver(Event &event)
 {
     // The sink stays alive through the call even if the client registers
     // another one meanwhile.
-    IVCmdNotifySinkA *sink = gone_ ? nullptr : sink_;
-    if (event.kind == Event::Phrase) {
-        if (sink)
-            sink->AddRef();
-        DeliverPhrase(sink, event);
-        if (sink)
-            sink->Release();
-        return;
-    }
+    const ComPtr<IVCmdNotifySinkA> sink = gone_ ? nullptr : sink_;
+    if (event.kind == Event::Phrase)
+        return DeliverPhrase(sink.Get(), event);
     if (!sink)
         return;
-    sink->AddRef();
     if (event.kind == Event::Ping)
         Check(sink->VUMeter(level_));
     else
         Check(sink->MenuActivate(&event.name, event.active));
-    sink->Release();
 }
 
 // Everything a delivery passes is a copy made before the first call: a

@@ -1,6 +1,7 @@
 // The service process: the voice-command objects a client holds, over one
 // ServiceCore, and the calls into the client's sink.
 #pragma once
+#include "common/win32.h"
 #include "idl/vcmd.h"
 #include "voiced/core/servicecore.h"
 #include <windows.h>
@@ -67,7 +68,7 @@ class VoiceService {
 
     Hooks hooks_;
     ServiceCore core_;
-    IVCmdNotifySinkA *sink_ = nullptr;
+    ComPtr<IVCmdNotifySinkA> sink_;
     // Register's site and flags, kept as given: every notification is sent
     // whatever the flags ask for (Nelko asks for all of them).
     std::string site_;
