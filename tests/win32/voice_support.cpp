@@ -38,7 +38,11 @@ LRESULT CALLBACK WatchBoxes(int code, WPARAM wParam, LPARAM lParam)
         HWND window = reinterpret_cast<HWND>(wParam);
         char className[16] = "";
         GetClassNameA(window, className, sizeof className);
-        if (lstrcmpA(className, "#32770") == 0) {
+        // Under Wine the hook also sees another process's dialog activated
+        // (a parallel test's About box): only this process's boxes count.
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (lstrcmpA(className, "#32770") == 0 && process == GetCurrentProcessId()) {
             Box box;
             EnumChildWindows(window, FindMessage, reinterpret_cast<LPARAM>(&box.text));
             box.caption = WindowText(window);
