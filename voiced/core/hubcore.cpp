@@ -2,6 +2,7 @@
 // what they did. It believes nothing a client sends before checking it; a
 // client that breaks the protocol is told why and dropped.
 #include "voiced/core/hubcore.h"
+#include "voiced/core/trace.h"
 #include <algorithm>
 #include <cctype>
 
@@ -111,6 +112,7 @@ void HubCore::Watchers(const std::string &line)
 
 void HubCore::Received(int client, const std::string &line)
 {
+    TraceLine("hub", "received", client, line);
     if (!clients_.count(client))
         return;
     ChannelMessage message;

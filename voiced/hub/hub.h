@@ -3,6 +3,7 @@
 // listened for and takes the files to listen to through Hooks; what it heard
 // comes back through SayHeard, and a file's answer through AnswerFile.
 #pragma once
+#include "voiced/core/trace.h"
 #include "voiced/hub/messages.h"
 #include "voiced/pipe/pipe.h"
 #include <windows.h>
@@ -51,7 +52,11 @@ class FeedbackHub : public HubCore::Link {
 
   private:
     // HubCore::Link
-    void Send(int client, const std::string &line) override { engine_.Send(client, line); }
+    void Send(int client, const std::string &line) override
+    {
+        TraceLine("hub", "sent", client, line);
+        engine_.Send(client, line);
+    }
     void Drop(int client) override { engine_.Close(client); }
     void Changed() override;
     void ShowWindow() override;

@@ -2,6 +2,7 @@
 // touches it happens on the listener's own thread: the other threads only
 // queue samples and settings under the lock.
 #include "voiced/hub/listener.h"
+#include "voiced/core/trace.h"
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -269,6 +270,9 @@ void Listener::Report(void *context, const RecogniserUtterance &utterance)
     heard.threshold = utterance.threshold;
     heard.start = utterance.start;
     heard.end = utterance.end;
+    Trace("ear", "heard \"%s\" (%s), score %.3f, threshold %.3f: %s, %.0f ms", utterance.heard,
+          heard.source == Source::File ? "file" : "mic", utterance.score, utterance.threshold,
+          *utterance.phrase ? "accepted" : "refused", utterance.decodeMs);
     if (self->hooks_.heard)
         self->hooks_.heard(heard);
 }

@@ -1,6 +1,7 @@
 // Named-pipe connections carrying channel lines, with overlapped I/O on one
 // thread per engine: a blocking read would hold up writes on the same handle.
 #include "voiced/pipe/pipe.h"
+#include "voiced/core/trace.h"
 #include <sddl.h>
 #include <algorithm>
 
@@ -282,6 +283,7 @@ void PipeEngine::Take(int id, ScopedHandle pipe, bool adopted)
     c->opened = c->moved = GetTickCount();
     connections_.push_back(std::move(c));
     events_->Opened(id);
+    Trace("pipe", "connection %d opened%s", id, adopted ? " (handed over)" : "");
     Connection &taken = *connections_.back();
     // Over the limit, or an adopted handle the port does not take: closed at
     // once, and said so.
@@ -409,6 +411,7 @@ bool PipeEngine::Reap()
             // written before it finds the pipe broken.
             c.pipe.Reset();
             events_->Closed(c.id);
+            Trace("pipe", "connection %d closed", c.id);
             it = connections_.erase(it);
         } else {
             ++it;
@@ -499,6 +502,7 @@ void PipeEngine::Finish()
     for (auto &c : connections_) {
         c->pipe.Reset();
         events_->Closed(c->id);
+        Trace("pipe", "connection %d closed: the engine stopped", c->id);
         c.release();
     }
     connections_.clear();

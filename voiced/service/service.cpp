@@ -1,6 +1,7 @@
 // The voice-command objects a client holds, and the calls the service makes
 // into the client's sink: one at a time, on the thread that received it.
 #include "voiced/service/service.h"
+#include "voiced/core/trace.h"
 #include "voiced/pipe/pipe.h"
 #include <cstring>
 #include <map>
@@ -308,6 +309,7 @@ void VoiceService::Phrase(uint32_t seq, const std::string &phrase, uint64_t arri
         return;
     // The client is inside a long call and has enough to do after it.
     const Recognition heard = core_.Recognise(phrase);
+    Trace("service", "dropped %u: the client is busy", seq);
     Tell(FormatDroppedNotice(seq, heard.application, heard.state));
 }
 
@@ -394,5 +396,6 @@ void VoiceService::DeliverPhrase(IVCmdNotifySinkA *sink, Event &event)
     }
     const uint64_t elapsed = (recognised ? recognised : MicrosecondsNow()) - event.arrived;
     done.micros = static_cast<uint32_t>(std::min<uint64_t>(elapsed, UINT32_MAX));
+    Trace("service", "delivered %u: %s in %u us", done.seq, OutcomeName(done.outcome), done.micros);
     Tell(FormatDoneNotice(done));
 }
