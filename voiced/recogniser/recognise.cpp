@@ -15,20 +15,10 @@
 #include <string>
 #include <vector>
 #ifdef _WIN32
-#include <windows.h>
+#include "common/win32.h"
 #endif
 
 namespace {
-
-#ifdef _WIN32
-std::string ProgramDir()
-{
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s(path, n);
-    return s.substr(0, s.find_last_of("\\/") + 1);
-}
-#endif
 
 void Print(void *context, const RecogniserUtterance &u)
 {
@@ -40,7 +30,7 @@ void Print(void *context, const RecogniserUtterance &u)
 RecogniserOptions Defaults(std::string *phraseFile)
 {
 #ifdef _WIN32
-    const std::string dir = ProgramDir();
+    const std::string dir = ProgramFolder();
     *phraseFile = dir + "phrases.txt";
     return {dir + "model\\en-us", dir + "cmudict-en-us.dict", dir + "nelko.dict"};
 #else
