@@ -592,6 +592,22 @@ void PipeClient::Disconnect()
     event_.Reset();
 }
 
+PipeClient::Io PipeClient::Await(OVERLAPPED &ov, bool started, DWORD start, DWORD timeoutMs,
+                                 DWORD *moved)
+{
+    *moved = 0;
+    if (!started)
+        return Io::Failed;
+    const DWORD waited = GetTickCount() - start;
+    if (WaitForSingleObject(event_.Get(), waited >= timeoutMs ? 0 : timeoutMs - waited) !=
+        WAIT_OBJECT_0) {
+        CancelIo(pipe_.Get());
+        GetOverlappedResult(pipe_.Get(), &ov, moved, TRUE);
+        return Io::Late;
+    }
+    return GetOverlappedResult(pipe_.Get(), &ov, moved, FALSE) ? Io::Done : Io::Failed;
+}
+
 bool PipeClient::Send(const std::string &line, DWORD timeoutMs)
 {
     if (!pipe_)
@@ -601,22 +617,18 @@ bool PipeClient::Send(const std::string &line, DWORD timeoutMs)
     while (at < line.size()) {
         OVERLAPPED ov = {};
         ov.hEvent = event_.Get();
+        const bool started = WriteFile(pipe_.Get(), line.data() + at,
+                                       static_cast<DWORD>(line.size() - at), nullptr, &ov) ||
+                             GetLastError() == ERROR_IO_PENDING;
         DWORD done = 0;
-        if (!WriteFile(pipe_.Get(), line.data() + at, static_cast<DWORD>(line.size() - at), nullptr,
-                       &ov) &&
-            GetLastError() != ERROR_IO_PENDING)
-            return false;
-        const DWORD waited = GetTickCount() - start;
-        if (WaitForSingleObject(event_.Get(), waited >= timeoutMs ? 0 : timeoutMs - waited) !=
-            WAIT_OBJECT_0) {
+        const Io io = Await(ov, started, start, timeoutMs, &done);
+        if (io == Io::Late) {
             // The server reads nothing: part of a line may have gone, so
             // the connection is of no further use.
-            CancelIo(pipe_.Get());
-            GetOverlappedResult(pipe_.Get(), &ov, &done, TRUE);
             Disconnect();
             return false;
         }
-        if (!GetOverlappedResult(pipe_.Get(), &ov, &done, FALSE))
+        if (io == Io::Failed)
             return false;
         at += done;
     }
@@ -632,30 +644,22 @@ bool PipeClient::ReadLine(std::string *line, DWORD timeoutMs)
         char buffer[4096];
         OVERLAPPED ov = {};
         ov.hEvent = event_.Get();
+        const bool started = ReadFile(pipe_.Get(), buffer, sizeof buffer, nullptr, &ov) ||
+                             GetLastError() == ERROR_IO_PENDING;
         DWORD got = 0;
-        if (!ReadFile(pipe_.Get(), buffer, sizeof buffer, nullptr, &ov) &&
-            GetLastError() != ERROR_IO_PENDING)
+        const Io io = Await(ov, started, start, timeoutMs, &got);
+        if (io == Io::Failed)
             return false;
-        const DWORD waited = GetTickCount() - start;
-        if (WaitForSingleObject(event_.Get(), waited >= timeoutMs ? 0 : timeoutMs - waited) !=
-            WAIT_OBJECT_0) {
-            CancelIo(pipe_.Get());
-            GetOverlappedResult(pipe_.Get(), &ov, &got, TRUE);
-            // A read that completed while being cancelled still counts.
-            std::vector<std::string> late;
-            if (got)
-                reader_.Feed(buffer, got, &late);
-            lines_.insert(lines_.end(), late.begin(), late.end());
+        // A read that completed while being cancelled still counts.
+        std::vector<std::string> read;
+        if (!reader_.Feed(buffer, got, &read) && io == Io::Done)
+            return false;
+        lines_.insert(lines_.end(), read.begin(), read.end());
+        if (io == Io::Late) {
             if (lines_.empty())
                 return false;
             break;
         }
-        if (!GetOverlappedResult(pipe_.Get(), &ov, &got, FALSE))
-            return false;
-        std::vector<std::string> read;
-        if (!reader_.Feed(buffer, got, &read))
-            return false;
-        lines_.insert(lines_.end(), read.begin(), read.end());
     }
     *line = std::move(lines_.front());
     lines_.pop_front();

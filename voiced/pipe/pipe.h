@@ -162,6 +162,12 @@ class PipeClient {
     const std::string &Refusal() const { return refusal_; }
 
   private:
+    // How a transfer started on the client's event ended within the time
+    // left of timeoutMs since start: Late when it was cancelled (*moved is
+    // what went through anyway).
+    enum class Io { Done, Failed, Late };
+    Io Await(OVERLAPPED &ov, bool started, DWORD start, DWORD timeoutMs, DWORD *moved);
+
     ScopedHandle pipe_;
     ScopedHandle event_; // for the overlapped reads and writes on pipe_
     LineReader reader_;

@@ -244,7 +244,8 @@ void Report(Recogniser *r, double end, RecogniserCallback callback, void *contex
             }
         }
         auto match = r->phrases.find(r->heard);
-        if (match != r->phrases.end() && score >= r->options.threshold && !SaidMore(r, raw))
+        if (match != r->phrases.end() && score >= r->options.threshold &&
+            !SaidMore(r, std::move(raw)))
             r->phrase = match->second;
     }
     RecogniserUtterance u;
