@@ -18,6 +18,9 @@ const Flag Flags[] = {
     {"--extra", [](RecogniserOptions &o, const char *v) { o.ownDictPath = v; }},
     {"--threshold", [](RecogniserOptions &o, const char *v) { o.threshold = std::atof(v); }},
     {"--lw", [](RecogniserOptions &o, const char *v) { o.languageWeight = std::atof(v); }},
+    {"--chatter-margin",
+     [](RecogniserOptions &o, const char *v) { o.chatterMargin = std::atof(v); }},
+    {"--chatter-scale", [](RecogniserOptions &o, const char *v) { o.chatterScale = std::atof(v); }},
     {"--max-utterance",
      [](RecogniserOptions &o, const char *v) { o.maxUtteranceSeconds = std::atof(v); }},
 };
@@ -25,7 +28,8 @@ const Flag Flags[] = {
 } // namespace
 
 const char RecogniserFlagsUsage[] = "[--model DIR] [--dict FILE] [--extra FILE] [--threshold T] "
-                                    "[--lw W] [--max-utterance SECONDS]";
+                                    "[--lw W] [--chatter-margin DB] [--chatter-scale S] "
+                                    "[--max-utterance SECONDS]";
 
 int ReadRecogniserFlag(int argc, char **argv, int *i, RecogniserOptions *options)
 {

@@ -8,6 +8,11 @@
 // as speech can be fitted, so the grammar's shortfall per frame measures how
 // well the audio matches what the grammar heard.
 //
+// When other voices talk around the speaker (chatter, a radio), the
+// detector hands over the speaker's words inside a stretch of theirs; only
+// the speaker's loud stretch is decoded then, and its shortfall is weighed
+// as that of speech through chatter.
+//
 // A command accepted that way is checked once more against the same
 // grammar with a free loop of phones allowed before and after it: when that
 // loop takes speech about as loud as the command's own ("wave goodbye",
@@ -63,6 +68,22 @@ constexpr size_t WarmUpSamples = RecogniserRate / 4;
 // one threshold serves quiet rooms and noisy ones alike.
 constexpr double SpreadRef = 30;
 constexpr double MinSpread = 5;
+
+// The speaker amid chatter: the utterance's edges, which the detector takes
+// from before and after the speech it found, hold the room. Chatter there is
+// loud and uneven: its loudest tenth within RecogniserOptions::chatterMargin
+// of the utterance's peak and at least ChatterSwing above its quietest
+// tenth, where a quiet room lies far below speech and steady noise is even.
+// The speaker is then the loudest stretch: frames within LoudDrop of the
+// peak, joined across gaps of up to LoudGap frames, with LoudPad frames
+// either side for the quiet sounds at a word's ends. (Log energies are the
+// first cepstral coefficient, about one unit a decibel; chosen on the
+// tuning voices.)
+constexpr size_t EdgeFrames = 10;
+constexpr double ChatterSwing = 6;
+constexpr double LoudDrop = 10;
+constexpr int LoudGap = 30;
+constexpr int LoudPad = 15;
 
 // The decoder keeps acoustic scores in its log base, shifted right by ten bits.
 constexpr double ScoreScale = 1024;
@@ -138,6 +159,50 @@ int Decode(Recogniser *r, const char *search, std::vector<mfcc_t *> &rows, int32
     if (hyp)
         *hyp = h;
     return 1;
+}
+
+// The first cepstral coefficient of each frame: its log energy.
+std::vector<double> LogEnergy(const std::vector<mfcc_t> &cepstra, int cepSize)
+{
+    std::vector<double> energy(cepstra.size() / cepSize);
+    for (size_t i = 0; i < energy.size(); i++)
+        energy[i] = cepstra[i * cepSize];
+    return energy;
+}
+
+// Whether the utterance is a speaker amid chatter (see ChatterSwing); if so,
+// *from and *to are the speaker's first and last frame.
+bool FindSpeakerInChatter(const std::vector<double> &energy, double margin, int *from, int *to)
+{
+    const int frames = int(energy.size());
+    if (energy.size() < EdgeFrames)
+        return false;
+    std::vector<double> smooth(energy.size()), edges;
+    for (int i = 0; i < frames; i++) {
+        int first = std::max(0, i - 2), last = std::min(frames - 1, i + 2);
+        double sum = 0;
+        for (int k = first; k <= last; k++)
+            sum += energy[k];
+        smooth[i] = sum / (last - first + 1);
+        if (size_t(i) < EdgeFrames || size_t(i) >= energy.size() - EdgeFrames)
+            edges.push_back(energy[i]);
+    }
+    std::sort(edges.begin(), edges.end());
+    const double loudEdge = edges[edges.size() * 9 / 10];
+    const int peak = int(std::max_element(smooth.begin(), smooth.end()) - smooth.begin());
+    if (smooth[peak] - loudEdge >= margin || loudEdge - edges[edges.size() / 10] < ChatterSwing)
+        return false;
+    const double floor = smooth[peak] - LoudDrop;
+    *from = *to = peak;
+    for (int i = peak; i >= 0 && *from - i <= LoudGap; i--)
+        if (smooth[i] > floor)
+            *from = i;
+    for (int i = peak; i < frames && i - *to <= LoudGap; i++)
+        if (smooth[i] > floor)
+            *to = i;
+    *from = std::max(0, *from - LoudPad);
+    *to = std::min(frames - 1, *to + LoudPad);
+    return true;
 }
 
 // The spread between the loudest and the quietest tenth of the utterance's
@@ -227,6 +292,14 @@ void Report(Recogniser *r, double end, RecogniserCallback callback, void *contex
     r->heard.clear();
     double score = 0;
     if (!r->overlong && frames > 0) {
+        int from = 0, to = 0;
+        const bool chatter = FindSpeakerInChatter(LogEnergy(r->cepstra, r->cepSize),
+                                                  r->options.chatterMargin, &from, &to);
+        if (chatter) {
+            r->cepstra.erase(r->cepstra.begin() + size_t(to + 1) * r->cepSize, r->cepstra.end());
+            r->cepstra.erase(r->cepstra.begin(), r->cepstra.begin() + size_t(from) * r->cepSize);
+            frames = r->cepstra.size() / r->cepSize;
+        }
         // Taken before decoding normalises the cepstra.
         double spread = Spread(r->cepstra, frames, r->cepSize);
         std::vector<mfcc_t> raw = r->cepstra;
@@ -240,6 +313,8 @@ void Report(Recogniser *r, double end, RecogniserCallback callback, void *contex
             if (Decode(r, PhoneSearch, rows, &phones, nullptr)) {
                 double perFrame = double(grammar - phones) / frames * r->logBase * ScoreScale;
                 perFrame *= std::sqrt(SpreadRef / std::max(spread, MinSpread));
+                if (chatter)
+                    perFrame *= r->options.chatterScale;
                 score = std::exp(perFrame < 0 ? perFrame : 0);
             }
         }

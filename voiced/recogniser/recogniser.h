@@ -54,6 +54,13 @@ struct RecogniserOptions {
     // the first cepstral coefficient) below the command's.
     double loopPhoneWeight = 1e-14;
     double saidMoreMargin = 10;
+    // Speech around the speaker (chatter, a radio): the utterance's edges
+    // loud and uneven, their loudest within chatterMargin (log energy) of
+    // the utterance's peak. Only the speaker's loud stretch is decoded then,
+    // and its shortfall against the phone loop is scaled by chatterScale:
+    // chatter blurs every command's fit, the phone loop's much less.
+    double chatterMargin = 30;
+    double chatterScale = 0.85;
     // Creation and RecogniserUpdate.
     double threshold = RecogniserDefaultThreshold;
     // An utterance longer than this is no command: it is reported as such
