@@ -383,6 +383,26 @@ std::vector<std::string> Accepted(const std::vector<Heard> &heard)
     return out;
 }
 
+// Words without the synthesiser's silence around them.
+std::vector<int16_t> Sounded(const std::string &text)
+{
+    std::vector<int16_t> s = Speech::Say(text, 0);
+    size_t first = 0, last = s.size();
+    while (first < last && std::abs(s[first]) < 400)
+        first++;
+    while (last > first && std::abs(s[last - 1]) < 400)
+        last--;
+    return std::vector<int16_t>(s.begin() + first, s.begin() + last);
+}
+
+std::vector<int16_t> Joined(std::vector<std::vector<int16_t>> parts)
+{
+    std::vector<int16_t> out;
+    for (const std::vector<int16_t> &p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
 } // namespace
 
 TEST_F(RecogniserTest, HearsCommandsOnceEach)
@@ -461,8 +481,8 @@ TEST_F(RecogniserTest, ThresholdDecidesAcceptance)
 
 TEST_F(RecogniserTest, AnUtteranceCutOffIsDecodedAtTheEndOfInput)
 {
-    std::vector<int16_t> s = Speech::Say("Wave");
-    s.resize(s.size() - RecogniserRate * 4 / 10); // the recording stops right after the word
+    // The recording stops right after the word.
+    std::vector<int16_t> s = Joined({Speech::Floor(0.5), Sounded("Wave")});
     std::vector<Heard> heard;
     RecogniserFeed(r, s.data(), s.size(), Collect, &heard);
     EXPECT_TRUE(heard.empty());
@@ -470,6 +490,22 @@ TEST_F(RecogniserTest, AnUtteranceCutOffIsDecodedAtTheEndOfInput)
     RecogniserFlush(r, Collect, &heard);
     EXPECT_EQ(Accepted(heard), std::vector<std::string>{"Wave"});
     EXPECT_EQ(RecogniserInSpeech(r), 0);
+}
+
+TEST_F(RecogniserTest, ACommandIsTakenSoonAfterItsSpeechEndsAndAPauseDoesNotCutIt)
+{
+    // Taken within a quarter of a second of the last sound, not at the end
+    // of the input a second later.
+    std::vector<int16_t> said = Joined({Speech::Floor(0.5), Sounded("Go Left")});
+    const double spoken = double(said.size()) / RecogniserRate;
+    std::vector<Heard> heard = Hear(Joined({said, Speech::Floor(1.0)}));
+    ASSERT_EQ(Accepted(heard), std::vector<std::string>{"Go Left"});
+    EXPECT_LT(heard[0].end - spoken, 0.25);
+
+    // A pause of a quarter of a second between the words: one command, once.
+    EXPECT_EQ(Accepted(Hear(Joined({Speech::Floor(0.5), Sounded("go"), Speech::Floor(0.25),
+                                    Sounded("left"), Speech::Floor(1.0)}))),
+              std::vector<std::string>{"Go Left"});
 }
 
 TEST_F(RecogniserTest, ALongStreamIsSegmentedIntoEachCommandOnce)

@@ -21,6 +21,8 @@ const Flag Flags[] = {
     {"--chatter-margin",
      [](RecogniserOptions &o, const char *v) { o.chatterMargin = std::atof(v); }},
     {"--chatter-scale", [](RecogniserOptions &o, const char *v) { o.chatterScale = std::atof(v); }},
+    {"--end-silence",
+     [](RecogniserOptions &o, const char *v) { o.endSilenceSeconds = std::atof(v); }},
     {"--max-utterance",
      [](RecogniserOptions &o, const char *v) { o.maxUtteranceSeconds = std::atof(v); }},
 };
@@ -29,7 +31,7 @@ const Flag Flags[] = {
 
 const char RecogniserFlagsUsage[] = "[--model DIR] [--dict FILE] [--extra FILE] [--threshold T] "
                                     "[--lw W] [--chatter-margin DB] [--chatter-scale S] "
-                                    "[--max-utterance SECONDS]";
+                                    "[--end-silence SECONDS] [--max-utterance SECONDS]";
 
 int ReadRecogniserFlag(int argc, char **argv, int *i, RecogniserOptions *options)
 {

@@ -85,6 +85,12 @@ constexpr double LoudDrop = 10;
 constexpr int LoudGap = 30;
 constexpr int LoudPad = 15;
 
+// The decoder normalises the cepstra over the whole utterance, and the score
+// averages over its frames: both were tuned with the detector waiting half a
+// second of silence before it ends an utterance. With a shorter wait, the
+// silence it waited is repeated up to that length before decoding.
+constexpr int ScoredEndFrames = 50;
+
 // The decoder keeps acoustic scores in its log base, shifted right by ten bits.
 constexpr double ScoreScale = 1024;
 
@@ -105,6 +111,7 @@ struct Recogniser {
     double logBase = 0;                         // natural log of the score base
     int frameShift = 160;                       // samples per frame
     int maxPrespeech = 21;                      // frames the detector can hand out at once
+    int endFrames = 50;                         // silent frames that end an utterance
     int cepSize = 13;
 
     // The stream.
@@ -114,6 +121,9 @@ struct Recogniser {
     std::vector<int16_t> opening; // the stream's start, until there is enough to warm up
     bool inSpeech = false;
     bool overlong = false; // the current utterance passed the limit
+    bool holding = false;  // it ended as no command, and waits in case more comes
+    int heldFrames = 0;    // silent frames since its speech ended
+    RecogniserUtterance held{};
     double utteranceStart = 0;
     std::vector<mfcc_t> cepstra; // the current utterance, cepSize per frame
     std::string phrase, heard;   // storage for the callback's strings
@@ -284,28 +294,47 @@ bool SaidMore(Recogniser *r, std::vector<mfcc_t> cepstra)
            Percentile90(inside) - Percentile90(outside) < r->options.saidMoreMargin;
 }
 
-void Report(Recogniser *r, double end, RecogniserCallback callback, void *context)
+// Lengthens the silence the detector waited to ScoredEndFrames with the
+// room as it was before the speaker began: the utterance's first frames.
+void LengthenEnd(int waited, int cepSize, std::vector<mfcc_t> *cepstra)
+{
+    const size_t frames = cepstra->size() / cepSize;
+    const int room = int(std::min(frames, EdgeFrames));
+    for (int i = waited; i < ScoredEndFrames; i++) {
+        const size_t at = size_t(i % room) * cepSize;
+        for (int k = 0; k < cepSize; k++)
+            cepstra->push_back((*cepstra)[at + k]);
+    }
+}
+
+// Decodes the utterance as it stands, leaving its cepstra as they are; the
+// strings go to r->phrase and r->heard. ended: the detector heard it end in
+// silence (rather than the input stopping).
+RecogniserUtterance Decide(Recogniser *r, double end, bool ended)
 {
     double started = Now();
-    size_t frames = r->cepstra.size() / r->cepSize;
+    std::vector<mfcc_t> cepstra = r->cepstra;
+    if (ended && !r->overlong && !cepstra.empty())
+        LengthenEnd(r->endFrames, r->cepSize, &cepstra);
+    size_t frames = cepstra.size() / r->cepSize;
     r->phrase.clear();
     r->heard.clear();
     double score = 0;
     if (!r->overlong && frames > 0) {
         int from = 0, to = 0;
-        const bool chatter = FindSpeakerInChatter(LogEnergy(r->cepstra, r->cepSize),
+        const bool chatter = FindSpeakerInChatter(LogEnergy(cepstra, r->cepSize),
                                                   r->options.chatterMargin, &from, &to);
         if (chatter) {
-            r->cepstra.erase(r->cepstra.begin() + size_t(to + 1) * r->cepSize, r->cepstra.end());
-            r->cepstra.erase(r->cepstra.begin(), r->cepstra.begin() + size_t(from) * r->cepSize);
-            frames = r->cepstra.size() / r->cepSize;
+            cepstra.erase(cepstra.begin() + size_t(to + 1) * r->cepSize, cepstra.end());
+            cepstra.erase(cepstra.begin(), cepstra.begin() + size_t(from) * r->cepSize);
+            frames = cepstra.size() / r->cepSize;
         }
         // Taken before decoding normalises the cepstra.
-        double spread = Spread(r->cepstra, frames, r->cepSize);
-        std::vector<mfcc_t> raw = r->cepstra;
+        double spread = Spread(cepstra, frames, r->cepSize);
+        std::vector<mfcc_t> raw = cepstra;
         std::vector<mfcc_t *> rows(frames);
         for (size_t i = 0; i < frames; i++)
-            rows[i] = &r->cepstra[i * r->cepSize];
+            rows[i] = &cepstra[i * r->cepSize];
         int32_t grammar = 0, phones = 0;
         const char *hyp = nullptr;
         if (Decode(r, GrammarSearch, rows, &grammar, &hyp)) {
@@ -331,13 +360,24 @@ void Report(Recogniser *r, double end, RecogniserCallback callback, void *contex
     u.start = r->utteranceStart;
     u.end = end;
     u.decodeMs = Now() - started;
+    return u;
+}
+
+// Reports a decided utterance and starts afresh.
+void Deliver(Recogniser *r, const RecogniserUtterance &u, RecogniserCallback callback,
+             void *context)
+{
     r->cepstra.clear();
     r->overlong = false;
+    r->holding = false;
     if (callback)
         callback(context, u);
 }
 
-// One frame shift of samples through the detector.
+// One frame shift of samples through the detector. When it hears the
+// speech end, a command is taken at once; anything else waits on, in case
+// the speaker goes on after a pause ("go ... left"), until ScoredEndFrames
+// of silence have passed: speech before then continues the utterance.
 void DetectStep(Recogniser *r, const int16_t *samples, size_t count, RecogniserCallback callback,
                 void *context)
 {
@@ -351,15 +391,25 @@ void DetectStep(Recogniser *r, const int16_t *samples, size_t count, RecogniserC
     r->samplesDone += count - left;
     bool speech = fe_get_vad_state(r->fe) != 0;
     double now = double(r->samplesDone) / RecogniserRate;
-    if (speech && !r->inSpeech)
+    if (speech && !r->inSpeech && !r->holding)
         r->utteranceStart = now - double(nframes) * r->frameShift / RecogniserRate;
     if (nframes > 0 && !r->overlong) {
         r->cepstra.insert(r->cepstra.end(), out.begin(), out.begin() + nframes * r->cepSize);
         if (now - r->utteranceStart > r->options.maxUtteranceSeconds)
             r->overlong = true, r->cepstra.clear();
     }
-    if (!speech && r->inSpeech)
-        Report(r, now, callback, context);
+    if (!speech && r->inSpeech) {
+        RecogniserUtterance u = Decide(r, now, true);
+        if (*u.phrase || r->overlong || r->endFrames >= ScoredEndFrames)
+            Deliver(r, u, callback, context);
+        else
+            r->holding = true, r->held = u, r->heldFrames = r->endFrames;
+    } else if (r->holding) {
+        if (speech)
+            r->holding = false; // one utterance with a pause inside
+        else if (++r->heldFrames >= ScoredEndFrames)
+            Deliver(r, r->held, callback, context);
+    }
     r->inSpeech = speech;
 }
 
@@ -373,11 +423,14 @@ ps_decoder_t *NewDecoder(const RecogniserOptions &options)
 {
     const std::string &startDict =
         options.ownDictPath.empty() ? options.dictPath : options.ownDictPath;
-    char weight[32];
+    char weight[32], endFrames[32];
     std::snprintf(weight, sizeof weight, "%.9g", options.languageWeight);
-    cmd_ln_t *config =
-        cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", options.modelDir.c_str(), "-dict",
-                    startDict.c_str(), "-lw", weight, "-allphone_ci", "yes", nullptr);
+    // The detector counts frames of ten milliseconds.
+    std::snprintf(endFrames, sizeof endFrames, "%ld",
+                  std::max(1L, std::lround(options.endSilenceSeconds * 100)));
+    cmd_ln_t *config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", options.modelDir.c_str(),
+                                   "-dict", startDict.c_str(), "-lw", weight, "-allphone_ci", "yes",
+                                   "-vad_postspeech", endFrames, nullptr);
     if (!config)
         return nullptr;
     ps_decoder_t *ps = ps_init(config);
@@ -392,6 +445,7 @@ void ReadDecoderLayout(Recogniser *r)
     r->frameShift = static_cast<int>(
         std::lround(cmd_ln_float32_r(used, "-samprate") / double(cmd_ln_int32_r(used, "-frate"))));
     r->maxPrespeech = cmd_ln_int32_r(used, "-vad_prespeech") + 1;
+    r->endFrames = cmd_ln_int32_r(used, "-vad_postspeech");
     r->cepSize = cmd_ln_int32_r(used, "-ceplen");
     r->logBase = std::log(logmath_get_base(ps_get_logmath(r->ps)));
 }
@@ -660,13 +714,16 @@ void RecogniserFlush(Recogniser *r, RecogniserCallback callback, void *context)
         DetectStep(r, step.data(), step.size(), callback, context);
     }
     if (r->inSpeech)
-        Report(r, double(r->samplesDone) / RecogniserRate, callback, context);
+        Deliver(r, Decide(r, double(r->samplesDone) / RecogniserRate, false), callback, context);
+    else if (r->holding)
+        Deliver(r, r->held, callback, context);
     // A new stream starts with a detector that has heard nothing yet.
     fe_free(r->fe);
     r->fe = NewDetector(r);
     r->warm = false;
     r->inSpeech = false;
     r->overlong = false;
+    r->holding = false;
     r->cepstra.clear();
     r->samplesDone = 0;
 }

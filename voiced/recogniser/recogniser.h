@@ -17,7 +17,8 @@ constexpr unsigned RecogniserRate = 16000; // samples per second, mono
 
 struct Recogniser;
 
-// One utterance as the recogniser heard it.
+// One utterance as the recogniser heard it; its strings last until the
+// callback returns.
 struct RecogniserUtterance {
     const char *phrase; // the active phrase as it was given, or "" (not a command)
     const char *heard;  // the best grammar match in words ("go left", a decoy, or "")
@@ -61,6 +62,11 @@ struct RecogniserOptions {
     // chatter blurs every command's fit, the phone loop's much less.
     double chatterMargin = 30;
     double chatterScale = 0.85;
+    // The silence after which a command is taken: the detector's wait
+    // before it hands an utterance over, most of the delay between the end
+    // of a command and its action. An utterance that is no command then
+    // waits on to half a second, in case the speaker goes on ("go ... left").
+    double endSilenceSeconds = 0.15;
     // Creation and RecogniserUpdate.
     double threshold = RecogniserDefaultThreshold;
     // An utterance longer than this is no command: it is reported as such

@@ -409,16 +409,19 @@ bool Synthesise(const std::string &dir, const Part &part, const std::vector<std:
 
 // Evaluation ------------------------------------------------------------
 
+// An utterance's strings live only until the next one: copies are kept.
+struct Utterance {
+    std::string phrase, heard;
+    double score, decodeMs;
+};
+
 struct Heard {
-    std::vector<RecogniserUtterance> utterances;
-    std::vector<std::string> strings; // keeps the heard texts alive
+    std::vector<Utterance> utterances;
 };
 
 void Collect(void *context, const RecogniserUtterance &u)
 {
-    Heard *h = static_cast<Heard *>(context);
-    h->strings.push_back(std::string(u.phrase) + "\n" + u.heard);
-    h->utterances.push_back(u);
+    static_cast<Heard *>(context)->utterances.push_back({u.phrase, u.heard, u.score, u.decodeMs});
 }
 
 double CpuMs()
@@ -520,13 +523,13 @@ bool DecodeClip(Recogniser *r, const std::string &dir, const std::string &name, 
     RecogniserFlush(r, Collect, &heard);
     cpu = CpuMs() - cpu;
     int acceptedCount = 0;
-    for (const RecogniserUtterance &u : heard.utterances) {
+    for (const Utterance &u : heard.utterances) {
         t->decodeMs.push_back(u.decodeMs);
-        if (*u.phrase)
+        if (!u.phrase.empty())
             *got = u.phrase, acceptedCount++;
         if (tsv)
             std::fprintf(tsv, "%s\t%s\t%s\t%s\t%.4f\t%s\n", name.c_str(), clip.file.c_str(),
-                         clip.Expected(), u.heard, u.score, u.phrase);
+                         clip.Expected(), u.heard.c_str(), u.score, u.phrase.c_str());
     }
     if (tsv && heard.utterances.empty())
         std::fprintf(tsv, "%s\t%s\t%s\t\t0\t\n", name.c_str(), clip.file.c_str(), clip.Expected());
