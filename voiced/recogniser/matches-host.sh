@@ -3,7 +3,7 @@
 # synthesised clips (at espeak-ng's own rate, so both sides resample them)
 # decoded by the host's recognise and by recognise.exe under Wine. Every
 # field must be equal but the score, which may differ in its third decimal
-# (the i686 build computes in x87 registers).
+# (the i686 program's own arithmetic runs in x87 registers).
 #
 #   matches-host.sh HOST_RECOGNISE WIN32_RECOGNISE_EXE WORKDIR
 set -euo pipefail
