@@ -176,6 +176,15 @@ int Decode(Recogniser *r, const char *search, std::vector<mfcc_t *> &rows, int32
     return 1;
 }
 
+// A pointer to each frame of cepstra, as the decoder's front end takes them.
+std::vector<mfcc_t *> Rows(std::vector<mfcc_t> &cepstra, int cepSize)
+{
+    std::vector<mfcc_t *> rows(cepstra.size() / cepSize);
+    for (size_t i = 0; i < rows.size(); i++)
+        rows[i] = &cepstra[i * cepSize];
+    return rows;
+}
+
 // The first cepstral coefficient of each frame: its log energy.
 std::vector<double> LogEnergy(const std::vector<mfcc_t> &cepstra, int cepSize)
 {
@@ -223,11 +232,9 @@ bool FindSpeakerInChatter(const std::vector<double> &energy, double margin, int 
 // The spread between the loudest and the quietest tenth of the utterance's
 // frames in log energy (the first cepstral coefficient): about 50 for clean
 // speech, 30 at 20 dB and 20 at 10 dB signal to noise.
-double Spread(const std::vector<mfcc_t> &cepstra, size_t frames, int cepSize)
+double Spread(std::vector<double> c0)
 {
-    std::vector<double> c0(frames);
-    for (size_t i = 0; i < frames; i++)
-        c0[i] = cepstra[i * cepSize];
+    const size_t frames = c0.size();
     std::sort(c0.begin(), c0.end());
     size_t tenth = std::max<size_t>(1, frames / 10);
     double low = 0, high = 0;
@@ -262,13 +269,8 @@ double Percentile90(std::vector<double> v)
 // command's words, as decoys, cost commands.)
 bool SaidMore(Recogniser *r, std::vector<mfcc_t> cepstra)
 {
-    size_t frames = cepstra.size() / r->cepSize;
-    std::vector<double> c0(frames);
-    std::vector<mfcc_t *> rows(frames);
-    for (size_t i = 0; i < frames; i++) {
-        c0[i] = cepstra[i * r->cepSize];
-        rows[i] = &cepstra[i * r->cepSize];
-    }
+    const std::vector<double> c0 = LogEnergy(cepstra, r->cepSize);
+    std::vector<mfcc_t *> rows = Rows(cepstra, r->cepSize);
     int32_t ignored = 0;
     if (!Decode(r, SpeechSearch, rows, &ignored, nullptr))
         return false;
@@ -326,20 +328,18 @@ RecogniserUtterance Decide(Recogniser *r, double end, bool ended)
     r->heard.clear();
     double score = 0;
     if (!r->overlong && frames > 0) {
+        std::vector<double> energy = LogEnergy(cepstra, r->cepSize);
         int from = 0, to = 0;
-        const bool chatter = FindSpeakerInChatter(LogEnergy(cepstra, r->cepSize),
-                                                  r->options.chatterMargin, &from, &to);
+        const bool chatter = FindSpeakerInChatter(energy, r->options.chatterMargin, &from, &to);
         if (chatter) {
             cepstra.erase(cepstra.begin() + size_t(to + 1) * r->cepSize, cepstra.end());
             cepstra.erase(cepstra.begin(), cepstra.begin() + size_t(from) * r->cepSize);
-            frames = cepstra.size() / r->cepSize;
+            energy.assign(energy.begin() + from, energy.begin() + to + 1);
+            frames = energy.size();
         }
-        // Taken before decoding normalises the cepstra.
-        double spread = Spread(cepstra, frames, r->cepSize);
-        std::vector<mfcc_t> raw = cepstra;
-        std::vector<mfcc_t *> rows(frames);
-        for (size_t i = 0; i < frames; i++)
-            rows[i] = &cepstra[i * r->cepSize];
+        const double spread = Spread(energy);
+        std::vector<mfcc_t> raw = cepstra; // as it was before decoding normalises it
+        std::vector<mfcc_t *> rows = Rows(cepstra, r->cepSize);
         int32_t grammar = 0, phones = 0;
         const char *hyp = nullptr;
         if (Decode(r, GrammarSearch, rows, &grammar, &hyp)) {
@@ -387,9 +387,7 @@ void DetectStep(Recogniser *r, const int16_t *samples, size_t count, RecogniserC
                 void *context)
 {
     std::vector<mfcc_t> out(static_cast<size_t>(r->maxPrespeech + 2) * r->cepSize);
-    std::vector<mfcc_t *> rows(r->maxPrespeech + 2);
-    for (size_t i = 0; i < rows.size(); i++)
-        rows[i] = &out[i * r->cepSize];
+    std::vector<mfcc_t *> rows = Rows(out, r->cepSize);
     int32_t nframes = static_cast<int32_t>(rows.size());
     size_t left = count;
     fe_process_frames(r->fe, &samples, &left, rows.data(), &nframes, nullptr);
@@ -583,16 +581,19 @@ bool SetGrammar(Recogniser *r, const char *search, const std::string &grammar, d
         fsg_model_t *fsg = jsgf_build_fsg(jsgf, rule, ps_get_logmath(r->ps),
                                           cmd_ln_float32_r(ps_get_config(r->ps), "-lw"));
         if (fsg) {
-            // The search takes its beams from the configuration as it is made.
+            // The search takes its beams from the configuration as it is
+            // made; the configuration keeps the decoder's own.
             cmd_ln_t *config = ps_get_config(r->ps);
-            const double beams[] = {cmd_ln_float_r(config, "-beam"),
-                                    cmd_ln_float_r(config, "-pbeam")};
-            if (beam > 0)
-                cmd_ln_set_float_r(config, "-beam", beam),
-                    cmd_ln_set_float_r(config, "-pbeam", beam);
+            const char *const names[] = {"-beam", "-pbeam"};
+            double own[2];
+            for (int i = 0; i < 2; i++) {
+                own[i] = cmd_ln_float_r(config, names[i]);
+                if (beam > 0)
+                    cmd_ln_set_float_r(config, names[i], beam);
+            }
             result = ps_set_fsg(r->ps, search, fsg);
-            cmd_ln_set_float_r(config, "-beam", beams[0]);
-            cmd_ln_set_float_r(config, "-pbeam", beams[1]);
+            for (int i = 0; i < 2; i++)
+                cmd_ln_set_float_r(config, names[i], own[i]);
             fsg_model_free(fsg);
         }
     }
@@ -679,9 +680,7 @@ void WarmUp(Recogniser *r)
 {
     const size_t shift = static_cast<size_t>(r->frameShift);
     std::vector<mfcc_t> out(static_cast<size_t>(r->maxPrespeech + 2) * r->cepSize);
-    std::vector<mfcc_t *> rows(r->maxPrespeech + 2);
-    for (size_t i = 0; i < rows.size(); i++)
-        rows[i] = &out[i * r->cepSize];
+    std::vector<mfcc_t *> rows = Rows(out, r->cepSize);
     for (size_t at = 0; at + shift <= r->opening.size(); at += shift) {
         const int16_t *p = &r->opening[at];
         size_t left = shift;
@@ -738,7 +737,6 @@ void RecogniserFlush(Recogniser *r, RecogniserCallback callback, void *context)
     r->warm = false;
     r->inSpeech = false;
     r->overlong = false;
-    r->holding = false;
     r->cepstra.clear();
     r->samplesDone = 0;
 }
