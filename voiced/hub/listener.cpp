@@ -270,9 +270,11 @@ void Listener::Report(void *context, const RecogniserUtterance &utterance)
     heard.threshold = utterance.threshold;
     heard.start = utterance.start;
     heard.end = utterance.end;
-    Trace("ear", "heard \"%s\" (%s), score %.3f, threshold %.3f: %s, %.0f ms", utterance.heard,
-          heard.source == Source::File ? "file" : "mic", utterance.score, utterance.threshold,
-          *utterance.phrase ? "accepted" : "refused", utterance.decodeMs);
+    Trace("ear",
+          "heard \"%s\" (%s), score %.3f, threshold %.3f: %s, %.0f ms, %.0f ms before its end",
+          utterance.heard, heard.source == Source::File ? "file" : "mic", utterance.score,
+          utterance.threshold, *utterance.phrase ? "accepted" : "refused", utterance.decodeMs,
+          (utterance.end - utterance.decided) * 1000);
     if (self->hooks_.heard)
         self->hooks_.heard(heard);
 }

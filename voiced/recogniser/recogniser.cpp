@@ -96,6 +96,18 @@ constexpr int LoudPad = 15;
 // silence it waited is repeated up to that length before decoding.
 constexpr int ScoredEndFrames = 50;
 
+// The detector ends an utterance after its end silence; the decoding need
+// not wait for that. A second detector, alike but for ending an utterance
+// after EarlyEndFrames of silence, hears the same stream and so judges each
+// frame alike: when it hears the speech end, the utterance is decoded as it
+// stands, and when the detector then ends it with no speech since, that
+// decision stands, made while the silence was waited. At most
+// MaxEarlyDecodes an utterance, and only while it is short enough to be a
+// command, so that talk with many pauses costs little more.
+constexpr int EarlyEndFrames = 8;
+constexpr int MaxEarlyDecodes = 3;
+constexpr size_t EarlyMaxFrames = 300;
+
 // The decoder keeps acoustic scores in its log base, shifted right by ten bits.
 constexpr double ScoreScale = 1024;
 
@@ -129,6 +141,11 @@ struct Recogniser {
     bool holding = false;  // it ended as no command, and waits in case more comes
     int heldFrames = 0;    // silent frames since its speech ended
     RecogniserUtterance held{};
+    fe_t *earlyFe = nullptr; // the detector that hears the end sooner
+    bool earlySpeech = false;
+    size_t earlyFrames = 0; // frames the early decision covers, 0 for none
+    int earlyDecodes = 0;
+    RecogniserUtterance early{};
     double utteranceStart = 0;
     std::vector<mfcc_t> cepstra; // the current utterance, cepSize per frame
     std::string phrase, heard;   // storage for the callback's strings
@@ -143,12 +160,34 @@ bool WordKnown(ps_decoder_t *ps, const std::string &word)
     return phones != nullptr;
 }
 
-fe_t *NewDetector(Recogniser *r)
+// A speech detector that ends an utterance after endFrames of silence.
+fe_t *NewDetector(Recogniser *r, int endFrames)
 {
-    fe_t *fe = fe_init_auto_r(ps_get_config(r->ps));
+    cmd_ln_t *config = ps_get_config(r->ps);
+    const long own = cmd_ln_int_r(config, "-vad_postspeech");
+    cmd_ln_set_int_r(config, "-vad_postspeech", endFrames);
+    fe_t *fe = fe_init_auto_r(config);
+    cmd_ln_set_int_r(config, "-vad_postspeech", own);
     if (fe)
         fe_start_utt(fe);
     return fe;
+}
+
+// The recogniser's two detectors, hearing a stream from its start.
+bool NewDetectors(Recogniser *r)
+{
+    r->fe = NewDetector(r, r->endFrames);
+    r->earlyFe = NewDetector(r, std::min(EarlyEndFrames, r->endFrames));
+    r->earlySpeech = false;
+    return r->fe && r->earlyFe;
+}
+
+void FreeDetectors(Recogniser *r)
+{
+    for (fe_t *fe : {r->fe, r->earlyFe})
+        if (fe)
+            fe_free(fe);
+    r->fe = r->earlyFe = nullptr;
 }
 
 // Best-path acoustic score and frame count of the current search over the
@@ -315,14 +354,22 @@ void LengthenEnd(int waited, int cepSize, std::vector<mfcc_t> *cepstra)
 }
 
 // Decodes the utterance as it stands, leaving its cepstra as they are; the
-// strings go to r->phrase and r->heard. ended: the detector heard it end in
-// silence (rather than the input stopping).
-RecogniserUtterance Decide(Recogniser *r, double end, bool ended)
+// strings go to r->phrase and r->heard. waited: the silent frames it ends
+// with, or -1 when the input stopped.
+RecogniserUtterance Decide(Recogniser *r, double end, int waited)
 {
     double started = Now();
     std::vector<mfcc_t> cepstra = r->cepstra;
-    if (ended && !r->overlong && !cepstra.empty())
-        LengthenEnd(r->endFrames, r->cepSize, &cepstra);
+    if (waited > 0 && !r->overlong && !cepstra.empty()) {
+        // Decided early, it has heard only the start of the silence the
+        // detector waits: the rest is taken to be more of the same. (Its
+        // last frame alone, or the room, changed more of the results.)
+        const size_t from = cepstra.size() - size_t(waited) * r->cepSize;
+        for (int i = 0; waited + i < r->endFrames; i++)
+            for (int k = 0; k < r->cepSize; k++)
+                cepstra.push_back(cepstra[from + size_t(i % waited) * r->cepSize + k]);
+        LengthenEnd(std::max(waited, r->endFrames), r->cepSize, &cepstra);
+    }
     size_t frames = cepstra.size() / r->cepSize;
     r->phrase.clear();
     r->heard.clear();
@@ -363,7 +410,7 @@ RecogniserUtterance Decide(Recogniser *r, double end, bool ended)
     u.score = score;
     u.threshold = r->options.threshold;
     u.start = r->utteranceStart;
-    u.end = end;
+    u.end = u.decided = end;
     u.decodeMs = Now() - started;
     return u;
 }
@@ -375,8 +422,18 @@ void Deliver(Recogniser *r, const RecogniserUtterance &u, RecogniserCallback cal
     r->cepstra.clear();
     r->overlong = false;
     r->holding = false;
+    r->earlyFrames = 0, r->earlyDecodes = 0;
     if (callback)
         callback(context, u);
+}
+
+// Runs a detector over samples, a frame shift at most: how many frames it
+// handed out, into rows; *count becomes the samples it left.
+int32_t Detect(fe_t *fe, const int16_t *samples, size_t *count, std::vector<mfcc_t *> &rows)
+{
+    int32_t nframes = static_cast<int32_t>(rows.size());
+    fe_process_frames(fe, &samples, count, rows.data(), &nframes, nullptr);
+    return nframes;
 }
 
 // One frame shift of samples through the detector. When it hears the
@@ -388,11 +445,15 @@ void DetectStep(Recogniser *r, const int16_t *samples, size_t count, RecogniserC
 {
     std::vector<mfcc_t> out(static_cast<size_t>(r->maxPrespeech + 2) * r->cepSize);
     std::vector<mfcc_t *> rows = Rows(out, r->cepSize);
-    int32_t nframes = static_cast<int32_t>(rows.size());
     size_t left = count;
-    fe_process_frames(r->fe, &samples, &left, rows.data(), &nframes, nullptr);
+    const int32_t nframes = Detect(r->fe, samples, &left, rows);
     r->samplesDone += count - left;
-    bool speech = fe_get_vad_state(r->fe) != 0;
+    const bool speech = fe_get_vad_state(r->fe) != 0;
+    left = count;
+    Detect(r->earlyFe, samples, &left, rows);
+    const bool earlySpeech = fe_get_vad_state(r->earlyFe) != 0;
+    const bool earlyEnd = r->earlySpeech && !earlySpeech;
+    r->earlySpeech = earlySpeech;
     double now = double(r->samplesDone) / RecogniserRate;
     if (speech && !r->inSpeech && !r->holding)
         r->utteranceStart = now - double(nframes) * r->frameShift / RecogniserRate;
@@ -401,8 +462,21 @@ void DetectStep(Recogniser *r, const int16_t *samples, size_t count, RecogniserC
         if (now - r->utteranceStart > r->options.maxUtteranceSeconds)
             r->overlong = true, r->cepstra.clear();
     }
+    const size_t frames = r->cepstra.size() / r->cepSize;
+    if (earlySpeech || r->overlong)
+        r->earlyFrames = 0;
+    else if (speech && earlyEnd && r->earlyDecodes < MaxEarlyDecodes && frames <= EarlyMaxFrames) {
+        r->early = Decide(r, now, EarlyEndFrames);
+        r->earlyFrames = frames, r->earlyDecodes++;
+    }
     if (!speech && r->inSpeech) {
-        RecogniserUtterance u = Decide(r, now, true);
+        // The early decision stands when the detector's silence began
+        // before it.
+        RecogniserUtterance u = r->earlyFrames && r->earlyFrames + r->endFrames >= frames
+                                    ? r->early
+                                    : Decide(r, now, r->endFrames);
+        u.end = now;
+        r->earlyFrames = 0;
         if (*u.phrase || r->overlong || r->endFrames >= ScoredEndFrames)
             Deliver(r, u, callback, context);
         else
@@ -466,9 +540,8 @@ Recogniser *RecogniserCreate(const RecogniserOptions &options)
     r->ps = ps;
     r->options = options;
     ReadDecoderLayout(r);
-    r->fe = NewDetector(r);
-    if (!r->fe || r->frameShift <= 0 || ps_set_allphone(r->ps, PhoneSearch, nullptr) < 0 ||
-        !RecogniserSetPhrases(r, {}, nullptr)) {
+    if (!NewDetectors(r) || r->frameShift <= 0 ||
+        ps_set_allphone(r->ps, PhoneSearch, nullptr) < 0 || !RecogniserSetPhrases(r, {}, nullptr)) {
         RecogniserDestroy(r);
         return nullptr;
     }
@@ -485,8 +558,7 @@ void RecogniserDestroy(Recogniser *r)
 {
     if (!r)
         return;
-    if (r->fe)
-        fe_free(r->fe);
+    FreeDetectors(r);
     if (r->ps) {
         // The phone loop keeps its last best path until its next backtrace
         // and never frees it: an empty utterance makes it let go.
@@ -681,13 +753,13 @@ void WarmUp(Recogniser *r)
     const size_t shift = static_cast<size_t>(r->frameShift);
     std::vector<mfcc_t> out(static_cast<size_t>(r->maxPrespeech + 2) * r->cepSize);
     std::vector<mfcc_t *> rows = Rows(out, r->cepSize);
-    for (size_t at = 0; at + shift <= r->opening.size(); at += shift) {
-        const int16_t *p = &r->opening[at];
-        size_t left = shift;
-        int32_t nframes = static_cast<int32_t>(rows.size());
-        fe_process_frames(r->fe, &p, &left, rows.data(), &nframes, nullptr);
+    for (fe_t *fe : {r->fe, r->earlyFe}) {
+        for (size_t at = 0; at + shift <= r->opening.size(); at += shift) {
+            size_t left = shift;
+            Detect(fe, &r->opening[at], &left, rows);
+        }
+        fe_start_utt(fe);
     }
-    fe_start_utt(r->fe);
     r->warm = true;
 }
 
@@ -696,7 +768,7 @@ void WarmUp(Recogniser *r)
 void RecogniserFeed(Recogniser *r, const int16_t *samples, size_t count,
                     RecogniserCallback callback, void *context)
 {
-    if (!r->fe)
+    if (!r->fe || !r->earlyFe)
         return;
     if (r->warm) {
         FeedSteps(r, samples, count, callback, context);
@@ -713,7 +785,7 @@ void RecogniserFeed(Recogniser *r, const int16_t *samples, size_t count,
 
 void RecogniserFlush(Recogniser *r, RecogniserCallback callback, void *context)
 {
-    if (!r->fe)
+    if (!r->fe || !r->earlyFe)
         return;
     if (!r->warm && !r->opening.empty()) {
         WarmUp(r);
@@ -728,16 +800,17 @@ void RecogniserFlush(Recogniser *r, RecogniserCallback callback, void *context)
         DetectStep(r, step.data(), step.size(), callback, context);
     }
     if (r->inSpeech)
-        Deliver(r, Decide(r, double(r->samplesDone) / RecogniserRate, false), callback, context);
+        Deliver(r, Decide(r, double(r->samplesDone) / RecogniserRate, -1), callback, context);
     else if (r->holding)
         Deliver(r, r->held, callback, context);
-    // A new stream starts with a detector that has heard nothing yet.
-    fe_free(r->fe);
-    r->fe = NewDetector(r);
+    // A new stream starts with detectors that have heard nothing yet.
+    FreeDetectors(r);
+    NewDetectors(r);
     r->warm = false;
     r->inSpeech = false;
     r->overlong = false;
     r->cepstra.clear();
+    r->earlyFrames = 0, r->earlyDecodes = 0;
     r->samplesDone = 0;
 }
 

@@ -25,6 +25,8 @@ struct RecogniserUtterance {
     double score;       // 0..1: how well the audio fits what was heard
     double threshold;   // the one the score was measured against
     double start, end;  // seconds from the first sample fed
+    double decided;     // when it was decoded, as start and end: before end when the
+                        // decoding was done while the end silence was waited
     double decodeMs;    // time spent decoding it
 };
 

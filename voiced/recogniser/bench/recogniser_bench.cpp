@@ -413,6 +413,7 @@ bool Synthesise(const std::string &dir, const Part &part, const std::vector<std:
 struct Utterance {
     std::string phrase, heard;
     double score, decodeMs;
+    bool early; // decoded while its end silence was waited
 };
 
 struct Heard {
@@ -421,7 +422,8 @@ struct Heard {
 
 void Collect(void *context, const RecogniserUtterance &u)
 {
-    static_cast<Heard *>(context)->utterances.push_back({u.phrase, u.heard, u.score, u.decodeMs});
+    static_cast<Heard *>(context)->utterances.push_back(
+        {u.phrase, u.heard, u.score, u.decodeMs, u.decided < u.end});
 }
 
 double CpuMs()
@@ -456,13 +458,13 @@ std::vector<std::string> ListDir(const std::string &dir, bool folders)
 
 struct Totals {
     int commands = 0, right = 0, oov = 0, oovAccepted = 0, noise = 0, noiseAccepted = 0;
-    int near = 0, nearAccepted = 0;
+    int near = 0, nearAccepted = 0, early = 0;
     std::vector<double> decodeMs, cpuMs;
     void Add(const Totals &t)
     {
         commands += t.commands, right += t.right, oov += t.oov, oovAccepted += t.oovAccepted;
         noise += t.noise, noiseAccepted += t.noiseAccepted, near += t.near;
-        nearAccepted += t.nearAccepted;
+        nearAccepted += t.nearAccepted, early += t.early;
         decodeMs.insert(decodeMs.end(), t.decodeMs.begin(), t.decodeMs.end());
         cpuMs.insert(cpuMs.end(), t.cpuMs.begin(), t.cpuMs.end());
     }
@@ -525,6 +527,7 @@ bool DecodeClip(Recogniser *r, const std::string &dir, const std::string &name, 
     int acceptedCount = 0;
     for (const Utterance &u : heard.utterances) {
         t->decodeMs.push_back(u.decodeMs);
+        t->early += u.early;
         if (!u.phrase.empty())
             *got = u.phrase, acceptedCount++;
         if (tsv)
@@ -719,6 +722,8 @@ void PrintSummary(const std::vector<std::pair<std::string, Totals>> &totals)
         all.Add(t.second);
     }
     PrintTimes("decode time per utterance (wall)", all.decodeMs);
+    std::printf("decoded while the end silence was waited: %d of %zu utterances\n", all.early,
+                all.decodeMs.size());
     PrintTimes("processing per utterance (CPU, incl. speech detection)", all.cpuMs);
 }
 
