@@ -444,4 +444,55 @@ TEST_F(VoicedPipe, HubLinkKeepsUpWhileItsWindowIsBusy)
     DestroyWindow(busy);
 }
 
+// A client that sends faster than the window takes its lines is cut off
+// once MaxPostedLines of them wait; another client's line still reaches the
+// window, and nothing is left counted once the window has taken them.
+TEST(VoicedWindowEvents, AClientWhoseLinesPileUpIsCutOffAndNoOtherIs)
+{
+    HWND busy = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    WindowEvents events(busy);
+    PipeEngine engine(&events);
+    events.Attach(&engine);
+    const std::string name = TestPipe();
+    ASSERT_EQ(engine.Listen(name), PipeEngine::Listening::Yes);
+    ASSERT_TRUE(engine.Start());
+    PipeClient calm, flood;
+    ASSERT_TRUE(calm.Connect(name, OwnProgram(), WaitMs));
+    ASSERT_TRUE(flood.Connect(name, OwnProgram(), WaitMs));
+    int sent = 0;
+    bool cut = false;
+    for (DWORD start = GetTickCount(); !cut && GetTickCount() - start < WaitMs; ++sent)
+        cut = !flood.Send("FLOOD\n");
+    EXPECT_TRUE(cut) << "still connected after " << sent << " lines";
+    ASSERT_TRUE(calm.Send("CALM\n"));
+
+    std::map<std::string, size_t> taken;
+    std::map<WPARAM, std::weak_ptr<WindowEvents::Backlog>> backlogs;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < WaitMs && !taken.count("CALM");) {
+        MSG message;
+        if (!PeekMessageA(&message, busy, WindowEvents::LineMessage, WindowEvents::LineMessage,
+                          PM_REMOVE)) {
+            Sleep(10);
+            continue;
+        }
+        const auto posted = TakePosted<WindowEvents::PostedLine>(message.lParam);
+        ++taken[posted->text];
+        backlogs[message.wParam] = posted->backlog;
+    }
+    EXPECT_EQ(taken["CALM"], 1u);
+    EXPECT_GE(taken["FLOOD"], WindowEvents::MaxPostedLines / 2);
+    EXPECT_LE(taken["FLOOD"], WindowEvents::MaxPostedLines);
+    ASSERT_TRUE(calm.Send("CALM\n")) << "the calm client was cut off";
+    for (MSG message; PeekMessageA(&message, busy, WindowEvents::LineMessage,
+                                   WindowEvents::LineMessage, PM_REMOVE);)
+        TakePosted<WindowEvents::PostedLine>(message.lParam);
+    for (auto &b : backlogs) {
+        if (auto backlog = b.second.lock()) {
+            EXPECT_EQ(backlog->lines, 0u) << "connection " << b.first;
+        }
+    }
+    engine.Stop();
+    DestroyWindow(busy);
+}
+
 } // namespace

@@ -519,7 +519,23 @@ void WindowEvents::Opened(int id)
 
 bool WindowEvents::Post(int id, std::string line)
 {
-    auto posted = std::make_unique<PostedLine>(PostedLine{std::move(line), MicrosecondsNow()});
+    std::shared_ptr<Backlog> &backlog = backlogs_[id];
+    if (!backlog)
+        backlog = std::make_shared<Backlog>();
+    const size_t size = line.size();
+    if (backlog->cut)
+        return false;
+    if (backlog->lines >= MaxPostedLines || backlog->bytes + size > MaxPostedBytes) {
+        Trace("pipe", "connection %d closed: its lines pile up", id);
+        backlog->cut = true;
+        if (engine_)
+            engine_->Close(id);
+        return false;
+    }
+    backlog->lines++, backlog->bytes += size;
+    // Made in place: a copy would count the line out as it goes.
+    std::unique_ptr<PostedLine> posted(
+        new PostedLine{std::move(line), MicrosecondsNow(), backlog, size});
     if (PostOwned(window_, LineMessage, id, std::move(posted)))
         return true;
     if (engine_)
@@ -529,6 +545,7 @@ bool WindowEvents::Post(int id, std::string line)
 
 void WindowEvents::Closed(int id)
 {
+    backlogs_.erase(id);
     if (PostMessageA(window_, ClosedMessage, id, 0))
         return;
     std::lock_guard<std::mutex> hold(lock_);

@@ -6,8 +6,11 @@
 #include "common/win32.h"
 #include "voiced/core/hubcore.h"
 #include <windows.h>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -108,12 +111,30 @@ class PipeEngine {
 // lParam (the receiver takes it with TakePosted). Nothing is lost silently when a post
 // fails (the window's queue is full): a connection whose opening or line
 // could not be posted is closed, so that its client connects again, and a
-// closing that could not be posted waits for the window's next Drain.
+// closing that could not be posted waits for the window's next Drain. A
+// connection whose lines the window has not taken yet pass MaxPostedLines
+// or MaxPostedBytes is closed too: one client sending faster than the
+// window works fills neither its queue nor the memory for the others.
 class WindowEvents : public PipeEngine::Events {
   public:
+    static constexpr size_t MaxPostedLines = 96; // per connection
+    static constexpr size_t MaxPostedBytes = 1 << 20;
+    // What a connection has posted that the window has not taken yet.
+    struct Backlog {
+        std::atomic<size_t> lines{0}, bytes{0};
+        bool cut = false; // closed for it (the engine's thread only)
+    };
     struct PostedLine {
         std::string text;
-        uint64_t arrived; // MicrosecondsNow() when it was read
+        uint64_t arrived;                           // MicrosecondsNow() when it was read
+        std::shared_ptr<Backlog> backlog = nullptr; // counted in until the line goes
+        size_t counted = 0;                         // bytes
+        ~PostedLine()
+        {
+            if (backlog)
+                backlog->lines--, backlog->bytes -= counted;
+        }
+        PostedLine(const PostedLine &) = delete; // counted out once
     };
     // The messages, the same for every window that listens to an engine;
     // a window's own messages come after them.
@@ -136,7 +157,8 @@ class WindowEvents : public PipeEngine::Events {
     HWND window_;
     PipeEngine *engine_ = nullptr;
     std::mutex lock_;
-    std::vector<int> unposted_; // under lock_
+    std::vector<int> unposted_;                        // under lock_
+    std::map<int, std::shared_ptr<Backlog>> backlogs_; // the engine's thread only
 };
 
 // A client of the hub for short exchanges (/say, the probe): one thread,
