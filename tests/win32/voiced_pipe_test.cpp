@@ -92,6 +92,21 @@ std::string TestPipe()
            std::to_string(++serial);
 }
 
+// Takes the lines posted to a window, oldest first, until done() or WaitMs
+// pass: take(connection, line) for each.
+template <class Take, class Done> void TakeLines(HWND window, Take take, Done done)
+{
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < WaitMs && !done();) {
+        MSG message;
+        if (!PeekMessageA(&message, window, WindowEvents::LineMessage, WindowEvents::LineMessage,
+                          PM_REMOVE)) {
+            Sleep(10);
+            continue;
+        }
+        take(message.wParam, TakePosted<WindowEvents::PostedLine>(message.lParam));
+    }
+}
+
 // An engine listening on a pipe of its own, as the hub does.
 class VoicedPipe : public ::testing::Test {
   protected:
@@ -426,18 +441,10 @@ TEST_F(VoicedPipe, HubLinkKeepsUpWhileItsWindowIsBusy)
             engine.Send(theirs, "LEVEL\t" + std::to_string(level * 100) + "\n");
         engine.Send(theirs, "ERROR\tlast\n");
         std::vector<std::string> posted;
-        const DWORD start = GetTickCount();
-        while (GetTickCount() - start < WaitMs &&
-               (posted.empty() || posted.back() != "ERROR\tlast")) {
-            MSG message;
-            if (!PeekMessageA(&message, busy, WindowEvents::LineMessage, WindowEvents::LineMessage,
-                              PM_REMOVE)) {
-                Sleep(10);
-                continue;
-            }
-            const auto line = TakePosted<HubLink::HubLine>(message.lParam);
-            posted.push_back(line->text);
-        }
+        TakeLines(
+            busy,
+            [&](WPARAM, std::unique_ptr<HubLink::HubLine> line) { posted.push_back(line->text); },
+            [&] { return !posted.empty() && posted.back() == "ERROR\tlast"; });
         EXPECT_EQ(posted, (std::vector<std::string>{"LEVEL\t100", "ERROR\tlast"}));
         EXPECT_EQ(link.TakeLevel(), 2000) << "the latest level";
     }
@@ -468,17 +475,13 @@ TEST(VoicedWindowEvents, AClientWhoseLinesPileUpIsCutOffAndNoOtherIs)
 
     std::map<std::string, size_t> taken;
     std::map<WPARAM, std::weak_ptr<WindowEvents::Backlog>> backlogs;
-    for (DWORD start = GetTickCount(); GetTickCount() - start < WaitMs && !taken.count("CALM");) {
-        MSG message;
-        if (!PeekMessageA(&message, busy, WindowEvents::LineMessage, WindowEvents::LineMessage,
-                          PM_REMOVE)) {
-            Sleep(10);
-            continue;
-        }
-        const auto posted = TakePosted<WindowEvents::PostedLine>(message.lParam);
-        ++taken[posted->text];
-        backlogs[message.wParam] = posted->backlog;
-    }
+    TakeLines(
+        busy,
+        [&](WPARAM id, std::unique_ptr<WindowEvents::PostedLine> posted) {
+            ++taken[posted->text];
+            backlogs[id] = posted->backlog;
+        },
+        [&] { return taken.count("CALM") > 0; });
     EXPECT_EQ(taken["CALM"], 1u);
     EXPECT_GE(taken["FLOOD"], WindowEvents::MaxPostedLines / 2);
     EXPECT_LE(taken["FLOOD"], WindowEvents::MaxPostedLines);
