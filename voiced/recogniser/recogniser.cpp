@@ -449,8 +449,11 @@ void DetectStep(Recogniser *r, const int16_t *samples, size_t count, RecogniserC
     const int32_t nframes = Detect(r->fe, samples, &left, rows);
     r->samplesDone += count - left;
     const bool speech = fe_get_vad_state(r->fe) != 0;
+    // The early detector's frames, the same as some of these, go elsewhere.
+    std::vector<mfcc_t> earlyOut(out.size());
+    std::vector<mfcc_t *> earlyRows = Rows(earlyOut, r->cepSize);
     left = count;
-    Detect(r->earlyFe, samples, &left, rows);
+    Detect(r->earlyFe, samples, &left, earlyRows);
     const bool earlySpeech = fe_get_vad_state(r->earlyFe) != 0;
     const bool earlyEnd = r->earlySpeech && !earlySpeech;
     r->earlySpeech = earlySpeech;
