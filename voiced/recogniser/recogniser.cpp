@@ -119,9 +119,17 @@ double Now()
 
 } // namespace
 
+// A speech detector, a front end of the decoder's configuration, with room
+// for the most frames it hands out at once.
+struct Detector {
+    fe_t *fe = nullptr;
+    std::vector<mfcc_t> out;
+    std::vector<mfcc_t *> rows;
+};
+
 struct Recogniser {
     ps_decoder_t *ps = nullptr;
-    fe_t *fe = nullptr; // the speech detector, a front end of the decoder's configuration
+    Detector detector;
     RecogniserOptions options;
     std::set<std::string> decoderWords;         // words the decoder has a pronunciation for
     std::map<std::string, std::string> phrases; // joined words -> the phrase as given
@@ -141,11 +149,11 @@ struct Recogniser {
     bool holding = false;  // it ended as no command, and waits in case more comes
     int heldFrames = 0;    // silent frames since its speech ended
     RecogniserUtterance held{};
-    fe_t *earlyFe = nullptr; // the detector that hears the end sooner
+    Detector early; // the detector that hears the end sooner
     bool earlySpeech = false;
     size_t earlyFrames = 0; // frames the early decision covers, 0 for none
     int earlyDecodes = 0;
-    RecogniserUtterance early{};
+    RecogniserUtterance earlyDecision{};
     double utteranceStart = 0;
     std::vector<mfcc_t> cepstra; // the current utterance, cepSize per frame
     std::string phrase, heard;   // storage for the callback's strings
@@ -160,34 +168,44 @@ bool WordKnown(ps_decoder_t *ps, const std::string &word)
     return phones != nullptr;
 }
 
+// A pointer to each frame of cepstra, as the decoder's front end takes them.
+std::vector<mfcc_t *> Rows(std::vector<mfcc_t> &cepstra, int cepSize)
+{
+    std::vector<mfcc_t *> rows(cepstra.size() / cepSize);
+    for (size_t i = 0; i < rows.size(); i++)
+        rows[i] = &cepstra[i * cepSize];
+    return rows;
+}
+
 // A speech detector that ends an utterance after endFrames of silence.
-fe_t *NewDetector(Recogniser *r, int endFrames)
+bool NewDetector(Recogniser *r, int endFrames, Detector *d)
 {
     cmd_ln_t *config = ps_get_config(r->ps);
     const long own = cmd_ln_int_r(config, "-vad_postspeech");
     cmd_ln_set_int_r(config, "-vad_postspeech", endFrames);
-    fe_t *fe = fe_init_auto_r(config);
+    d->fe = fe_init_auto_r(config);
     cmd_ln_set_int_r(config, "-vad_postspeech", own);
-    if (fe)
-        fe_start_utt(fe);
-    return fe;
+    if (!d->fe)
+        return false;
+    fe_start_utt(d->fe);
+    d->out.resize(static_cast<size_t>(r->maxPrespeech + 2) * r->cepSize);
+    d->rows = Rows(d->out, r->cepSize);
+    return true;
 }
 
 // The recogniser's two detectors, hearing a stream from its start.
 bool NewDetectors(Recogniser *r)
 {
-    r->fe = NewDetector(r, r->endFrames);
-    r->earlyFe = NewDetector(r, std::min(EarlyEndFrames, r->endFrames));
     r->earlySpeech = false;
-    return r->fe && r->earlyFe;
+    return NewDetector(r, r->endFrames, &r->detector) &&
+           NewDetector(r, std::min(EarlyEndFrames, r->endFrames), &r->early);
 }
 
 void FreeDetectors(Recogniser *r)
 {
-    for (fe_t *fe : {r->fe, r->earlyFe})
-        if (fe)
-            fe_free(fe);
-    r->fe = r->earlyFe = nullptr;
+    for (Detector *d : {&r->detector, &r->early})
+        if (d->fe)
+            fe_free(d->fe), d->fe = nullptr;
 }
 
 // Best-path acoustic score and frame count of the current search over the
@@ -213,15 +231,6 @@ int Decode(Recogniser *r, const char *search, std::vector<mfcc_t *> &rows, int32
     if (hyp)
         *hyp = h;
     return 1;
-}
-
-// A pointer to each frame of cepstra, as the decoder's front end takes them.
-std::vector<mfcc_t *> Rows(std::vector<mfcc_t> &cepstra, int cepSize)
-{
-    std::vector<mfcc_t *> rows(cepstra.size() / cepSize);
-    for (size_t i = 0; i < rows.size(); i++)
-        rows[i] = &cepstra[i * cepSize];
-    return rows;
 }
 
 // The first cepstral coefficient of each frame: its log energy.
@@ -428,11 +437,11 @@ void Deliver(Recogniser *r, const RecogniserUtterance &u, RecogniserCallback cal
 }
 
 // Runs a detector over samples, a frame shift at most: how many frames it
-// handed out, into rows; *count becomes the samples it left.
-int32_t Detect(fe_t *fe, const int16_t *samples, size_t *count, std::vector<mfcc_t *> &rows)
+// handed out, into its rows; *count becomes the samples it left.
+int32_t Detect(Detector &d, const int16_t *samples, size_t *count)
 {
-    int32_t nframes = static_cast<int32_t>(rows.size());
-    fe_process_frames(fe, &samples, count, rows.data(), &nframes, nullptr);
+    int32_t nframes = static_cast<int32_t>(d.rows.size());
+    fe_process_frames(d.fe, &samples, count, d.rows.data(), &nframes, nullptr);
     return nframes;
 }
 
@@ -443,24 +452,20 @@ int32_t Detect(fe_t *fe, const int16_t *samples, size_t *count, std::vector<mfcc
 void DetectStep(Recogniser *r, const int16_t *samples, size_t count, RecogniserCallback callback,
                 void *context)
 {
-    std::vector<mfcc_t> out(static_cast<size_t>(r->maxPrespeech + 2) * r->cepSize);
-    std::vector<mfcc_t *> rows = Rows(out, r->cepSize);
     size_t left = count;
-    const int32_t nframes = Detect(r->fe, samples, &left, rows);
+    const int32_t nframes = Detect(r->detector, samples, &left);
     r->samplesDone += count - left;
-    const bool speech = fe_get_vad_state(r->fe) != 0;
-    // The early detector's frames, the same as some of these, go elsewhere.
-    std::vector<mfcc_t> earlyOut(out.size());
-    std::vector<mfcc_t *> earlyRows = Rows(earlyOut, r->cepSize);
+    const bool speech = fe_get_vad_state(r->detector.fe) != 0;
     left = count;
-    Detect(r->earlyFe, samples, &left, earlyRows);
-    const bool earlySpeech = fe_get_vad_state(r->earlyFe) != 0;
+    Detect(r->early, samples, &left); // only its state is wanted
+    const bool earlySpeech = fe_get_vad_state(r->early.fe) != 0;
     const bool earlyEnd = r->earlySpeech && !earlySpeech;
     r->earlySpeech = earlySpeech;
     double now = double(r->samplesDone) / RecogniserRate;
     if (speech && !r->inSpeech && !r->holding)
         r->utteranceStart = now - double(nframes) * r->frameShift / RecogniserRate;
     if (nframes > 0 && !r->overlong) {
+        const std::vector<mfcc_t> &out = r->detector.out;
         r->cepstra.insert(r->cepstra.end(), out.begin(), out.begin() + nframes * r->cepSize);
         if (now - r->utteranceStart > r->options.maxUtteranceSeconds)
             r->overlong = true, r->cepstra.clear();
@@ -469,14 +474,14 @@ void DetectStep(Recogniser *r, const int16_t *samples, size_t count, RecogniserC
     if (earlySpeech || r->overlong)
         r->earlyFrames = 0;
     else if (speech && earlyEnd && r->earlyDecodes < MaxEarlyDecodes && frames <= EarlyMaxFrames) {
-        r->early = Decide(r, now, EarlyEndFrames);
+        r->earlyDecision = Decide(r, now, EarlyEndFrames);
         r->earlyFrames = frames, r->earlyDecodes++;
     }
     if (!speech && r->inSpeech) {
         // The early decision stands when the detector's silence began
         // before it.
         RecogniserUtterance u = r->earlyFrames && r->earlyFrames + r->endFrames >= frames
-                                    ? r->early
+                                    ? r->earlyDecision
                                     : Decide(r, now, r->endFrames);
         u.end = now;
         r->earlyFrames = 0;
@@ -754,14 +759,12 @@ void FeedSteps(Recogniser *r, const int16_t *samples, size_t count, RecogniserCa
 void WarmUp(Recogniser *r)
 {
     const size_t shift = static_cast<size_t>(r->frameShift);
-    std::vector<mfcc_t> out(static_cast<size_t>(r->maxPrespeech + 2) * r->cepSize);
-    std::vector<mfcc_t *> rows = Rows(out, r->cepSize);
-    for (fe_t *fe : {r->fe, r->earlyFe}) {
+    for (Detector *d : {&r->detector, &r->early}) {
         for (size_t at = 0; at + shift <= r->opening.size(); at += shift) {
             size_t left = shift;
-            Detect(fe, &r->opening[at], &left, rows);
+            Detect(*d, &r->opening[at], &left);
         }
-        fe_start_utt(fe);
+        fe_start_utt(d->fe);
     }
     r->warm = true;
 }
@@ -771,7 +774,7 @@ void WarmUp(Recogniser *r)
 void RecogniserFeed(Recogniser *r, const int16_t *samples, size_t count,
                     RecogniserCallback callback, void *context)
 {
-    if (!r->fe || !r->earlyFe)
+    if (!r->detector.fe || !r->early.fe)
         return;
     if (r->warm) {
         FeedSteps(r, samples, count, callback, context);
@@ -788,7 +791,7 @@ void RecogniserFeed(Recogniser *r, const int16_t *samples, size_t count,
 
 void RecogniserFlush(Recogniser *r, RecogniserCallback callback, void *context)
 {
-    if (!r->fe || !r->earlyFe)
+    if (!r->detector.fe || !r->early.fe)
         return;
     if (!r->warm && !r->opening.empty()) {
         WarmUp(r);
