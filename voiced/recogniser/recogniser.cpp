@@ -17,6 +17,11 @@
 // grammar with a free loop of phones allowed before and after it: when that
 // loop takes speech about as loud as the command's own ("wave goodbye",
 // "go away"), the speaker said more than a command and it is refused.
+//
+// Nor is a command taken whose best path holds a silence that the phone
+// loop fits far better and that is about as loud as the command's words:
+// the grammar took speech it has no words for as silence ("i am hungry"
+// heard as "bye ... bye", "turn right" as "... run right").
 #include "voiced/recogniser/recogniser.h"
 #include <pocketsphinx.h>
 #include <sphinxbase/ckd_alloc.h>
@@ -110,6 +115,15 @@ constexpr size_t EarlyMaxFrames = 300;
 
 // The decoder keeps acoustic scores in its log base, shifted right by ten bits.
 constexpr double ScoreScale = 1024;
+
+// Speech taken for silence: a silence in the grammar's path that the phone
+// loop fits better by more than SilenceShortfall (natural log) over the
+// same frames, with its loud end within SilenceLoudness (log energy) of the
+// loudest word's. Quiet breath, a word's fading end and steady noise fall
+// short of one or the other. (Chosen on the tuning voices, where no
+// command's silence as loud as that fell short by more than 26.)
+constexpr double SilenceShortfall = 36;
+constexpr double SilenceLoudness = 15;
 
 double Now()
 {
@@ -208,10 +222,18 @@ void FreeDetectors(Recogniser *r)
             fe_free(d->fe), d->fe = nullptr;
 }
 
-// Best-path acoustic score and frame count of the current search over the
-// utterance, or 0 when it found no path.
+// A stretch of a best path: a word, or a silence or noise between words.
+struct Segment {
+    bool silence;
+    int first, last; // frames
+    int32_t score;   // acoustic, in the decoder's units
+};
+
+// Decodes the utterance with a search: 1 and its best path's acoustic
+// score, words (hyp) and stretches (path, when given), or 0 when it found
+// no path.
 int Decode(Recogniser *r, const char *search, std::vector<mfcc_t *> &rows, int32_t *score,
-           const char **hyp)
+           const char **hyp, std::vector<Segment> *path = nullptr)
 {
     if (ps_set_search(r->ps, search) < 0 || ps_start_utt(r->ps) < 0)
         return 0;
@@ -222,10 +244,18 @@ int Decode(Recogniser *r, const char *search, std::vector<mfcc_t *> &rows, int32
     if (!h)
         return 0;
     int32_t sum = 0;
+    if (path)
+        path->clear();
     for (ps_seg_t *seg = ps_seg_iter(r->ps); seg; seg = ps_seg_next(seg)) {
-        int32_t ascr = 0;
-        ps_seg_prob(seg, &ascr, nullptr, nullptr);
-        sum += ascr;
+        Segment s{};
+        ps_seg_prob(seg, &s.score, nullptr, nullptr);
+        sum += s.score;
+        if (path) {
+            const char *word = ps_seg_word(seg);
+            s.silence = word[0] == '<' || word[0] == '[' || word[0] == '+';
+            ps_seg_frames(seg, &s.first, &s.last);
+            path->push_back(s);
+        }
     }
     *score = sum;
     if (hyp)
@@ -304,6 +334,40 @@ double Percentile90(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v[(v.size() - 1) * 9 / 10];
+}
+
+// Whether the grammar's path took speech for silence (see SilenceShortfall).
+// The phone loop's score of a stretch is spread evenly over its frames;
+// scale turns the decoder's units into natural log.
+bool SpeechTakenForSilence(const std::vector<Segment> &grammar, const std::vector<Segment> &phones,
+                           const std::vector<double> &energy, double scale)
+{
+    const int frames = int(energy.size());
+    auto within = [frames](const Segment &s) {
+        return s.first >= 0 && s.first <= s.last && s.last < frames;
+    };
+    std::vector<double> phoneFit(energy.size());
+    for (const Segment &s : phones)
+        if (within(s))
+            for (int i = s.first; i <= s.last; i++)
+                phoneFit[i] = double(s.score) / (s.last - s.first + 1);
+    auto loudEnd = [&energy](const Segment &s) {
+        return Percentile90({energy.begin() + s.first, energy.begin() + s.last + 1});
+    };
+    double words = -HUGE_VAL;
+    for (const Segment &s : grammar)
+        if (!s.silence && within(s))
+            words = std::max(words, loudEnd(s));
+    for (const Segment &s : grammar) {
+        if (!s.silence || !within(s))
+            continue;
+        double fit = 0;
+        for (int i = s.first; i <= s.last; i++)
+            fit += phoneFit[i];
+        if ((s.score - fit) * scale < -SilenceShortfall && loudEnd(s) > words - SilenceLoudness)
+            return true;
+    }
+    return false;
 }
 
 // Whether the speaker said more than the command heard: the utterance is
@@ -398,9 +462,10 @@ RecogniserUtterance Decide(Recogniser *r, double end, int waited)
         std::vector<mfcc_t *> rows = Rows(cepstra, r->cepSize);
         int32_t grammar = 0, phones = 0;
         const char *hyp = nullptr;
-        if (Decode(r, GrammarSearch, rows, &grammar, &hyp)) {
+        std::vector<Segment> grammarPath, phonePath;
+        if (Decode(r, GrammarSearch, rows, &grammar, &hyp, &grammarPath)) {
             r->heard = CleanHyp(hyp);
-            if (Decode(r, PhoneSearch, rows, &phones, nullptr)) {
+            if (Decode(r, PhoneSearch, rows, &phones, nullptr, &phonePath)) {
                 double perFrame = double(grammar - phones) / frames * r->logBase * ScoreScale;
                 perFrame *= std::sqrt(SpreadRef / std::max(spread, MinSpread));
                 if (chatter)
@@ -408,8 +473,11 @@ RecogniserUtterance Decide(Recogniser *r, double end, int waited)
                 score = std::exp(perFrame < 0 ? perFrame : 0);
             }
         }
+        // Amid chatter the silences hold the other voices.
         auto match = r->phrases.find(r->heard);
         if (match != r->phrases.end() && score >= r->options.threshold &&
+            (chatter ||
+             !SpeechTakenForSilence(grammarPath, phonePath, energy, r->logBase * ScoreScale)) &&
             !SaidMore(r, std::move(raw)))
             r->phrase = match->second;
     }
