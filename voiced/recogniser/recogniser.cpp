@@ -121,9 +121,10 @@ constexpr double ScoreScale = 1024;
 // same frames, with its loud end within SilenceLoudness (log energy) of the
 // loudest word's. Quiet breath, a word's fading end and steady noise fall
 // short of one or the other. (Chosen on the tuning voices, where no
-// command's silence as loud as that fell short by more than 26.)
+// command's silence that loud fell short by more than 21; a room's echo
+// of the last word can come within 15 of it.)
 constexpr double SilenceShortfall = 36;
-constexpr double SilenceLoudness = 15;
+constexpr double SilenceLoudness = 12;
 
 double Now()
 {
