@@ -459,7 +459,8 @@ TEST_F(RecogniserTest, NonSpeechIsNoCommand)
     // Near misses land on the decoys; a command with more speech after it
     // (as loud as itself) is no command, nor is one the grammar finds only
     // by taking the other words for silence.
-    for (const char *miss : {"hello there", "go", "bye bye now", "good night"}) {
+    for (const char *miss :
+         {"hello there", "go", "bye bye now", "go left now", "random thoughts", "good night"}) {
         std::vector<Heard> heard = Hear(Speech::Say(miss));
         EXPECT_EQ(Accepted(heard), std::vector<std::string>{}) << miss;
     }
