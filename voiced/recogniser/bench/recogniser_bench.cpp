@@ -6,11 +6,14 @@
 // synthesiser voice, no noise recording and no out-of-vocabulary phrase:
 //
 //   tuning    espeak-ng (five voices, two rates) and flite (kal16, rms);
-//             quiet, pink and white noise at 20 dB, chatter at 15 dB
+//             quiet, pink and white noise at 20 dB, chatter at 15 dB, a
+//             room's echo
 //   held-out  other espeak-ng voices, flite (slt, awb), festival (two
-//             voices); quiet, brown noise at 20 dB, other chatter at 15 dB
+//             voices); quiet, brown noise at 20 dB, other chatter at 15 dB,
+//             another room's echo
 //
-// Chatter is three or four voices saying other sentences at once. Each clip
+// Chatter is three or four voices saying other sentences at once; an echo
+// is sox's reverberation of the speaker in a room of its own. Each clip
 // is a command label (from the string table), an out-of-vocabulary phrase
 // (near misses of the commands among them) or non-speech, with half a second
 // of the room before and after. The recogniser is tuned on the tuning part
@@ -51,11 +54,13 @@ struct Voice {
     int rate;
 };
 
-// A room: no added noise, a sox noise at an SNR, or chatter.
+// A room: no added noise, a sox noise at an SNR, or chatter; and the
+// speaker as heard there.
 struct Room {
     const char *name;
-    const char *noise; // sox noise type, "chatter" or "" (quiet)
-    double snr;        // dB
+    const char *noise;     // sox noise type, "chatter" or "" (quiet)
+    double snr;            // dB
+    const char *echo = ""; // sox effects on the speaker ("reverb ...")
 };
 
 struct Part {
@@ -97,7 +102,8 @@ const Part Parts[] = {
      {{"quiet", "", 0},
       {"pink 20 dB", "pinknoise", 20},
       {"white 20 dB", "whitenoise", 20},
-      {"chatter 15 dB", "chatter", 15}},
+      {"chatter 15 dB", "chatter", 15},
+      {"echo", "", 0, "pad 0 0.4 reverb 50 50 100"}},
      {"(silence)", "(tone)", "(sweep)", "(white noise)", "(knocks)"}},
     {"held-out",
      {{"espeak-ng", "en-029", 175},
@@ -119,7 +125,10 @@ const Part Parts[] = {
       "she is working from home tomorrow", "that restaurant closes at nine o'clock",
       "please remember to water the plants", "the bus was full this morning",
       "he forgot his umbrella at the office", "we are visiting my parents in june"},
-     {{"quiet", "", 0}, {"brown 20 dB", "brownnoise", 20}, {"chatter 15 dB", "chatter", 15}},
+     {{"quiet", "", 0},
+      {"brown 20 dB", "brownnoise", 20},
+      {"chatter 15 dB", "chatter", 15},
+      {"echo", "", 0, "pad 0 0.4 reverb 70 30 70 100 15"}},
      {"(pink noise)", "(brown noise)", "(hum)", "(clicks)", "(chord)"}},
     {"named",
      {{"espeak-ng", "en-us", 140},
@@ -339,6 +348,18 @@ double ActiveRms(const std::vector<int16_t> &s)
     return n ? std::sqrt(sum / n) : 0;
 }
 
+// Runs a sound through a sox effect.
+bool SoxEffect(const std::string &effect, const std::string &work, std::vector<int16_t> *sound)
+{
+    const std::string dry = work + "/dry.wav", wet = work + "/wet.wav";
+    const bool ok = SaveWave(dry.c_str(), sound->data(), sound->size(), RecogniserRate) &&
+                    Run("sox -R " + dry + " " + wet + " " + effect) &&
+                    LoadWave16k(wet.c_str(), sound);
+    std::remove(dry.c_str());
+    std::remove(wet.c_str());
+    return ok;
+}
+
 bool WriteClip(const std::string &path, const std::vector<int16_t> &sound, double snr, Noise &floor,
                Noise *noise)
 {
@@ -399,10 +420,13 @@ bool Synthesise(const std::string &dir, const Part &part, const std::vector<std:
             return false;
         std::string sub = dir + "/" + room.name;
         mkdir(sub.c_str(), 0755);
-        for (const Item &item : items)
-            if (!WriteClip(sub + "/" + item.file, item.sound, room.snr, floor,
+        for (const Item &item : items) {
+            std::vector<int16_t> sound = item.sound;
+            if ((*room.echo && !SoxEffect(room.echo, dir, &sound)) ||
+                !WriteClip(sub + "/" + item.file, sound, room.snr, floor,
                            type.empty() ? nullptr : &noise))
                 return false;
+        }
     }
     return true;
 }
