@@ -122,7 +122,7 @@ constexpr double ScoreScale = 1024;
 // loudest word's. Quiet breath, a word's fading end and steady noise fall
 // short of one or the other. (Chosen on the tuning voices, where no
 // command's silence that loud fell short by more than 21; a room's echo
-// of the last word can come within 15 of it.)
+// of the last word can come within 15 of the words.)
 constexpr double SilenceShortfall = 36;
 constexpr double SilenceLoudness = 12;
 

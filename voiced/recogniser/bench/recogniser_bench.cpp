@@ -348,7 +348,7 @@ double ActiveRms(const std::vector<int16_t> &s)
     return n ? std::sqrt(sum / n) : 0;
 }
 
-// Runs a sound through a sox effect.
+// Runs a sound through sox effects (an effect chain as sox takes it).
 bool SoxEffect(const std::string &effect, const std::string &work, std::vector<int16_t> *sound)
 {
     const std::string dry = work + "/dry.wav", wet = work + "/wet.wav";
