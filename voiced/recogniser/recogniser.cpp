@@ -6,7 +6,9 @@
 // of the active phrases and the decoys, once as a free loop of
 // context-independent phones. The phone loop fits any speech about as well
 // as speech can be fitted, so the grammar's shortfall per frame measures how
-// well the audio matches what the grammar heard.
+// well the audio matches what the grammar heard. The phone loop has a
+// decoder of its own and runs on a thread beside the grammar's passes: it
+// takes as long as they do, and the time until a command is taken halves.
 //
 // When other voices talk around the speaker (chatter, a radio), the
 // detector hands over the speaker's words inside a stretch of theirs; only
@@ -35,8 +37,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
+#include <system_error>
+#include <thread>
 
 // A near miss ("go", "left", "go back") lands on one of these instead of on
 // the command it resembles. Every single word of a command is a decoy too
@@ -143,7 +148,8 @@ struct Detector {
 };
 
 struct Recogniser {
-    ps_decoder_t *ps = nullptr;
+    ps_decoder_t *ps = nullptr;   // the grammar's searches
+    ps_decoder_t *loop = nullptr; // the phone loop, beside them
     Detector detector;
     RecogniserOptions options;
     std::set<std::string> decoderWords;         // words the decoder has a pronunciation for
@@ -233,21 +239,21 @@ struct Segment {
 // Decodes the utterance with a search: 1 and its best path's acoustic
 // score, words (hyp) and stretches (path, when given), or 0 when it found
 // no path.
-int Decode(Recogniser *r, const char *search, std::vector<mfcc_t *> &rows, int32_t *score,
+int Decode(ps_decoder_t *ps, const char *search, std::vector<mfcc_t *> &rows, int32_t *score,
            const char **hyp, std::vector<Segment> *path = nullptr)
 {
-    if (ps_set_search(r->ps, search) < 0 || ps_start_utt(r->ps) < 0)
+    if (ps_set_search(ps, search) < 0 || ps_start_utt(ps) < 0)
         return 0;
-    ps_process_cep(r->ps, rows.data(), static_cast<int>(rows.size()), FALSE, TRUE);
-    ps_end_utt(r->ps);
+    ps_process_cep(ps, rows.data(), static_cast<int>(rows.size()), FALSE, TRUE);
+    ps_end_utt(ps);
     int32_t best = 0;
-    const char *h = ps_get_hyp(r->ps, &best);
+    const char *h = ps_get_hyp(ps, &best);
     if (!h)
         return 0;
     int32_t sum = 0;
     if (path)
         path->clear();
-    for (ps_seg_t *seg = ps_seg_iter(r->ps); seg; seg = ps_seg_next(seg)) {
+    for (ps_seg_t *seg = ps_seg_iter(ps); seg; seg = ps_seg_next(seg)) {
         Segment s{};
         ps_seg_prob(seg, &s.score, nullptr, nullptr);
         sum += s.score;
@@ -385,7 +391,7 @@ bool SaidMore(Recogniser *r, std::vector<mfcc_t> cepstra)
     const std::vector<double> c0 = LogEnergy(cepstra, r->cepSize);
     std::vector<mfcc_t *> rows = Rows(cepstra, r->cepSize);
     int32_t ignored = 0;
-    if (!Decode(r, SpeechSearch, rows, &ignored, nullptr))
+    if (!Decode(r->ps, SpeechSearch, rows, &ignored, nullptr))
         return false;
     const size_t prefix = std::strlen(LoopWordPrefix);
     int from = -1, to = -1, loopFrames = 0;
@@ -427,6 +433,55 @@ void LengthenEnd(int waited, int cepSize, std::vector<mfcc_t> *cepstra)
     }
 }
 
+// The decoder's normalisation of an utterance's cepstra, done alike: the
+// mean of the frames with a log energy (the first coefficient) of at least
+// zero is taken from every frame.
+void NormaliseAsDecoderDoes(std::vector<mfcc_t> *cepstra, int cepSize)
+{
+    std::vector<mfcc_t> mean(cepSize, 0);
+    int32_t counted = 0;
+    for (size_t at = 0; at < cepstra->size(); at += cepSize) {
+        if ((*cepstra)[at] < 0)
+            continue;
+        for (int i = 0; i < cepSize; i++)
+            mean[i] += (*cepstra)[at + i];
+        counted++;
+    }
+    if (counted == 0)
+        return;
+    for (mfcc_t &m : mean)
+        m /= counted;
+    for (size_t at = 0; at < cepstra->size(); at += cepSize)
+        for (int i = 0; i < cepSize; i++)
+            (*cepstra)[at + i] -= mean[i];
+}
+
+// Work on a thread of its own while the caller goes on, joined by Join or
+// at the latest when it goes out of scope; run at once when no thread can
+// be started.
+class Beside {
+  public:
+    template <typename Work> explicit Beside(Work &work)
+    {
+        try {
+            thread_ = std::thread(std::ref(work));
+        } catch (const std::system_error &) {
+            work();
+        }
+    }
+    ~Beside() { Join(); }
+    Beside(const Beside &) = delete;
+    Beside &operator=(const Beside &) = delete;
+    void Join()
+    {
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+  private:
+    std::thread thread_;
+};
+
 // Decodes the utterance as it stands, leaving its cepstra as they are; the
 // strings go to r->phrase and r->heard. waited: the silent frames it ends
 // with, or -1 when the input stopped.
@@ -459,28 +514,47 @@ RecogniserUtterance Decide(Recogniser *r, double end, int waited)
             frames = energy.size();
         }
         const double spread = Spread(energy);
-        std::vector<mfcc_t> raw = cepstra; // as it was before decoding normalises it
-        std::vector<mfcc_t *> rows = Rows(cepstra, r->cepSize);
-        int32_t grammar = 0, phones = 0;
-        const char *hyp = nullptr;
-        std::vector<Segment> grammarPath, phonePath;
-        if (Decode(r, GrammarSearch, rows, &grammar, &hyp, &grammarPath)) {
-            r->heard = CleanHyp(hyp);
-            if (Decode(r, PhoneSearch, rows, &phones, nullptr, &phonePath)) {
+        // Each pass normalises the cepstra it is given; the said-more check
+        // gets them as they are, the phone loop as the grammar's pass leaves
+        // them (its decoder's normalising again makes the loop fit the louder
+        // frames better: what the scores were tuned with).
+        std::vector<mfcc_t> raw = cepstra, loopCepstra = cepstra;
+        NormaliseAsDecoderDoes(&loopCepstra, r->cepSize);
+        std::vector<mfcc_t *> loopRows = Rows(loopCepstra, r->cepSize);
+        int32_t phones = 0;
+        std::vector<Segment> phonePath;
+        int looped = 0;
+        auto loop = [&] {
+            looped = Decode(r->loop, PhoneSearch, loopRows, &phones, nullptr, &phonePath);
+        };
+        {
+            Beside beside(loop);
+            std::vector<mfcc_t *> rows = Rows(cepstra, r->cepSize);
+            int32_t grammar = 0;
+            const char *hyp = nullptr;
+            std::vector<Segment> grammarPath;
+            bool decoded = Decode(r->ps, GrammarSearch, rows, &grammar, &hyp, &grammarPath);
+            if (decoded)
+                r->heard = CleanHyp(hyp);
+            // Checked while the phone loop runs, before its score says whether
+            // it is needed.
+            auto match = r->phrases.find(r->heard);
+            const bool saidMore = match != r->phrases.end() && SaidMore(r, std::move(raw));
+            beside.Join();
+            if (decoded && looped) {
                 double perFrame = double(grammar - phones) / frames * r->logBase * ScoreScale;
                 perFrame *= std::sqrt(SpreadRef / std::max(spread, MinSpread));
                 if (chatter)
                     perFrame *= r->options.chatterScale;
                 score = std::exp(perFrame < 0 ? perFrame : 0);
             }
+            // Amid chatter the silences hold the other voices.
+            if (match != r->phrases.end() && score >= r->options.threshold &&
+                (chatter ||
+                 !SpeechTakenForSilence(grammarPath, phonePath, energy, r->logBase * ScoreScale)) &&
+                !saidMore)
+                r->phrase = match->second;
         }
-        // Amid chatter the silences hold the other voices.
-        auto match = r->phrases.find(r->heard);
-        if (match != r->phrases.end() && score >= r->options.threshold &&
-            (chatter ||
-             !SpeechTakenForSilence(grammarPath, phonePath, energy, r->logBase * ScoreScale)) &&
-            !SaidMore(r, std::move(raw)))
-            r->phrase = match->second;
     }
     RecogniserUtterance u;
     u.phrase = r->phrase.c_str();
@@ -571,9 +645,10 @@ void DetectStep(Recogniser *r, const int16_t *samples, size_t count, RecogniserC
 
 namespace {
 
-// The decoder over the model, starting from the small dictionary when there
-// is one: the phrases' words are looked up and added when the phrases are set.
-ps_decoder_t *NewDecoder(const RecogniserOptions &options)
+// A decoder over the model, starting from the small dictionary when there
+// is one (the phrases' words are looked up and added when the phrases are
+// set), or from none.
+ps_decoder_t *NewDecoder(const RecogniserOptions &options, bool withWords)
 {
     const std::string &startDict =
         options.ownDictPath.empty() ? options.dictPath : options.ownDictPath;
@@ -587,6 +662,8 @@ ps_decoder_t *NewDecoder(const RecogniserOptions &options)
                                    "-vad_postspeech", endFrames, nullptr);
     if (!config)
         return nullptr;
+    if (!withWords)
+        cmd_ln_set_str_r(config, "-dict", nullptr); // the phone loop needs none
     ps_decoder_t *ps = ps_init(config);
     cmd_ln_free_r(config); // the decoder keeps its own reference
     return ps;
@@ -610,15 +687,17 @@ Recogniser *RecogniserCreate(const RecogniserOptions &options)
 {
     if (!std::getenv("NELKO_RECOGNISER_LOG"))
         err_set_logfp(nullptr);
-    ps_decoder_t *ps = NewDecoder(options);
+    ps_decoder_t *ps = NewDecoder(options, true);
     if (!ps)
         return nullptr;
     Recogniser *r = new Recogniser;
     r->ps = ps;
+    r->loop = NewDecoder(options, false);
     r->options = options;
     ReadDecoderLayout(r);
-    if (!NewDetectors(r) || r->frameShift <= 0 ||
-        ps_set_allphone(r->ps, PhoneSearch, nullptr) < 0 || !RecogniserSetPhrases(r, {}, nullptr)) {
+    if (!r->loop || !NewDetectors(r) || r->frameShift <= 0 ||
+        ps_set_allphone(r->loop, PhoneSearch, nullptr) < 0 ||
+        !RecogniserSetPhrases(r, {}, nullptr)) {
         RecogniserDestroy(r);
         return nullptr;
     }
@@ -636,15 +715,17 @@ void RecogniserDestroy(Recogniser *r)
     if (!r)
         return;
     FreeDetectors(r);
-    if (r->ps) {
+    if (r->loop) {
         // The phone loop keeps its last best path until its next backtrace
         // and never frees it: an empty utterance makes it let go.
-        if (ps_set_search(r->ps, PhoneSearch) >= 0 && ps_start_utt(r->ps) >= 0) {
-            ps_end_utt(r->ps);
-            ps_get_hyp(r->ps, nullptr);
+        if (ps_set_search(r->loop, PhoneSearch) >= 0 && ps_start_utt(r->loop) >= 0) {
+            ps_end_utt(r->loop);
+            ps_get_hyp(r->loop, nullptr);
         }
-        ps_free(r->ps);
+        ps_free(r->loop);
     }
+    if (r->ps)
+        ps_free(r->ps);
     delete r;
 }
 
