@@ -19,9 +19,9 @@ class Microphone {
         std::function<void(bool open)> state;
     };
     static constexpr unsigned Rate = 16000;
-    // Short buffers: the end of a command reaches the ear within 40 ms.
-    static constexpr unsigned BufferMs = 40;
-    static constexpr int Buffers = 20; // the capture thread may fall this far behind
+    // Short buffers: the end of a command reaches the ear within 10 ms.
+    static constexpr unsigned BufferMs = 10;
+    static constexpr int Buffers = 80; // the capture thread may fall this far behind
     static constexpr DWORD RetryMs = 5000;
 
     explicit Microphone(Hooks hooks) : hooks_(std::move(hooks)) {}
