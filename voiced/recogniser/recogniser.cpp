@@ -7,8 +7,9 @@
 // context-independent phones. The phone loop fits any speech about as well
 // as speech can be fitted, so the grammar's shortfall per frame measures how
 // well the audio matches what the grammar heard. The phone loop has a
-// decoder of its own and runs on a thread beside the grammar's passes: it
-// takes as long as they do, and the time until a command is taken halves.
+// decoder of its own and runs on a thread beside the grammar's passes, which
+// take about as long: an utterance is decided in little more than half the
+// time.
 //
 // When other voices talk around the speaker (chatter, a radio), the
 // detector hands over the speaker's words inside a stretch of theirs; only
@@ -514,10 +515,11 @@ RecogniserUtterance Decide(Recogniser *r, double end, int waited)
             frames = energy.size();
         }
         const double spread = Spread(energy);
-        // Each pass normalises the cepstra it is given; the said-more check
-        // gets them as they are, the phone loop as the grammar's pass leaves
-        // them (its decoder's normalising again makes the loop fit the louder
-        // frames better: what the scores were tuned with).
+        // Each pass normalises the cepstra it is given. The said-more check
+        // gets them as they are; the phone loop as the grammar's pass leaves
+        // them, normalised once already, so that its own decoder's
+        // normalising takes the mean of the louder frames only: what the
+        // scores were tuned with.
         std::vector<mfcc_t> raw = cepstra, loopCepstra = cepstra;
         NormaliseAsDecoderDoes(&loopCepstra, r->cepSize);
         std::vector<mfcc_t *> loopRows = Rows(loopCepstra, r->cepSize);
