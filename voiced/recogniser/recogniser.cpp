@@ -28,6 +28,7 @@
 #include "voiced/recogniser/recogniser.h"
 #include <pocketsphinx.h>
 #include <sphinxbase/ckd_alloc.h>
+#include <sphinxbase/cmn.h>
 #include <sphinxbase/err.h>
 #include <sphinxbase/fe.h>
 #include <sphinxbase/jsgf.h>
@@ -434,29 +435,6 @@ void LengthenEnd(int waited, int cepSize, std::vector<mfcc_t> *cepstra)
     }
 }
 
-// The decoder's normalisation of an utterance's cepstra, done alike: the
-// mean of the frames with a log energy (the first coefficient) of at least
-// zero is taken from every frame.
-void NormaliseAsDecoderDoes(std::vector<mfcc_t> *cepstra, int cepSize)
-{
-    std::vector<mfcc_t> mean(cepSize, 0);
-    int32_t counted = 0;
-    for (size_t at = 0; at < cepstra->size(); at += cepSize) {
-        if ((*cepstra)[at] < 0)
-            continue;
-        for (int i = 0; i < cepSize; i++)
-            mean[i] += (*cepstra)[at + i];
-        counted++;
-    }
-    if (counted == 0)
-        return;
-    for (mfcc_t &m : mean)
-        m /= counted;
-    for (size_t at = 0; at < cepstra->size(); at += cepSize)
-        for (int i = 0; i < cepSize; i++)
-            (*cepstra)[at + i] -= mean[i];
-}
-
 // Work on a thread of its own while the caller goes on, joined by Join or
 // at the latest when it goes out of scope; run at once when no thread can
 // be started.
@@ -521,42 +499,42 @@ RecogniserUtterance Decide(Recogniser *r, double end, int waited)
         // normalising takes the mean of the louder frames only: what the
         // scores were tuned with.
         std::vector<mfcc_t> raw = cepstra, loopCepstra = cepstra;
-        NormaliseAsDecoderDoes(&loopCepstra, r->cepSize);
         std::vector<mfcc_t *> loopRows = Rows(loopCepstra, r->cepSize);
+        cmn_t *mean = cmn_init(r->cepSize);
+        cmn(mean, loopRows.data(), FALSE, static_cast<int32>(loopRows.size()));
+        cmn_free(mean);
         int32_t phones = 0;
         std::vector<Segment> phonePath;
         int looped = 0;
         auto loop = [&] {
             looped = Decode(r->loop, PhoneSearch, loopRows, &phones, nullptr, &phonePath);
         };
-        {
-            Beside beside(loop);
-            std::vector<mfcc_t *> rows = Rows(cepstra, r->cepSize);
-            int32_t grammar = 0;
-            const char *hyp = nullptr;
-            std::vector<Segment> grammarPath;
-            bool decoded = Decode(r->ps, GrammarSearch, rows, &grammar, &hyp, &grammarPath);
-            if (decoded)
-                r->heard = CleanHyp(hyp);
-            // Checked while the phone loop runs, before its score says whether
-            // it is needed.
-            auto match = r->phrases.find(r->heard);
-            const bool saidMore = match != r->phrases.end() && SaidMore(r, std::move(raw));
-            beside.Join();
-            if (decoded && looped) {
-                double perFrame = double(grammar - phones) / frames * r->logBase * ScoreScale;
-                perFrame *= std::sqrt(SpreadRef / std::max(spread, MinSpread));
-                if (chatter)
-                    perFrame *= r->options.chatterScale;
-                score = std::exp(perFrame < 0 ? perFrame : 0);
-            }
-            // Amid chatter the silences hold the other voices.
-            if (match != r->phrases.end() && score >= r->options.threshold &&
-                (chatter ||
-                 !SpeechTakenForSilence(grammarPath, phonePath, energy, r->logBase * ScoreScale)) &&
-                !saidMore)
-                r->phrase = match->second;
+        Beside beside(loop);
+        std::vector<mfcc_t *> rows = Rows(cepstra, r->cepSize);
+        int32_t grammar = 0;
+        const char *hyp = nullptr;
+        std::vector<Segment> grammarPath;
+        const bool decoded = Decode(r->ps, GrammarSearch, rows, &grammar, &hyp, &grammarPath);
+        if (decoded)
+            r->heard = CleanHyp(hyp);
+        // Checked while the phone loop runs, before its score says whether it
+        // is needed.
+        auto match = r->phrases.find(r->heard);
+        const bool saidMore = match != r->phrases.end() && SaidMore(r, std::move(raw));
+        beside.Join();
+        if (decoded && looped) {
+            double perFrame = double(grammar - phones) / frames * r->logBase * ScoreScale;
+            perFrame *= std::sqrt(SpreadRef / std::max(spread, MinSpread));
+            if (chatter)
+                perFrame *= r->options.chatterScale;
+            score = std::exp(perFrame < 0 ? perFrame : 0);
         }
+        // Amid chatter the silences hold the other voices.
+        if (match != r->phrases.end() && score >= r->options.threshold &&
+            (chatter ||
+             !SpeechTakenForSilence(grammarPath, phonePath, energy, r->logBase * ScoreScale)) &&
+            !saidMore)
+            r->phrase = match->second;
     }
     RecogniserUtterance u;
     u.phrase = r->phrase.c_str();
