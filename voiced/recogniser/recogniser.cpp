@@ -494,10 +494,9 @@ RecogniserUtterance Decide(Recogniser *r, double end, int waited)
         }
         const double spread = Spread(energy);
         // Each pass normalises the cepstra it is given. The said-more check
-        // gets them as they are; the phone loop as the grammar's pass leaves
-        // them, normalised once already, so that its own decoder's
-        // normalising takes the mean of the louder frames only: what the
-        // scores were tuned with.
+        // gets them as they are; the phone loop a copy normalised here once
+        // already, so that its own decoder's normalising takes the mean of
+        // the louder frames only: what the scores were tuned with.
         std::vector<mfcc_t> raw = cepstra, loopCepstra = cepstra;
         std::vector<mfcc_t *> loopRows = Rows(loopCepstra, r->cepSize);
         cmn_t *mean = cmn_init(r->cepSize);
