@@ -363,11 +363,16 @@ class RecogniserTest : public ::testing::Test {
     }
     std::vector<Heard> Hear(const std::vector<int16_t> &samples, size_t chunk = 4000)
     {
+        return HearWith(r, samples, chunk);
+    }
+    static std::vector<Heard> HearWith(Recogniser *with, const std::vector<int16_t> &samples,
+                                       size_t chunk = 4000)
+    {
         std::vector<Heard> heard;
         for (size_t at = 0; at < samples.size(); at += chunk)
-            RecogniserFeed(r, samples.data() + at, std::min(chunk, samples.size() - at), Collect,
+            RecogniserFeed(with, samples.data() + at, std::min(chunk, samples.size() - at), Collect,
                            &heard);
-        RecogniserFlush(r, Collect, &heard);
+        RecogniserFlush(with, Collect, &heard);
         return heard;
     }
     static Recogniser *r;
@@ -463,6 +468,30 @@ TEST_F(RecogniserTest, NonSpeechIsNoCommand)
          {"hello there", "go", "bye bye now", "go left now", "random thoughts", "good night"}) {
         std::vector<Heard> heard = Hear(Speech::Say(miss));
         EXPECT_EQ(Accepted(heard), std::vector<std::string>{}) << miss;
+    }
+}
+
+TEST_F(RecogniserTest, AnEverydayWordForACommandsWordIsNoCommand)
+{
+    // The grammar takes "about that" for About Nelko; an everyday word in
+    // place of the command's last word fits better. At a lower cost than the
+    // tuned one, so that the decision does not hang on the noise floor; on
+    // fresh recognisers, as the decoder's normalising carries over from one
+    // utterance to the next.
+    for (bool everyday : {false, true}) {
+        RecogniserOptions options{NELKO_RECOGNISER_MODEL, NELKO_RECOGNISER_DICT,
+                                  NELKO_RECOGNISER_EXTRA_DICT};
+        options.everydayWordCost = options.noisyEverydayWordCost = 1e-30;
+        if (!everyday)
+            options.everydayWords.clear();
+        Recogniser *fresh = RecogniserCreate(options);
+        ASSERT_NE(fresh, nullptr);
+        ASSERT_EQ(RecogniserSetPhrases(fresh, Commands, nullptr), 1);
+        std::vector<Heard> heard = HearWith(fresh, Speech::Say("about that"));
+        RecogniserDestroy(fresh);
+        ASSERT_EQ(heard.size(), 1u);
+        EXPECT_EQ(heard[0].heard, "about nelko");
+        EXPECT_EQ(heard[0].phrase, everyday ? "" : "About Nelko") << everyday;
     }
 }
 

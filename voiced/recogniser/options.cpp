@@ -2,6 +2,7 @@
 #include "voiced/recogniser/recogniser.h"
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 namespace {
 
@@ -23,15 +24,28 @@ const Flag Flags[] = {
     {"--chatter-scale", [](RecogniserOptions &o, const char *v) { o.chatterScale = std::atof(v); }},
     {"--end-silence",
      [](RecogniserOptions &o, const char *v) { o.endSilenceSeconds = std::atof(v); }},
+    {"--everyday-words", // a file of them, "" for none
+     [](RecogniserOptions &o, const char *v) {
+         o.everydayWords.clear();
+         std::ifstream in(v);
+         for (std::string w; in >> w;)
+             o.everydayWords.push_back(w);
+     }},
+    {"--everyday-cost",
+     [](RecogniserOptions &o, const char *v) { o.everydayWordCost = std::atof(v); }},
+    {"--noisy-everyday-cost",
+     [](RecogniserOptions &o, const char *v) { o.noisyEverydayWordCost = std::atof(v); }},
     {"--max-utterance",
      [](RecogniserOptions &o, const char *v) { o.maxUtteranceSeconds = std::atof(v); }},
 };
 
 } // namespace
 
-const char RecogniserFlagsUsage[] = "[--model DIR] [--dict FILE] [--extra FILE] [--threshold T] "
-                                    "[--lw W] [--chatter-margin DB] [--chatter-scale S] "
-                                    "[--end-silence SECONDS] [--max-utterance SECONDS]";
+const char RecogniserFlagsUsage[] =
+    "[--model DIR] [--dict FILE] [--extra FILE] [--threshold T] "
+    "[--lw W] [--chatter-margin DB] [--chatter-scale S] "
+    "[--end-silence SECONDS] [--everyday-words FILE] [--everyday-cost P] "
+    "[--noisy-everyday-cost P] [--max-utterance SECONDS]";
 
 int ReadRecogniserFlag(int argc, char **argv, int *i, RecogniserOptions *options)
 {

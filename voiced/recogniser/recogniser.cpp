@@ -31,6 +31,7 @@
 #include <sphinxbase/cmn.h>
 #include <sphinxbase/err.h>
 #include <sphinxbase/fe.h>
+#include <sphinxbase/fsg_model.h>
 #include <sphinxbase/jsgf.h>
 #include <algorithm>
 #include <chrono>
@@ -59,6 +60,8 @@ namespace {
 
 const char *const GrammarSearch = "commands";
 const char *const PhoneSearch = "phones";
+const char *const EverydaySearch = "commands among everyday words";
+const char *const NoisyEverydaySearch = "commands among everyday words, noisy";
 const char *const SpeechSearch = "commands in speech"; // the grammar inside a phone loop
 
 // The phone loop around the commands: a word per context-independent phone,
@@ -74,6 +77,14 @@ const char *const LoopWordPrefix = "phone_";
 // half the time, and on the tuning voices it refused a little more of what
 // it should and no command more.
 constexpr double CheckBeam = 1e-20;
+
+// The everyday-word searches: every everyday word enters at its cost, so
+// their beams are EverydayBeamBeyondCost wider than that. An utterance whose
+// energy spreads less than NoisySpread (log energy) is noisy: every word
+// fits it worse, and an everyday word must do better to stand for one of a
+// command's.
+constexpr double EverydayBeamBeyondCost = 1e-10;
+constexpr double NoisySpread = 40;
 
 // How much of a stream's opening the detector learns the noise from.
 constexpr size_t WarmUpSamples = RecogniserRate / 4;
@@ -380,12 +391,12 @@ bool SpeechTakenForSilence(const std::vector<Segment> &grammar, const std::vecto
 }
 
 // Whether the speaker said more than the command heard: the utterance is
-// decoded again, from its cepstra as they were before decoding, with the
-// phone loop allowed around the grammar. True when the check hears the same
-// command, the loop took some of the frames, and the loud end (the 90th
-// percentile of the first cepstral coefficient) of the frames around the
-// command is less than saidMoreMargin below that of its own: speech about
-// as loud as the command beside it. Chatter around a command is quieter
+// decoded again on the phone loop's decoder, from cepstra normalised as the
+// loop's are, with the phone loop allowed around the grammar. True when the
+// check hears the same command, the loop took some of the frames, and the
+// loud end (the 90th percentile of the first cepstral coefficient) of the
+// frames around the command is less than saidMoreMargin below that of its
+// own: speech about as loud as the command beside it. Chatter around a command is quieter
 // than the speaker. (Also refusing a check that heard only some of the
 // command's words, as decoys, cost commands.)
 bool SaidMore(Recogniser *r, std::vector<mfcc_t> cepstra)
@@ -393,12 +404,12 @@ bool SaidMore(Recogniser *r, std::vector<mfcc_t> cepstra)
     const std::vector<double> c0 = LogEnergy(cepstra, r->cepSize);
     std::vector<mfcc_t *> rows = Rows(cepstra, r->cepSize);
     int32_t ignored = 0;
-    if (!Decode(r->ps, SpeechSearch, rows, &ignored, nullptr))
+    if (!Decode(r->loop, SpeechSearch, rows, &ignored, nullptr))
         return false;
     const size_t prefix = std::strlen(LoopWordPrefix);
     int from = -1, to = -1, loopFrames = 0;
     std::string words;
-    for (ps_seg_t *seg = ps_seg_iter(r->ps); seg; seg = ps_seg_next(seg)) {
+    for (ps_seg_t *seg = ps_seg_iter(r->loop); seg; seg = ps_seg_next(seg)) {
         std::string word = ps_seg_word(seg);
         int sf = 0, ef = 0;
         ps_seg_frames(seg, &sf, &ef);
@@ -420,6 +431,20 @@ bool SaidMore(Recogniser *r, std::vector<mfcc_t> cepstra)
         return false;
     return CleanHyp(words.c_str()) == r->heard &&
            Percentile90(inside) - Percentile90(outside) < r->options.saidMoreMargin;
+}
+
+// Whether the heard command is heard otherwise when an everyday word may
+// stand in place of its first or last word: the utterance is then no
+// command.
+bool EverydayWordsFitBetter(Recogniser *r, std::vector<mfcc_t> cepstra, bool noisy)
+{
+    if (r->options.everydayWords.empty())
+        return false;
+    std::vector<mfcc_t *> rows = Rows(cepstra, r->cepSize);
+    int32_t ignored = 0;
+    const char *hyp = nullptr;
+    return Decode(r->ps, noisy ? NoisyEverydaySearch : EverydaySearch, rows, &ignored, &hyp) &&
+           CleanHyp(hyp) != r->heard;
 }
 
 // Lengthens the silence the detector waited to ScoredEndFrames with the
@@ -493,15 +518,17 @@ RecogniserUtterance Decide(Recogniser *r, double end, int waited)
             frames = energy.size();
         }
         const double spread = Spread(energy);
-        // Each pass normalises the cepstra it is given. The said-more check
-        // gets them as they are; the phone loop a copy normalised here once
-        // already, so that its own decoder's normalising takes the mean of
+        // Each pass normalises the cepstra it is given. The everyday words
+        // get them as they are; the phone loop's decoder copies normalised
+        // here once already, so that its own normalising takes the mean of
         // the louder frames only: what the scores were tuned with.
-        std::vector<mfcc_t> raw = cepstra, loopCepstra = cepstra;
-        std::vector<mfcc_t *> loopRows = Rows(loopCepstra, r->cepSize);
+        std::vector<mfcc_t> raw = cepstra, normalised = cepstra;
+        std::vector<mfcc_t *> normalRows = Rows(normalised, r->cepSize);
         cmn_t *mean = cmn_init(r->cepSize);
-        cmn(mean, loopRows.data(), FALSE, static_cast<int32>(loopRows.size()));
+        cmn(mean, normalRows.data(), FALSE, static_cast<int32>(normalRows.size()));
         cmn_free(mean);
+        std::vector<mfcc_t> loopCepstra = normalised;
+        std::vector<mfcc_t *> loopRows = Rows(loopCepstra, r->cepSize);
         int32_t phones = 0;
         std::vector<Segment> phonePath;
         int looped = 0;
@@ -516,11 +543,22 @@ RecogniserUtterance Decide(Recogniser *r, double end, int waited)
         const bool decoded = Decode(r->ps, GrammarSearch, rows, &grammar, &hyp, &grammarPath);
         if (decoded)
             r->heard = CleanHyp(hyp);
-        // Checked while the phone loop runs, before its score says whether it
-        // is needed.
+        // A command is checked twice before the phone loop's score says
+        // whether it is needed: for everyday words here, and whether the
+        // speaker said more on the phone loop's decoder once the loop is
+        // done. (The work splits about evenly over two cores.) Once the check
+        // has started, only its thread joins the loop's.
         auto match = r->phrases.find(r->heard);
-        const bool saidMore = match != r->phrases.end() && SaidMore(r, std::move(raw));
-        beside.Join();
+        const bool heardCommand = match != r->phrases.end();
+        bool saidMore = false;
+        auto more = [&] {
+            beside.Join();
+            saidMore = heardCommand && SaidMore(r, std::move(normalised));
+        };
+        Beside checking(more);
+        const bool everyday =
+            heardCommand && EverydayWordsFitBetter(r, std::move(raw), spread < NoisySpread);
+        checking.Join();
         if (decoded && looped) {
             double perFrame = double(grammar - phones) / frames * r->logBase * ScoreScale;
             perFrame *= std::sqrt(SpreadRef / std::max(spread, MinSpread));
@@ -532,7 +570,7 @@ RecogniserUtterance Decide(Recogniser *r, double end, int waited)
         if (match != r->phrases.end() && score >= r->options.threshold &&
             (chatter ||
              !SpeechTakenForSilence(grammarPath, phonePath, energy, r->logBase * ScoreScale)) &&
-            !saidMore)
+            !saidMore && !everyday)
             r->phrase = match->second;
     }
     RecogniserUtterance u;
@@ -777,37 +815,117 @@ Usable UsablePhrases(Recogniser *r, const std::vector<std::string> &phrases,
     return usable;
 }
 
+// Makes fsg the decoder's search of that name, searched with its own beams
+// (0: the decoder's): the search takes them from the configuration as it is
+// made, and the configuration keeps the decoder's own. Frees fsg.
+bool AddSearch(ps_decoder_t *ps, const char *search, fsg_model_t *fsg, double beam,
+               double wordBeam = 0)
+{
+    cmd_ln_t *config = ps_get_config(ps);
+    const char *const names[] = {"-beam", "-pbeam", "-wbeam"};
+    const double wanted[] = {beam, beam, wordBeam};
+    double own[3];
+    for (int i = 0; i < 3; i++) {
+        own[i] = cmd_ln_float_r(config, names[i]);
+        if (wanted[i] > 0)
+            cmd_ln_set_float_r(config, names[i], wanted[i]);
+    }
+    const int result = ps_set_fsg(ps, search, fsg);
+    for (int i = 0; i < 3; i++)
+        cmd_ln_set_float_r(config, names[i], own[i]);
+    fsg_model_free(fsg);
+    return result >= 0;
+}
+
 // Makes the grammar the decoder's search of that name, searched with the
 // given beam (0: the decoder's own). Parsed here rather than by
 // ps_set_jsgf_string, which never frees the parsed grammar.
-bool SetGrammar(Recogniser *r, const char *search, const std::string &grammar, double beam = 0)
+bool SetGrammar(ps_decoder_t *ps, const char *search, const std::string &grammar, double beam = 0)
 {
     jsgf_t *jsgf = jsgf_parse_string(grammar.c_str(), nullptr);
     if (!jsgf)
         return false;
-    int result = -1;
-    if (jsgf_rule_t *rule = jsgf_get_public_rule(jsgf)) {
-        fsg_model_t *fsg = jsgf_build_fsg(jsgf, rule, ps_get_logmath(r->ps),
-                                          cmd_ln_float32_r(ps_get_config(r->ps), "-lw"));
-        if (fsg) {
-            // The search takes its beams from the configuration as it is
-            // made; the configuration keeps the decoder's own.
-            cmd_ln_t *config = ps_get_config(r->ps);
-            const char *const names[] = {"-beam", "-pbeam"};
-            double own[2];
-            for (int i = 0; i < 2; i++) {
-                own[i] = cmd_ln_float_r(config, names[i]);
-                if (beam > 0)
-                    cmd_ln_set_float_r(config, names[i], beam);
-            }
-            result = ps_set_fsg(r->ps, search, fsg);
-            for (int i = 0; i < 2; i++)
-                cmd_ln_set_float_r(config, names[i], own[i]);
-            fsg_model_free(fsg);
-        }
-    }
+    bool set = false;
+    if (jsgf_rule_t *rule = jsgf_get_public_rule(jsgf))
+        if (fsg_model_t *fsg = jsgf_build_fsg(jsgf, rule, ps_get_logmath(ps),
+                                              cmd_ln_float32_r(ps_get_config(ps), "-lw")))
+            set = AddSearch(ps, search, fsg, beam);
     jsgf_grammar_free(jsgf);
-    return result >= 0;
+    return set;
+}
+
+// The grammar (a command or a decoy) and beside it the everyday words: one
+// in place of a command's first or last word ("no way", "go away"), or one
+// alone; each costs cost (a probability). Built as a graph, as the
+// grammar's parser takes no list that long. State 0 starts and 1 ends; an
+// everyday word leads from the start to AfterWord, where the commands' last
+// words go on to the end, or from BeforeWord, which their first words
+// reach, to the end.
+bool SetEverydaySearch(Recogniser *r, const Usable &usable, const char *search, double cost)
+{
+    std::set<std::vector<std::string>> commands(usable.words.begin(), usable.words.end());
+    commands.erase(std::vector<std::string>());
+    std::set<std::string> decoys(usable.decoys.begin(), usable.decoys.end()), firsts, lasts;
+    enum : int32 { Start, End, AfterWord, BeforeWord, Fixed };
+    int32 states = Fixed;
+    for (const std::vector<std::string> &c : commands) {
+        states += int32(c.size()) - 1;
+        firsts.insert(c.front());
+        lasts.insert(c.back());
+        if (c.size() == 1)
+            decoys.erase(c.front());
+    }
+    logmath_t *lmath = ps_get_logmath(r->ps);
+    fsg_model_t *fsg =
+        fsg_model_init(search, lmath, cmd_ln_float32_r(ps_get_config(r->ps), "-lw"), states);
+    fsg->start_state = Start;
+    fsg->final_state = End;
+    auto add = [fsg](int32 from, int32 to, int32 logp, const std::string &word) {
+        fsg_model_trans_add(fsg, from, to, logp, fsg_model_word_add(fsg, word.c_str()));
+    };
+    int32 next = Fixed;
+    for (const std::vector<std::string> &c : commands)
+        for (size_t k = 0, from = Start; k < c.size(); k++) {
+            const int32 to = k + 1 == c.size() ? End : next++;
+            add(int32(from), to, 0, c[k]);
+            from = size_t(to);
+        }
+    for (const std::string &d : decoys)
+        add(Start, End, 0, d);
+    const int32 logCost = logmath_log(lmath, cost);
+    for (const std::string &w : r->options.everydayWords)
+        if (Known(r, w)) {
+            add(Start, AfterWord, logCost, w);
+            add(BeforeWord, End, logCost, w);
+        }
+    for (const std::string &w : lasts)
+        add(AfterWord, End, 0, w);
+    for (const std::string &w : firsts)
+        add(Start, BeforeWord, 0, w);
+    fsg_model_null_trans_add(fsg, AfterWord, End, 0);
+    glist_free(fsg_model_null_trans_closure(fsg, nullptr));
+    const double beam = cost * EverydayBeamBeyondCost;
+    return AddSearch(r->ps, search, fsg, beam, beam);
+}
+
+// Gives the phone loop's decoder the pronunciations the grammar's has of the
+// phrases' words and the decoys, every variant ("word(2)") of each.
+void CopyPronunciations(Recogniser *r, const Usable &usable)
+{
+    std::vector<std::string> words = usable.decoys;
+    for (const std::vector<std::string> &phrase : usable.words)
+        words.insert(words.end(), phrase.begin(), phrase.end());
+    for (const std::string &w : words)
+        for (int n = 1;; n++) {
+            const std::string variant = n == 1 ? w : w + "(" + std::to_string(n) + ")";
+            if (WordKnown(r->loop, variant))
+                continue;
+            char *phones = ps_lookup_word(r->ps, variant.c_str());
+            if (!phones)
+                break;
+            ps_add_word(r->loop, variant.c_str(), phones, FALSE);
+            ckd_free(phones);
+        }
 }
 
 // The grammar with the phone loop allowed before and after its utterance.
@@ -825,8 +943,8 @@ std::string InsidePhoneLoop(Recogniser *r, const std::string &grammar)
         std::string word = LoopWordPrefix;
         for (const char *c = phone; *c; c++)
             word += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
-        if (!WordKnown(r->ps, word))
-            ps_add_word(r->ps, word.c_str(), phone, FALSE);
+        if (!WordKnown(r->loop, word))
+            ps_add_word(r->loop, word.c_str(), phone, FALSE);
         phones += (phones.empty() ? "" : " | ") + std::string(weight) + word;
     }
     std::string inner = grammar.substr(at + head.size(), end - at - head.size());
@@ -841,6 +959,7 @@ int RecogniserSetPhrases(Recogniser *r, const std::vector<std::string> &phrases,
 {
     std::vector<std::vector<std::string>> phraseWords;
     std::vector<std::string> words = r->options.decoys;
+    words.insert(words.end(), r->options.everydayWords.begin(), r->options.everydayWords.end());
     for (const std::string &phrase : phrases) {
         phraseWords.push_back(PhraseWords(phrase));
         for (const std::string &w : phraseWords.back())
@@ -849,8 +968,11 @@ int RecogniserSetPhrases(Recogniser *r, const std::vector<std::string> &phrases,
     AddPronunciations(r, words);
     Usable usable = UsablePhrases(r, phrases, phraseWords, unknownWords);
     std::string grammar = BuildGrammar(usable.words, usable.decoys);
-    if (!SetGrammar(r, GrammarSearch, grammar) ||
-        !SetGrammar(r, SpeechSearch, InsidePhoneLoop(r, grammar), CheckBeam))
+    CopyPronunciations(r, usable);
+    if (!SetGrammar(r->ps, GrammarSearch, grammar) ||
+        !SetGrammar(r->loop, SpeechSearch, InsidePhoneLoop(r, grammar), CheckBeam) ||
+        !SetEverydaySearch(r, usable, EverydaySearch, r->options.everydayWordCost) ||
+        !SetEverydaySearch(r, usable, NoisyEverydaySearch, r->options.noisyEverydayWordCost))
         return 0;
     r->phrases = std::move(usable.phrases);
     return 1;

@@ -38,6 +38,8 @@ constexpr double RecogniserDefaultThreshold = 0.25;
 // Short words a speaker may say instead of a command, standing for "not a
 // command"; every single word of the phrases is added to them.
 std::vector<std::string> RecogniserDefaultDecoys();
+// Everyday words a speaker may say in place of a command's words.
+std::vector<std::string> RecogniserEverydayWords();
 
 // Everything a recogniser can be told. The defaults are the tuned values; a
 // new setting is a field here with its default, read where the recogniser
@@ -57,6 +59,14 @@ struct RecogniserOptions {
     // the first cepstral coefficient) below the command's.
     double loopPhoneWeight = 1e-14;
     double saidMoreMargin = 10;
+    // A command is no command when another search likes better an
+    // everyday word in place of its first or last word ("no way", "go
+    // away"), or one alone. Each everyday word costs everydayWordCost (a
+    // probability), or noisyEverydayWordCost in a noisy room, where every
+    // word fits worse. No everyday words: no such search.
+    std::vector<std::string> everydayWords = RecogniserEverydayWords();
+    double everydayWordCost = 1e-65;
+    double noisyEverydayWordCost = 1e-75;
     // Speech around the speaker (chatter, a radio): the utterance's edges
     // loud and uneven, their loudest within chatterMargin (log energy) of
     // the utterance's peak. Only the speaker's loud stretch is decoded then,
