@@ -83,7 +83,7 @@ constexpr double CheckBeam = 1e-20;
 // energy spreads less than NoisySpread (log energy) is noisy: every word
 // fits it worse, and an everyday word must do better to stand for one of a
 // command's.
-constexpr double EverydayBeamBeyondCost = 1e-10;
+constexpr double EverydayBeamBeyondCost = 1e-5;
 constexpr double NoisySpread = 40;
 
 // How much of a stream's opening the detector learns the noise from.
