@@ -855,7 +855,7 @@ bool SetGrammar(ps_decoder_t *ps, const char *search, const std::string &grammar
 }
 
 // The grammar (a command or a decoy) and beside it the everyday words: one
-// in place of a command's first or last word ("no way", "go away"), or one
+// in place of a command's first or last word ("about that", "go away"), or one
 // alone; each costs cost (a probability). Built as a graph, as the
 // grammar's parser takes no list that long. State 0 starts and 1 ends; an
 // everyday word leads from the start to AfterWord, where the commands' last

@@ -60,7 +60,7 @@ struct RecogniserOptions {
     double loopPhoneWeight = 1e-14;
     double saidMoreMargin = 10;
     // A command is no command when another search likes better an
-    // everyday word in place of its first or last word ("no way", "go
+    // everyday word in place of its first or last word ("about that", "go
     // away"), or one alone. Each everyday word costs everydayWordCost (a
     // probability), or noisyEverydayWordCost in a noisy room, where every
     // word fits worse. No everyday words: no such search.
