@@ -855,8 +855,8 @@ bool SetGrammar(ps_decoder_t *ps, const char *search, const std::string &grammar
 }
 
 // The grammar (a command or a decoy) and beside it the everyday words: one
-// in place of a command's first or last word ("about that", "go away"), or one
-// alone; each costs cost (a probability). Built as a graph, as the
+// in place of a command's first or last word ("about that", "go away"), or
+// one alone; each costs cost (a probability). Built as a graph, as the
 // grammar's parser takes no list that long. State 0 starts and 1 ends; an
 // everyday word leads from the start to AfterWord, where the commands' last
 // words go on to the end, or from BeforeWord, which their first words
@@ -971,8 +971,9 @@ int RecogniserSetPhrases(Recogniser *r, const std::vector<std::string> &phrases,
     CopyPronunciations(r, usable);
     if (!SetGrammar(r->ps, GrammarSearch, grammar) ||
         !SetGrammar(r->loop, SpeechSearch, InsidePhoneLoop(r, grammar), CheckBeam) ||
-        !SetEverydaySearch(r, usable, EverydaySearch, r->options.everydayWordCost) ||
-        !SetEverydaySearch(r, usable, NoisyEverydaySearch, r->options.noisyEverydayWordCost))
+        !(r->options.everydayWords.empty() ||
+          (SetEverydaySearch(r, usable, EverydaySearch, r->options.everydayWordCost) &&
+           SetEverydaySearch(r, usable, NoisyEverydaySearch, r->options.noisyEverydayWordCost))))
         return 0;
     r->phrases = std::move(usable.phrases);
     return 1;
