@@ -399,9 +399,9 @@ bool SpeechTakenForSilence(const std::vector<Segment> &grammar, const std::vecto
 // check hears the same command, the loop took some of the frames, and the
 // loud end (the 90th percentile of the first cepstral coefficient) of the
 // frames around the command is less than saidMoreMargin below that of its
-// own: speech about as loud as the command beside it. Chatter around a command is quieter
-// than the speaker. (Also refusing a check that heard only some of the
-// command's words, as decoys, cost commands.)
+// own: speech about as loud as the command beside it. Chatter around a
+// command is quieter than the speaker. (Also refusing a check that heard
+// only some of the command's words, as decoys, cost commands.)
 bool SaidMore(Recogniser *r, std::vector<mfcc_t> cepstra)
 {
     const std::vector<double> c0 = LogEnergy(cepstra, r->cepSize);
