@@ -471,6 +471,17 @@ TEST_F(RecogniserTest, NonSpeechIsNoCommand)
     }
 }
 
+TEST_F(RecogniserTest, SomeoneTalkingIsNoCommandThoughACommandsWordsBeginIt)
+{
+    // The grammar hears "go up" and takes the rest of the sentence for
+    // silence; in this voice no other check refuses it.
+    std::vector<Heard> heard = Hear(
+        Speech::Say("go up the stairs and turn left at the second door", 0.5, "en-gb-scotland+f2"));
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_EQ(heard[0].heard, "go up");
+    EXPECT_EQ(heard[0].phrase, "");
+}
+
 TEST_F(RecogniserTest, AnEverydayWordForACommandsWordIsNoCommand)
 {
     // The grammar takes "about that" for About Nelko; an everyday word in

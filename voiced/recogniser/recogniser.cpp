@@ -134,6 +134,13 @@ constexpr int EarlyEndFrames = 5;
 constexpr int MaxEarlyDecodes = 3;
 constexpr size_t EarlyMaxFrames = 300;
 
+// A command is a word or two: an utterance with more than CommandLoudFrames
+// of speech (LoudFrames) is someone talking, even when the grammar finds a
+// command's words in it and takes the rest for silence ("go up the stairs
+// and turn left ..."). The slowest command of the tuning voices, in echo,
+// had 110; sentences have 200 and more.
+constexpr int CommandLoudFrames = 150;
+
 // The decoder keeps acoustic scores in its log base, shifted right by ten bits.
 constexpr double ScoreScale = 1024;
 
@@ -330,18 +337,36 @@ bool FindSpeakerInChatter(const std::vector<double> &energy, double margin, int 
     return true;
 }
 
-// The spread between the loudest and the quietest tenth of the utterance's
-// frames in log energy (the first cepstral coefficient): about 50 for clean
-// speech, 30 at 20 dB and 20 at 10 dB signal to noise.
-double Spread(std::vector<double> c0)
+// The mean log energy (the first cepstral coefficient) of the quietest and
+// of the loudest tenth of the utterance's frames.
+void Tenths(std::vector<double> c0, double *low, double *high)
 {
     const size_t frames = c0.size();
     std::sort(c0.begin(), c0.end());
     size_t tenth = std::max<size_t>(1, frames / 10);
-    double low = 0, high = 0;
+    *low = *high = 0;
     for (size_t i = 0; i < tenth; i++)
-        low += c0[i], high += c0[frames - 1 - i];
-    return (high - low) / tenth;
+        *low += c0[i], *high += c0[frames - 1 - i];
+    *low /= tenth, *high /= tenth;
+}
+
+// The spread between the loudest and the quietest tenth: about 50 for clean
+// speech, 30 at 20 dB and 20 at 10 dB signal to noise.
+double Spread(const std::vector<double> &c0)
+{
+    double low = 0, high = 0;
+    Tenths(c0, &low, &high);
+    return high - low;
+}
+
+// The frames louder than halfway from the quietest tenth to the loudest:
+// the speech, in a quiet room or a noisy one.
+int LoudFrames(const std::vector<double> &c0)
+{
+    double low = 0, high = 0;
+    Tenths(c0, &low, &high);
+    return int(std::count_if(c0.begin(), c0.end(),
+                             [mid = (low + high) / 2](double e) { return e > mid; }));
 }
 
 // The hypothesis as words, without fillers and alternate markers.
@@ -552,7 +577,8 @@ RecogniserUtterance Decide(Recogniser *r, double end, int waited)
         // done. (The work splits about evenly over two cores.) Once the check
         // has started, only its thread joins the loop's.
         auto match = r->phrases.find(r->heard);
-        const bool heardCommand = match != r->phrases.end();
+        const bool heardCommand = // in no more speech than a command takes
+            match != r->phrases.end() && LoudFrames(energy) <= CommandLoudFrames;
         bool saidMore = false;
         auto more = [&] {
             beside.Join();
@@ -570,7 +596,7 @@ RecogniserUtterance Decide(Recogniser *r, double end, int waited)
             score = std::exp(perFrame < 0 ? perFrame : 0);
         }
         // Amid chatter the silences hold the other voices.
-        if (match != r->phrases.end() && score >= r->options.threshold &&
+        if (heardCommand && score >= r->options.threshold &&
             (chatter ||
              !SpeechTakenForSilence(grammarPath, phonePath, energy, r->logBase * ScoreScale)) &&
             !saidMore && !everyday)
