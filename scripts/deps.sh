@@ -15,7 +15,7 @@ PACKAGES=(
   pulseaudio pulseaudio-utils ffmpeg
   wine64 zip
   clang libfuzzer-14-dev libclang-rt-14-dev
-  pocketsphinx libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
+  pocketsphinx libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us pocketsphinx-testdata
   bison autoconf automake libtool dpkg-dev
 )
 

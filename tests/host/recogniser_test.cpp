@@ -482,6 +482,20 @@ TEST_F(RecogniserTest, SomeoneTalkingIsNoCommandThoughACommandsWordsBeginIt)
     EXPECT_EQ(heard[0].phrase, "");
 }
 
+TEST_F(RecogniserTest, PeopleReadingAloudAreNoCommand)
+{
+    // The decoder's own test recordings (scripts/deps.sh), each fed whole:
+    // a real voice. The grammar hears the first as "go left" and takes the
+    // rest of the sentence for silence; no other check refuses it.
+    const std::string data = "/usr/share/pocketsphinx/test/data/";
+    for (const char *name : {"0890", "0870", "0880", "0920", "0930"}) {
+        std::string path = data + "librivox/sense_and_sensibility_01_austen_64kb-" + name + ".wav";
+        std::vector<int16_t> samples;
+        ASSERT_TRUE(LoadWave16k(path.c_str(), &samples)) << path;
+        EXPECT_EQ(Accepted(Hear(samples, samples.size())), std::vector<std::string>{}) << path;
+    }
+}
+
 TEST_F(RecogniserTest, AnEverydayWordForACommandsWordIsNoCommand)
 {
     // The grammar takes "about that" for About Nelko; an everyday word in
