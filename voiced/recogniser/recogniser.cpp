@@ -571,13 +571,12 @@ RecogniserUtterance Decide(Recogniser *r, double end, int waited)
         std::vector<double> energy = LogEnergy(cepstra, r->cepSize);
         const size_t lead = LeadFrames(r, frames);
         int from = 0, to = 0;
-        bool chatter = FindSpeakerInChatter({energy.begin() + long(lead), energy.end()},
-                                            r->options.chatterMargin, &from, &to);
-        from += int(lead), to += int(lead);
         // A speaker from the stream's first moments is a recording cut at
         // the speech: its edges hold the speaker.
-        if (lead > 0 && size_t(from) <= lead)
-            chatter = false;
+        const bool chatter = FindSpeakerInChatter({energy.begin() + long(lead), energy.end()},
+                                                  r->options.chatterMargin, &from, &to) &&
+                             !(lead > 0 && from == 0);
+        from += int(lead), to += int(lead);
         if (waited < 0 && !chatter) { // cut off by the end of the input
             LengthenEnd(0, r->cepSize, &cepstra);
             frames = cepstra.size() / r->cepSize;
