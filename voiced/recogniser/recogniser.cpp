@@ -110,6 +110,20 @@ constexpr size_t LoudStartSamples = RecogniserRate / 5;
 constexpr double LoudStartRatio = 10;
 constexpr double RoomLeadSeconds = 0.3;
 
+// Digital silence (a microphone's noise gate between words, a recording
+// padded with zeros) holds no room: the front end gives its frames an energy
+// far below any room's (DigitalSilence, where a room's has 0 and more) and a
+// flat spectrum, which throw the utterance's normalisation and spread, so
+// that "bye bye" is heard as "bye". Such frames are decoded as the quiet room
+// the scores were tuned in: frames of pink noise, RoomBelowSpeech (log
+// energy, about 45 dB: the spread of clean speech) below the utterance's
+// loudest tenth. (Commands behind a noise gate at 45 dB, right as they came
+// and so: tuning part 91% and 98%, held-out 87% and 95%, held-out 30 dB
+// quieter 90% and 97%.)
+constexpr double DigitalSilence = -30;
+constexpr double RoomBelowSpeech = 50;
+constexpr int RoomFrames = 50;
+
 // The grammar's shortfall per frame grows with the spread of the
 // utterance's energy: clean speech leaves the phone loop more detail to fit
 // than noisy speech does. The score scales the shortfall by the square root
@@ -222,6 +236,8 @@ struct Recogniser {
     RecogniserUtterance earlyDecision{};
     double utteranceStart = 0;
     std::vector<mfcc_t> cepstra; // the current utterance, cepSize per frame
+    std::vector<mfcc_t> room;    // RoomFrames of the quiet room, cepSize each
+    double roomEnergy = 0;       // their mean log energy
     std::string phrase, heard;   // storage for the callback's strings
 };
 
@@ -510,6 +526,67 @@ void LengthenEnd(int waited, int cepSize, std::vector<mfcc_t> *cepstra)
     }
 }
 
+// The room's frames (see DigitalSilence): the front end's cepstra of pink
+// noise at about -60 dBFS, from white noise of a linear congruential
+// generator through a three-pole filter, once the front end's own noise
+// removal has settled on it.
+bool HearRoom(Recogniser *r)
+{
+    cmd_ln_t *config = ps_get_config(r->ps);
+    const long own = cmd_ln_int_r(config, "-remove_silence");
+    cmd_ln_set_int_r(config, "-remove_silence", FALSE); // every frame, not only speech
+    fe_t *fe = fe_init_auto_r(config);
+    cmd_ln_set_int_r(config, "-remove_silence", own);
+    if (!fe)
+        return false;
+    std::vector<int16_t> noise(size_t(3 * RoomFrames * r->frameShift));
+    uint32_t seed = 1;
+    double b[3] = {};
+    for (int16_t &v : noise) {
+        seed = seed * 1664525u + 1013904223u;
+        const double white = ((seed >> 8) / double(1 << 24) - 0.5) * std::sqrt(12.0);
+        b[0] = 0.99765 * b[0] + white * 0.0990460;
+        b[1] = 0.96300 * b[1] + white * 0.2965164;
+        b[2] = 0.57000 * b[2] + white * 1.0526913;
+        v = int16_t(std::lround((b[0] + b[1] + b[2] + white * 0.1848) * 10));
+    }
+    std::vector<mfcc_t> heard(noise.size() / r->frameShift * r->cepSize);
+    std::vector<mfcc_t *> rows = Rows(heard, r->cepSize);
+    const int16_t *samples = noise.data();
+    size_t left = noise.size();
+    int32_t nframes = int32_t(rows.size());
+    fe_start_utt(fe);
+    fe_process_frames(fe, &samples, &left, rows.data(), &nframes, nullptr);
+    fe_free(fe);
+    if (nframes < 2 * RoomFrames)
+        return false;
+    r->room.assign(heard.begin() + long(nframes - RoomFrames) * r->cepSize,
+                   heard.begin() + long(nframes) * r->cepSize);
+    r->roomEnergy = 0;
+    for (int i = 0; i < RoomFrames; i++)
+        r->roomEnergy += r->room[size_t(i) * r->cepSize] / RoomFrames;
+    return true;
+}
+
+// Puts the room, RoomBelowSpeech below the loudest tenth, in place of the
+// frames of digital silence.
+void FillDigitalSilence(const Recogniser *r, std::vector<mfcc_t> *cepstra)
+{
+    const std::vector<double> energy = LogEnergy(*cepstra, r->cepSize);
+    if (std::none_of(energy.begin(), energy.end(), [](double e) { return e <= DigitalSilence; }))
+        return;
+    double low = 0, high = 0;
+    Tenths(energy, &low, &high);
+    const double shift = high - RoomBelowSpeech - r->roomEnergy;
+    for (size_t i = 0, k = 0; i < energy.size(); i++) {
+        if (energy[i] > DigitalSilence)
+            continue;
+        const mfcc_t *from = &r->room[k++ % RoomFrames * r->cepSize];
+        std::copy(from, from + r->cepSize, cepstra->begin() + long(i * r->cepSize));
+        (*cepstra)[i * r->cepSize] += mfcc_t(shift);
+    }
+}
+
 // Work on a thread of its own while the caller goes on, joined by Join or
 // at the latest when it goes out of scope; run at once when no thread can
 // be started.
@@ -563,6 +640,7 @@ RecogniserUtterance Decide(Recogniser *r, double end, int waited)
                 cepstra.push_back(cepstra[from + size_t(i % waited) * r->cepSize + k]);
         LengthenEnd(std::max(waited, r->endFrames), r->cepSize, &cepstra);
     }
+    FillDigitalSilence(r, &cepstra);
     size_t frames = cepstra.size() / r->cepSize;
     r->phrase.clear();
     r->heard.clear();
@@ -784,7 +862,7 @@ Recogniser *RecogniserCreate(const RecogniserOptions &options)
     r->loop = NewDecoder(options, false);
     r->options = options;
     ReadDecoderLayout(r);
-    if (!r->loop || !NewDetectors(r) || r->frameShift <= 0 ||
+    if (!r->loop || !NewDetectors(r) || r->frameShift <= 0 || !HearRoom(r) ||
         ps_set_allphone(r->loop, PhoneSearch, nullptr) < 0 ||
         !RecogniserSetPhrases(r, {}, nullptr)) {
         RecogniserDestroy(r);
