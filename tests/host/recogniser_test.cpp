@@ -442,12 +442,21 @@ std::vector<int16_t> Gated(std::vector<int16_t> s)
     return s;
 }
 
+// Words in a room behind a noise gate, made quieter by dB.
+std::vector<int16_t> GatedInRoom(const std::vector<int16_t> &said, double dB)
+{
+    std::vector<int16_t> s = Gated(Joined({Speech::Floor(0.5), said, Speech::Floor(0.5)}));
+    for (int16_t &v : s)
+        v = int16_t(std::lround(v * std::pow(10.0, dB / 20)));
+    return s;
+}
+
 TEST_F(RecogniserTest, CommandsAreHeardHoweverTheRecordingTreatsTheRoom)
 {
     // Fed whole and in pieces: a recording that starts and stops 50 ms from
     // the words (the detector has no room before the speech to learn from,
-    // and the decoder no silence after it), and a gated one, whose room and
-    // quietest sounds are digital silence.
+    // and the decoder no silence after it), and gated ones, whose room and
+    // quietest sounds are digital silence, at two levels.
     struct Treatment {
         const char *what;
         std::function<std::vector<int16_t>(std::vector<int16_t>)> treat;
@@ -460,11 +469,13 @@ TEST_F(RecogniserTest, CommandsAreHeardHoweverTheRecordingTreatsTheRoom)
          {"en-us", "en-gb-scotland+f2"},
          {"About Nelko", "Random", "Dance", "Bye Bye"}},
         {"gated",
-         [](std::vector<int16_t> said) {
-             return Gated(Joined({Speech::Floor(0.5), said, Speech::Floor(0.5)}));
-         },
+         [](std::vector<int16_t> said) { return GatedInRoom(said, 0); },
          {"en-029", "en-us+m7"},
          {"About Nelko", "Bye Bye", "Go Left"}},
+        {"gated, 30 dB quieter",
+         [](std::vector<int16_t> said) { return GatedInRoom(said, -30); },
+         {"en-029", "en-us+m7"},
+         {"About Nelko", "Bye Bye"}},
     };
     std::vector<std::string> missed;
     for (const Treatment &t : treatments)
