@@ -260,13 +260,21 @@ std::vector<mfcc_t *> Rows(std::vector<mfcc_t> &cepstra, int cepSize)
 }
 
 // A speech detector that ends an utterance after endFrames of silence.
-bool NewDetector(Recogniser *r, int endFrames, Detector *d)
+// A front end of the decoder's configuration with one integer setting
+// changed; the decoder's configuration keeps its own.
+fe_t *NewFrontEnd(Recogniser *r, const char *setting, long value)
 {
     cmd_ln_t *config = ps_get_config(r->ps);
-    const long own = cmd_ln_int_r(config, "-vad_postspeech");
-    cmd_ln_set_int_r(config, "-vad_postspeech", endFrames);
-    d->fe = fe_init_auto_r(config);
-    cmd_ln_set_int_r(config, "-vad_postspeech", own);
+    const long own = cmd_ln_int_r(config, setting);
+    cmd_ln_set_int_r(config, setting, value);
+    fe_t *fe = fe_init_auto_r(config);
+    cmd_ln_set_int_r(config, setting, own);
+    return fe;
+}
+
+bool NewDetector(Recogniser *r, int endFrames, Detector *d)
+{
+    d->fe = NewFrontEnd(r, "-vad_postspeech", endFrames);
     if (!d->fe)
         return false;
     fe_start_utt(d->fe);
@@ -532,23 +540,20 @@ void LengthenEnd(int waited, int cepSize, std::vector<mfcc_t> *cepstra)
 // removal has settled on it.
 bool HearRoom(Recogniser *r)
 {
-    cmd_ln_t *config = ps_get_config(r->ps);
-    const long own = cmd_ln_int_r(config, "-remove_silence");
-    cmd_ln_set_int_r(config, "-remove_silence", FALSE); // every frame, not only speech
-    fe_t *fe = fe_init_auto_r(config);
-    cmd_ln_set_int_r(config, "-remove_silence", own);
+    fe_t *fe = NewFrontEnd(r, "-remove_silence", FALSE); // every frame, not only speech
     if (!fe)
         return false;
     std::vector<int16_t> noise(size_t(3 * RoomFrames * r->frameShift));
     uint32_t seed = 1;
     double b[3] = {};
+    const double rms = 30, pinkGain = 3.017; // -60 dBFS; the filter's gain on white noise
     for (int16_t &v : noise) {
         seed = seed * 1664525u + 1013904223u;
         const double white = ((seed >> 8) / double(1 << 24) - 0.5) * std::sqrt(12.0);
         b[0] = 0.99765 * b[0] + white * 0.0990460;
         b[1] = 0.96300 * b[1] + white * 0.2965164;
         b[2] = 0.57000 * b[2] + white * 1.0526913;
-        v = int16_t(std::lround((b[0] + b[1] + b[2] + white * 0.1848) * 10));
+        v = int16_t(std::lround((b[0] + b[1] + b[2] + white * 0.1848) / pinkGain * rms));
     }
     std::vector<mfcc_t> heard(noise.size() / r->frameShift * r->cepSize);
     std::vector<mfcc_t *> rows = Rows(heard, r->cepSize);
