@@ -288,7 +288,6 @@ class Speech {
     static std::vector<int16_t> Say(const std::string &text, double padSeconds = 0.5,
                                     const std::string &voice = "en-us")
     {
-        static std::map<std::string, std::vector<int16_t>> cache;
         std::string key = text + "/" + std::to_string(padSeconds) + "/" + voice;
         auto hit = cache.find(key);
         if (hit != cache.end())
@@ -328,10 +327,20 @@ class Speech {
     }
     static int Noise() // deterministic, uniform in [-32768, 32767]
     {
-        static uint32_t state = 12345;
         state = state * 1664525u + 1013904223u;
         return static_cast<int>(state >> 16) - 32768;
     }
+    // Forgets what was said and restarts the noise: a test then hears the
+    // same samples whichever tests ran before it in the process.
+    static void Reset()
+    {
+        cache.clear();
+        state = 12345;
+    }
+
+  private:
+    static inline std::map<std::string, std::vector<int16_t>> cache;
+    static inline uint32_t state = 12345;
 };
 
 struct Heard {
@@ -359,6 +368,7 @@ class RecogniserTest : public ::testing::Test {
     static void TearDownTestSuite() { RecogniserDestroy(r), r = nullptr; }
     void SetUp() override
     {
+        Speech::Reset();
         ASSERT_NE(r, nullptr) << "the acoustic model did not load from " NELKO_RECOGNISER_MODEL;
         ASSERT_EQ(RecogniserSetPhrases(r, Commands, nullptr), 1);
         RecogniserUpdate(r, RecogniserOptions());
