@@ -1,5 +1,6 @@
 // The offline recogniser: wave files, phrases to grammar and pronunciations,
 // and recognition of speech synthesised here with espeak-ng.
+#include "voiced/recogniser/band.h"
 #include "voiced/recogniser/recogniser.h"
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -459,6 +460,47 @@ std::vector<int16_t> GatedInRoom(const std::vector<int16_t> &said, double dB)
     for (int16_t &v : s)
         v = int16_t(std::lround(v * std::pow(10.0, dB / 20)));
     return s;
+}
+
+// Sound as a link sampled at 8 kHz passes it: nothing above 4 kHz (255
+// taps of a Blackman-windowed sinc, cut off at 3.85 kHz).
+std::vector<int16_t> TelephoneBand(const std::vector<int16_t> &s)
+{
+    const int taps = 255;
+    const double fc = 3850.0 / RecogniserRate, pi = std::acos(-1.0);
+    std::vector<double> h(taps);
+    for (int i = 0; i < taps; i++) {
+        const double n = i - (taps - 1) / 2.0;
+        h[size_t(i)] = (n == 0 ? 2 * fc : std::sin(2 * pi * fc * n) / (pi * n)) *
+                       (0.42 - 0.5 * std::cos(2 * pi * i / (taps - 1)) +
+                        0.08 * std::cos(4 * pi * i / (taps - 1)));
+    }
+    std::vector<int16_t> out(s.size());
+    for (size_t i = 0; i < s.size(); i++) {
+        double y = 0;
+        for (int k = 0; k < taps; k++) {
+            const long at = long(i) + (taps - 1) / 2 - k;
+            if (at >= 0 && at < long(s.size()))
+                y += h[size_t(k)] * s[size_t(at)];
+        }
+        out[i] = int16_t(std::lround(std::max(-32768.0, std::min(32767.0, y))));
+    }
+    return out;
+}
+
+TEST(BandMeter, TellsTheTelephoneBandFromTheFullBand)
+{
+    Speech::Reset();
+    for (const char *voice : {"en-us", "en-029"}) {
+        const std::vector<int16_t> full = Speech::Say("Go Up", 0.5, voice);
+        for (bool telephone : {false, true}) {
+            const std::vector<int16_t> s = telephone ? TelephoneBand(full) : full;
+            BandMeter m;
+            for (size_t at = 0; at + 160 <= s.size(); at += 160)
+                BandMeterHear(&m, &s[at], 160);
+            EXPECT_EQ(BandMeterNarrow(m), telephone) << voice;
+        }
+    }
 }
 
 TEST_F(RecogniserTest, CommandsAreHeardHoweverTheRecordingTreatsTheRoom)

@@ -26,6 +26,7 @@
 // the grammar took speech it has no words for as silence ("i am hungry"
 // heard as "bye ... bye", "turn right" as "... run right").
 #include "voiced/recogniser/recogniser.h"
+#include "voiced/recogniser/band.h"
 #include <pocketsphinx.h>
 #include <sphinxbase/ckd_alloc.h>
 #include <sphinxbase/cmn.h>
@@ -234,6 +235,8 @@ struct Recogniser {
     size_t earlyFrames = 0; // frames the early decision covers, 0 for none
     int earlyDecodes = 0;
     RecogniserUtterance earlyDecision{};
+    BandMeter band;  // the stream's recent blocks
+    FilterBank bank; // the front end's filters
     double utteranceStart = 0;
     std::vector<mfcc_t> cepstra; // the current utterance, cepSize per frame
     std::vector<mfcc_t> room;    // RoomFrames of the quiet room, cepSize each
@@ -646,6 +649,9 @@ RecogniserUtterance Decide(Recogniser *r, double end, int waited)
         LengthenEnd(std::max(waited, r->endFrames), r->cepSize, &cepstra);
     }
     FillDigitalSilence(r, &cepstra);
+    // Sound from a telephone's band is heard with an upper band made up.
+    if (BandMeterNarrow(r->band))
+        WidenBand(r->bank, r->cepSize, &cepstra);
     size_t frames = cepstra.size() / r->cepSize;
     r->phrase.clear();
     r->heard.clear();
@@ -767,6 +773,7 @@ int32_t Detect(Detector &d, const int16_t *samples, size_t *count)
 void DetectStep(Recogniser *r, const int16_t *samples, size_t count, RecogniserCallback callback,
                 void *context)
 {
+    BandMeterHear(&r->band, samples, count);
     size_t left = count;
     const int32_t nframes = Detect(r->detector, samples, &left);
     r->samplesDone += count - left;
@@ -851,6 +858,13 @@ void ReadDecoderLayout(Recogniser *r)
     r->endFrames = cmd_ln_int32_r(used, "-vad_postspeech");
     r->cepSize = cmd_ln_int32_r(used, "-ceplen");
     r->logBase = std::log(logmath_get_base(ps_get_logmath(r->ps)));
+    const char *transform = cmd_ln_str_r(used, "-transform");
+    if (transform && std::strcmp(transform, "dct") == 0) {
+        r->bank.lowerHz = cmd_ln_float32_r(used, "-lowerf");
+        r->bank.upperHz = cmd_ln_float32_r(used, "-upperf");
+        r->bank.lifter = cmd_ln_int32_r(used, "-lifter");
+        r->bank.filters = cmd_ln_int32_r(used, "-nfilt");
+    }
 }
 
 } // namespace
@@ -1261,6 +1275,7 @@ void RecogniserFlush(Recogniser *r, RecogniserCallback callback, void *context)
     r->cepstra.clear();
     r->earlyFrames = 0, r->earlyDecodes = 0;
     r->samplesDone = 0;
+    r->band = BandMeter();
 }
 
 int RecogniserInSpeech(const Recogniser *r)

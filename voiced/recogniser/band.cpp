@@ -1,0 +1,139 @@
+// The telephone band: telling it, and widening it for the decoder.
+#include "voiced/recogniser/band.h"
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace {
+
+constexpr double Rate = 16000;
+constexpr double TelephoneTopHz = 4000; // half of an 8 kHz sampling rate
+
+// The meter's high-pass filter: 63 taps of a Blackman-windowed sinc with its
+// cutoff at 4.6 kHz, down more than 70 dB below 3.9 kHz (where a resampler
+// from 8 kHz leaves its last sound) and flat above 5.3 kHz.
+constexpr int Taps = 63;
+constexpr double CutoffHz = 4600;
+
+// A block is loud within LoudRange (dB) of the loudest of the last ten
+// seconds; with none above SilentPower, there is nothing to tell. In the
+// tuning recordings, full-band speech has a loud block at most 26 dB down
+// above the band (its bursts and hisses), sound from 8 kHz none less than 45
+// dB down. The limit lies nearer the telephone's side: widening costs
+// full-band speech more than it gains telephone speech. (A voice with little
+// treble saying only vowels and glides, "run away", can fall below it.)
+constexpr double LoudRange = 30;
+constexpr double SilentPower = 100; // -70 dBFS
+constexpr double NarrowShare = -40;
+
+// The most blocks kept: longer than any utterance is taken.
+constexpr size_t KeptBlocks = 1000;
+
+const std::array<double, Taps> &HighPass()
+{
+    static const std::array<double, Taps> taps = [] {
+        std::array<double, Taps> h{};
+        const double fc = CutoffHz / Rate, pi = std::acos(-1.0);
+        for (int i = 0; i < Taps; i++) {
+            const double n = i - (Taps - 1) / 2.0;
+            const double sinc = n == 0 ? 2 * fc : std::sin(2 * pi * fc * n) / (pi * n);
+            const double window = 0.42 - 0.5 * std::cos(2 * pi * i / (Taps - 1)) +
+                                  0.08 * std::cos(4 * pi * i / (Taps - 1));
+            h[size_t(i)] = -sinc * window;
+        }
+        h[(Taps - 1) / 2] += 1;
+        return h;
+    }();
+    return taps;
+}
+
+double Mel(double hz)
+{
+    return 2595 * std::log10(1 + hz / 700);
+}
+
+double Hz(double mel)
+{
+    return 700 * (std::pow(10, mel / 2595) - 1);
+}
+
+} // namespace
+
+void BandMeterHear(BandMeter *m, const int16_t *samples, size_t count)
+{
+    const std::array<double, Taps> &h = HighPass();
+    std::vector<double> x(Taps - 1 - std::min(m->before.size(), size_t(Taps - 1)), 0.0);
+    x.insert(x.end(), m->before.end() - long(std::min(m->before.size(), size_t(Taps - 1))),
+             m->before.end());
+    x.insert(x.end(), samples, samples + count);
+    // Both powers over the samples the filter's output is centred on.
+    double all = 0, upper = 0;
+    for (size_t n = Taps - 1; n < x.size(); n++) {
+        double y = 0;
+        for (size_t k = 0; k < Taps; k++)
+            y += h[k] * x[n - k];
+        const double centre = x[n - (Taps - 1) / 2];
+        all += centre * centre, upper += y * y;
+    }
+    m->before.assign(x.end() - (Taps - 1), x.end());
+    const double blockSize = double(std::max<size_t>(count, 1));
+    m->power.push_back(float(all / blockSize));
+    m->upperShare.push_back(float(10 * std::log10((upper + 1e-3) / (all + 1e-3))));
+    if (m->power.size() > KeptBlocks)
+        m->power.pop_front(), m->upperShare.pop_front();
+}
+
+bool BandMeterNarrow(const BandMeter &m)
+{
+    if (m.power.empty())
+        return false;
+    const float loudest = *std::max_element(m.power.begin(), m.power.end());
+    if (loudest < SilentPower)
+        return false;
+    const double loud = loudest * std::pow(10, -LoudRange / 10);
+    for (size_t i = 0; i < m.power.size(); i++)
+        if (m.power[i] >= loud && m.upperShare[i] >= NarrowShare)
+            return false;
+    return true;
+}
+
+void WidenBand(const FilterBank &bank, int cepSize, std::vector<mfcc_t> *cepstra)
+{
+    const int n = bank.filters;
+    if (n <= 0 || cepSize <= 0 || cepSize > n || bank.upperHz <= TelephoneTopHz)
+        return;
+    // The first filter whose upper edge lies above the band.
+    const double step = (Mel(bank.upperHz) - Mel(bank.lowerHz)) / (n + 1);
+    int first = 0;
+    while (first < n && Hz(Mel(bank.lowerHz) + (first + 2) * step) <= TelephoneTopHz)
+        first++;
+    if (first == 0 || first == n)
+        return;
+    const double pi = std::acos(-1.0);
+    std::vector<double> lift(size_t(cepSize), 1.0), cosine(size_t(cepSize * n));
+    for (int i = 0; i < cepSize; i++) {
+        if (bank.lifter > 0)
+            lift[size_t(i)] = 1 + bank.lifter / 2 * std::sin(i * pi / bank.lifter);
+        for (int j = 0; j < n; j++)
+            cosine[size_t(i * n + j)] = std::cos(pi / n * i * (j + 0.5));
+    }
+    std::vector<double> spectrum(static_cast<size_t>(n));
+    for (size_t at = 0; at + size_t(cepSize) <= cepstra->size(); at += size_t(cepSize)) {
+        mfcc_t *c = cepstra->data() + at;
+        // The log energies the cepstra keep (the inverse of the orthonormal
+        // transform), then the band above made like the filter below it.
+        for (int j = 0; j < n; j++) {
+            double e = c[0] / lift[0] * std::sqrt(0.5);
+            for (int i = 1; i < cepSize; i++)
+                e += c[i] / lift[size_t(i)] * cosine[size_t(i * n + j)];
+            spectrum[size_t(j)] = e * std::sqrt(2.0 / n);
+        }
+        std::fill(spectrum.begin() + first, spectrum.end(), spectrum[size_t(first - 1)]);
+        for (int i = 0; i < cepSize; i++) {
+            double sum = 0;
+            for (int j = 0; j < n; j++)
+                sum += spectrum[size_t(j)] * cosine[size_t(i * n + j)];
+            c[i] = mfcc_t(sum * std::sqrt((i == 0 ? 1.0 : 2.0) / n) * lift[size_t(i)]);
+        }
+    }
+}

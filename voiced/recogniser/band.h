@@ -1,0 +1,35 @@
+// Speech through a telephone's band: a link or a recording sampled at
+// 8 kHz (a headset's hands-free link, a phone call) holds nothing above
+// 4 kHz, where the acoustic model learned the hiss of "s" and the bursts of
+// "t" and "k". The meter tells such sound from full-band sound; WidenBand
+// gives the decoder an upper band that follows the band below it.
+#pragma once
+#include <sphinxbase/fe.h>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+// Each block's power, and the share of it above the telephone band (dB),
+// for the last blocks heard, newest last.
+struct BandMeter {
+    std::vector<double> before; // the samples before the newest block
+    std::deque<float> power, upperShare;
+};
+
+// Measures one block (a frame shift) of 16 kHz samples.
+void BandMeterHear(BandMeter *m, const int16_t *samples, size_t count);
+
+// Whether the loud blocks of the last ten seconds all lack the upper band.
+bool BandMeterNarrow(const BandMeter &m);
+
+// The front end's filters, as its configuration sets them; filters is 0
+// when its cepstra are not an orthonormal transform of their log energies.
+struct FilterBank {
+    double lowerHz = 0, upperHz = 0, lifter = 0;
+    int filters = 0;
+};
+
+// In each frame, the filters reaching above 4 kHz take the log energy of the
+// last one below.
+void WidenBand(const FilterBank &bank, int cepSize, std::vector<mfcc_t> *cepstra);
