@@ -7,10 +7,10 @@
 //
 //   tuning    espeak-ng (five voices, two rates) and flite (kal16, rms);
 //             quiet, pink and white noise at 20 dB, chatter at 15 dB, a
-//             room's echo
+//             room's echo, a link sampled at 8 kHz
 //   held-out  other espeak-ng voices, flite (slt, awb), festival (two
 //             voices); quiet, brown noise at 20 dB, other chatter at 15 dB,
-//             another room's echo
+//             another room's echo, a phone line's band (300 to 3400 Hz)
 //
 // Chatter is three or four voices saying other sentences at once; an echo
 // is sox's reverberation of the speaker in a room of its own. Each clip
@@ -61,6 +61,7 @@ struct Room {
     const char *noise;     // sox noise type, "chatter" or "" (quiet)
     double snr;            // dB
     const char *echo = ""; // sox effects on the speaker ("reverb ...")
+    const char *link = ""; // sox effects on all that reaches the recogniser
 };
 
 struct Part {
@@ -103,7 +104,8 @@ const Part Parts[] = {
       {"pink 20 dB", "pinknoise", 20},
       {"white 20 dB", "whitenoise", 20},
       {"chatter 15 dB", "chatter", 15},
-      {"echo", "", 0, "pad 0 0.4 reverb 50 50 100"}},
+      {"echo", "", 0, "pad 0 0.4 reverb 50 50 100"},
+      {"8 kHz link", "", 0, "", "rate 8000 rate 16000"}},
      {"(silence)", "(tone)", "(sweep)", "(white noise)", "(knocks)"}},
     {"held-out",
      {{"espeak-ng", "en-029", 175},
@@ -128,7 +130,8 @@ const Part Parts[] = {
      {{"quiet", "", 0},
       {"brown 20 dB", "brownnoise", 20},
       {"chatter 15 dB", "chatter", 15},
-      {"echo", "", 0, "pad 0 0.4 reverb 70 30 70 100 15"}},
+      {"echo", "", 0, "pad 0 0.4 reverb 70 30 70 100 15"},
+      {"phone line", "", 0, "", "sinc 300-3400"}},
      {"(pink noise)", "(brown noise)", "(hum)", "(clicks)", "(chord)"}},
     {"named",
      {{"espeak-ng", "en-us", 140},
@@ -361,7 +364,7 @@ bool SoxEffect(const std::string &effect, const std::string &work, std::vector<i
 }
 
 bool WriteClip(const std::string &path, const std::vector<int16_t> &sound, double snr, Noise &floor,
-               Noise *noise)
+               Noise *noise, const char *link, const std::string &work)
 {
     size_t pad = static_cast<size_t>(PadSeconds * RecogniserRate);
     std::vector<double> mix(sound.size() + 2 * pad, 0.0);
@@ -376,7 +379,8 @@ bool WriteClip(const std::string &path, const std::vector<int16_t> &sound, doubl
         double v = std::lround(mix[i] + quiet[i] + extra[i]);
         out[i] = static_cast<int16_t>(std::max(-32768.0, std::min(32767.0, v)));
     }
-    return SaveWave(path.c_str(), out.data(), out.size(), RecogniserRate);
+    return (!*link || SoxEffect(link, work, &out)) &&
+           SaveWave(path.c_str(), out.data(), out.size(), RecogniserRate);
 }
 
 bool Synthesise(const std::string &dir, const Part &part, const std::vector<std::string> &commands)
@@ -424,7 +428,7 @@ bool Synthesise(const std::string &dir, const Part &part, const std::vector<std:
             std::vector<int16_t> sound = item.sound;
             if ((*room.echo && !SoxEffect(room.echo, dir, &sound)) ||
                 !WriteClip(sub + "/" + item.file, sound, room.snr, floor,
-                           type.empty() ? nullptr : &noise))
+                           type.empty() ? nullptr : &noise, room.link, dir))
                 return false;
         }
     }
