@@ -62,9 +62,9 @@ double Hz(double mel)
 void BandMeterHear(BandMeter *m, const int16_t *samples, size_t count)
 {
     const std::array<double, Taps> &h = HighPass();
-    std::vector<double> x(Taps - 1 - std::min(m->before.size(), size_t(Taps - 1)), 0.0);
-    x.insert(x.end(), m->before.end() - long(std::min(m->before.size(), size_t(Taps - 1))),
-             m->before.end());
+    if (m->before.empty()) // the stream starts after silence
+        m->before.assign(Taps - 1, 0.0);
+    std::vector<double> x = m->before;
     x.insert(x.end(), samples, samples + count);
     // Both powers over the samples the filter's output is centred on.
     double all = 0, upper = 0;

@@ -262,7 +262,6 @@ std::vector<mfcc_t *> Rows(std::vector<mfcc_t> &cepstra, int cepSize)
     return rows;
 }
 
-// A speech detector that ends an utterance after endFrames of silence.
 // A front end of the decoder's configuration with one integer setting
 // changed; the decoder's configuration keeps its own.
 fe_t *NewFrontEnd(Recogniser *r, const char *setting, long value)
@@ -275,6 +274,7 @@ fe_t *NewFrontEnd(Recogniser *r, const char *setting, long value)
     return fe;
 }
 
+// A speech detector that ends an utterance after endFrames of silence.
 bool NewDetector(Recogniser *r, int endFrames, Detector *d)
 {
     d->fe = NewFrontEnd(r, "-vad_postspeech", endFrames);
