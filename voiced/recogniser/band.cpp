@@ -62,9 +62,11 @@ double Hz(double mel)
 void BandMeterHear(BandMeter *m, const int16_t *samples, size_t count)
 {
     const std::array<double, Taps> &h = HighPass();
-    if (m->before.empty()) // the stream starts after silence
-        m->before.assign(Taps - 1, 0.0);
-    std::vector<double> x = m->before;
+    // The samples before the block, then the block: kept in one buffer that
+    // keeps its room from block to block.
+    std::vector<double> &x = m->before;
+    if (x.empty()) // the stream starts after silence
+        x.assign(Taps - 1, 0.0);
     x.insert(x.end(), samples, samples + count);
     // Both powers over the samples the filter's output is centred on.
     double all = 0, upper = 0;
@@ -75,7 +77,7 @@ void BandMeterHear(BandMeter *m, const int16_t *samples, size_t count)
         const double centre = x[n - (Taps - 1) / 2];
         all += centre * centre, upper += y * y;
     }
-    m->before.assign(x.end() - (Taps - 1), x.end());
+    x.erase(x.begin(), x.end() - (Taps - 1));
     const double blockSize = double(std::max<size_t>(count, 1));
     m->power.push_back(float(all / blockSize));
     m->upperShare.push_back(float(10 * std::log10((upper + 1e-3) / (all + 1e-3))));
