@@ -99,6 +99,45 @@ bool BandMeterNarrow(const BandMeter &m)
     return true;
 }
 
+std::vector<double> FilterCentres(const FilterBank &bank)
+{
+    const int n = bank.filters;
+    const double step = (Mel(bank.upperHz) - Mel(bank.lowerHz)) / (n + 1);
+    std::vector<double> centres;
+    for (int j = 0; j < n; j++)
+        centres.push_back(Hz(Mel(bank.lowerHz) + (j + 1) * step));
+    return centres;
+}
+
+std::vector<double> CepstralMap(const FilterBank &bank, int cepSize, const std::vector<double> &mix)
+{
+    const int n = bank.filters;
+    const double pi = std::acos(-1.0);
+    auto lift = [&](int i) {
+        return bank.lifter > 0 ? 1 + bank.lifter / 2 * std::sin(i * pi / bank.lifter) : 1.0;
+    };
+    // A filter's log energy from the cepstra (the inverse of the
+    // orthonormal transform), and back.
+    auto energy = [&](int j, int i) {
+        return (i == 0 ? std::sqrt(0.5) : std::cos(pi / n * i * (j + 0.5))) / lift(i) *
+               std::sqrt(2.0 / n);
+    };
+    auto back = [&](int i, int j) {
+        return std::cos(pi / n * i * (j + 0.5)) * std::sqrt((i == 0 ? 1.0 : 2.0) / n) * lift(i);
+    };
+    std::vector<double> map(size_t(cepSize * cepSize), 0.0);
+    for (int j = 0; j < n; j++)
+        for (int from = 0; from < n; from++) {
+            const double share = mix[size_t(j * n + from)];
+            if (share == 0)
+                continue;
+            for (int i = 0; i < cepSize; i++)
+                for (int k = 0; k < cepSize; k++)
+                    map[size_t(i * cepSize + k)] += back(i, j) * share * energy(from, k);
+        }
+    return map;
+}
+
 void WidenBand(const FilterBank &bank, int cepSize, std::vector<mfcc_t> *cepstra)
 {
     const int n = bank.filters;

@@ -30,6 +30,16 @@ struct FilterBank {
     int filters = 0;
 };
 
+// The centre of each filter (Hz), lowest first.
+std::vector<double> FilterCentres(const FilterBank &bank);
+
+// The linear map of a frame's cepstra (cepSize x cepSize, row-major) that
+// gives filter j the log energy sum over k of mix[j * filters + k] times
+// filter k's (the cepstra keep a smoothed log energy, their inverse
+// transform).
+std::vector<double> CepstralMap(const FilterBank &bank, int cepSize,
+                                const std::vector<double> &mix);
+
 // In each frame, the filters reaching above 4 kHz take the log energy of the
 // last one below.
 void WidenBand(const FilterBank &bank, int cepSize, std::vector<mfcc_t> *cepstra);

@@ -11,6 +11,10 @@
 // take about as long: an utterance is decided in little more than half the
 // time.
 //
+// Each utterance is heard through the frequency scale that fits its speaker
+// (a child's formants lie well above the model's adults, warp.h), except by
+// the said-more check below, which hears it as it came.
+//
 // When other voices talk around the speaker (chatter, a radio), the
 // detector hands over the speaker's words inside a stretch of theirs; only
 // the speaker's loud stretch is decoded then, and its shortfall is weighed
@@ -27,6 +31,7 @@
 // heard as "bye ... bye", "turn right" as "... run right").
 #include "voiced/recogniser/recogniser.h"
 #include "voiced/recogniser/band.h"
+#include "voiced/recogniser/warp.h"
 #include <pocketsphinx.h>
 #include <sphinxbase/ckd_alloc.h>
 #include <sphinxbase/cmn.h>
@@ -235,8 +240,10 @@ struct Recogniser {
     size_t earlyFrames = 0; // frames the early decision covers, 0 for none
     int earlyDecodes = 0;
     RecogniserUtterance earlyDecision{};
-    BandMeter band;  // the stream's recent blocks
-    FilterBank bank; // the front end's filters
+    BandMeter band;     // the stream's recent blocks
+    FilterBank bank;    // the front end's filters
+    SpeakerWarp warp;   // the model's densities, for the speaker's scale
+    bool warps = false; // the model and front end allow it
     double utteranceStart = 0;
     std::vector<mfcc_t> cepstra; // the current utterance, cepSize per frame
     std::vector<mfcc_t> room;    // RoomFrames of the quiet room, cepSize each
@@ -652,6 +659,14 @@ RecogniserUtterance Decide(Recogniser *r, double end, int waited)
     // Sound from a telephone's band is heard with an upper band made up.
     if (BandMeterNarrow(r->band))
         WidenBand(r->bank, r->cepSize, &cepstra);
+    // Each speaker is heard through the frequency scale that fits the model
+    // best (applied below, when the cepstra are copied for each pass). In a
+    // noisy room the noise, not the voice, decides the fit: the sound is
+    // heard as it came.
+    const size_t scale =
+        r->warps && !cepstra.empty() && Spread(LogEnergy(cepstra, r->cepSize)) >= NoisySpread
+            ? SpeakerWarpChoose(r->warp, cepstra)
+            : r->warp.factors.size();
     size_t frames = cepstra.size() / r->cepSize;
     r->phrase.clear();
     r->heard.clear();
@@ -688,6 +703,12 @@ RecogniserUtterance Decide(Recogniser *r, double end, int waited)
         cmn(mean, normalRows.data(), FALSE, static_cast<int32>(normalRows.size()));
         cmn_free(mean);
         std::vector<mfcc_t> loopCepstra = normalised;
+        // The said-more check hears the sound as it came: scaled, the words
+        // after a command ("bye bye now") can fit a decoy better than the
+        // loop, and the check no longer hears the command to refuse it.
+        if (r->warps)
+            for (std::vector<mfcc_t> *c : {&cepstra, &raw, &loopCepstra})
+                SpeakerWarpApply(r->warp, scale, c);
         std::vector<mfcc_t *> loopRows = Rows(loopCepstra, r->cepSize);
         int32_t phones = 0;
         std::vector<Segment> phonePath;
@@ -881,6 +902,7 @@ Recogniser *RecogniserCreate(const RecogniserOptions &options)
     r->loop = NewDecoder(options, false);
     r->options = options;
     ReadDecoderLayout(r);
+    r->warps = SpeakerWarpLoad(options.modelDir, r->bank, r->cepSize, &r->warp);
     if (!r->loop || !NewDetectors(r) || r->frameShift <= 0 || !HearRoom(r) ||
         ps_set_allphone(r->loop, PhoneSearch, nullptr) < 0 ||
         !RecogniserSetPhrases(r, {}, nullptr)) {
