@@ -66,21 +66,22 @@ bool ReadDensities(const std::string &path, int *codebooks, int *densities,
 }
 
 // The log likelihood of a frame's cepstra under the best density of a
-// codebook.
-double Fit(const SpeakerWarp &w, const double *x, int codebook)
+// codebook (each density's in scratch).
+double Fit(const SpeakerWarp &w, const double *x, int codebook, std::vector<float> *scratch)
 {
-    double best = -1e30;
-    const int n = w.cepSize;
-    for (int k = codebook * w.densities; k < (codebook + 1) * w.densities; k++) {
-        const float *mean = &w.mean[size_t(k * n)], *inverse = &w.inverse[size_t(k * n)];
-        double d = w.norm[size_t(k)];
-        for (int i = 0; i < n && d > best; i++) {
-            const double diff = x[i] - mean[i];
-            d -= 0.5 * diff * diff * inverse[i];
+    const int n = w.cepSize, m = w.densities;
+    scratch->assign(w.norm.begin() + codebook * m, w.norm.begin() + (codebook + 1) * m);
+    float *d = scratch->data();
+    for (int i = 0; i < n; i++) {
+        const float at = float(x[i]);
+        const float *mean = &w.mean[size_t((codebook * n + i) * m)],
+                    *half = &w.halfInverse[size_t((codebook * n + i) * m)];
+        for (int k = 0; k < m; k++) {
+            const float diff = at - mean[k];
+            d[k] -= diff * diff * half[k];
         }
-        best = std::max(best, d);
     }
-    return best;
+    return *std::max_element(d, d + m);
 }
 
 } // namespace
@@ -102,19 +103,25 @@ bool SpeakerWarpLoad(const std::string &modelDir, const FilterBank &bank, int ce
     w->cepSize = cepSize;
     w->codebooks = codebooks;
     w->densities = densities;
-    w->mean.clear(), w->inverse.clear(), w->norm.clear();
+    // Codebook by codebook, dimension by dimension, the densities side by
+    // side: a frame is weighed against a whole codebook at once.
+    const size_t m = size_t(densities);
+    w->mean.assign(size_t(codebooks * cepSize) * m, 0.0f);
+    w->halfInverse.assign(w->mean.size(), 0.0f);
+    w->norm.assign(size_t(codebooks) * m, 0.0f);
     for (int c = 0; c < codebooks; c++)
-        for (int k = 0; k < densities; k++) {
+        for (size_t k = 0; k < m; k++) {
             // The first stream of density k of codebook c.
-            size_t at = size_t(c) * size_t(densities * block) + size_t(k * cepSize);
+            size_t from = size_t(c) * size_t(densities * block) + k * size_t(cepSize);
             double norm = 0;
-            for (int i = 0; i < cepSize; i++, at++) {
-                const float v = std::max(variances[at], VarianceFloor);
-                w->mean.push_back(means[at]);
-                w->inverse.push_back(1 / v);
+            for (int i = 0; i < cepSize; i++, from++) {
+                const float v = std::max(variances[from], VarianceFloor);
+                const size_t to = size_t(c * cepSize + i) * m + k;
+                w->mean[to] = means[from];
+                w->halfInverse[to] = 0.5f / v;
                 norm -= 0.5 * std::log(2 * pi * v);
             }
-            w->norm.push_back(float(norm));
+            w->norm[size_t(c) * m + k] = float(norm);
         }
     // For each scale, the fractional filter each filter hears.
     const std::vector<double> centres = FilterCentres(bank);
@@ -178,12 +185,13 @@ size_t SpeakerWarpChoose(const SpeakerWarp &w, const std::vector<mfcc_t> &cepstr
     std::vector<double> fit(w.factors.size(), 0.0), x(static_cast<size_t>(n)),
         y(static_cast<size_t>(n));
     std::vector<std::pair<double, int>> books(static_cast<size_t>(w.codebooks));
+    std::vector<float> scratch;
     for (size_t k = 0; k < weighed; k++) {
         const int t = order[k * loud / weighed];
         for (int i = 0; i < n; i++)
             x[size_t(i)] = cepstra[size_t(t * n + i)] - mean[size_t(i)];
         for (int c = 0; c < w.codebooks; c++)
-            books[size_t(c)] = {Fit(w, x.data(), c), c};
+            books[size_t(c)] = {Fit(w, x.data(), c, &scratch), c};
         std::partial_sort(books.begin(), books.begin() + ShortlistBooks, books.end(),
                           std::greater<std::pair<double, int>>());
         for (size_t f = 0; f < w.factors.size(); f++) {
@@ -198,7 +206,7 @@ size_t SpeakerWarpChoose(const SpeakerWarp &w, const std::vector<mfcc_t> &cepstr
                 }
                 double best = -1e30;
                 for (int b = 0; b < ShortlistBooks; b++)
-                    best = std::max(best, Fit(w, y.data(), books[size_t(b)].second));
+                    best = std::max(best, Fit(w, y.data(), books[size_t(b)].second, &scratch));
                 fit[f] += sign * best;
             }
         }

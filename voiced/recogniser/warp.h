@@ -10,9 +10,10 @@
 
 struct SpeakerWarp {
     int cepSize = 0, codebooks = 0, densities = 0; // densities per codebook
-    // Every density of every codebook: its mean and inverse variance over
-    // the cepstra (cepSize each), and its log normaliser.
-    std::vector<float> mean, inverse, norm;
+    // Every density of every codebook: its mean and half its inverse
+    // variance over the cepstra ([codebook][cepstrum][density]), and its log
+    // normaliser ([codebook][density]).
+    std::vector<float> mean, halfInverse, norm;
     std::vector<double> factors;             // the scales tried, 1 among them
     std::vector<std::vector<double>> matrix; // per scale, cepSize x cepSize
     // Per scale, the smoothing its interpolation between filters brings
