@@ -138,6 +138,22 @@ std::vector<double> CepstralMap(const FilterBank &bank, int cepSize, const std::
     return map;
 }
 
+void ApplyCepstralMap(const std::vector<double> &map, int cepSize, std::vector<mfcc_t> *cepstra)
+{
+    const size_t n = size_t(cepSize);
+    std::vector<double> in(n);
+    for (size_t at = 0; n > 0 && at + n <= cepstra->size(); at += n) {
+        mfcc_t *c = cepstra->data() + at;
+        std::copy(c, c + n, in.begin());
+        for (size_t i = 0; i < n; i++) {
+            double v = 0;
+            for (size_t j = 0; j < n; j++)
+                v += map[i * n + j] * in[j];
+            c[i] = mfcc_t(v);
+        }
+    }
+}
+
 void WidenBand(const FilterBank &bank, int cepSize, std::vector<mfcc_t> *cepstra)
 {
     const int n = bank.filters;
@@ -150,31 +166,9 @@ void WidenBand(const FilterBank &bank, int cepSize, std::vector<mfcc_t> *cepstra
         first++;
     if (first == 0 || first == n)
         return;
-    const double pi = std::acos(-1.0);
-    std::vector<double> lift(size_t(cepSize), 1.0), cosine(size_t(cepSize * n));
-    for (int i = 0; i < cepSize; i++) {
-        if (bank.lifter > 0)
-            lift[size_t(i)] = 1 + bank.lifter / 2 * std::sin(i * pi / bank.lifter);
-        for (int j = 0; j < n; j++)
-            cosine[size_t(i * n + j)] = std::cos(pi / n * i * (j + 0.5));
-    }
-    std::vector<double> spectrum(static_cast<size_t>(n));
-    for (size_t at = 0; at + size_t(cepSize) <= cepstra->size(); at += size_t(cepSize)) {
-        mfcc_t *c = cepstra->data() + at;
-        // The log energies the cepstra keep (the inverse of the orthonormal
-        // transform), then the band above made like the filter below it.
-        for (int j = 0; j < n; j++) {
-            double e = c[0] / lift[0] * std::sqrt(0.5);
-            for (int i = 1; i < cepSize; i++)
-                e += c[i] / lift[size_t(i)] * cosine[size_t(i * n + j)];
-            spectrum[size_t(j)] = e * std::sqrt(2.0 / n);
-        }
-        std::fill(spectrum.begin() + first, spectrum.end(), spectrum[size_t(first - 1)]);
-        for (int i = 0; i < cepSize; i++) {
-            double sum = 0;
-            for (int j = 0; j < n; j++)
-                sum += spectrum[size_t(j)] * cosine[size_t(i * n + j)];
-            c[i] = mfcc_t(sum * std::sqrt((i == 0 ? 1.0 : 2.0) / n) * lift[size_t(i)]);
-        }
-    }
+    // The band above made like the filter below it.
+    std::vector<double> mix(size_t(n * n), 0.0);
+    for (int j = 0; j < n; j++)
+        mix[size_t(j * n + std::min(j, first - 1))] = 1;
+    ApplyCepstralMap(CepstralMap(bank, cepSize, mix), cepSize, cepstra);
 }

@@ -40,6 +40,9 @@ std::vector<double> FilterCentres(const FilterBank &bank);
 std::vector<double> CepstralMap(const FilterBank &bank, int cepSize,
                                 const std::vector<double> &mix);
 
+// Each frame of the cepstra (cepSize each) through a map of CepstralMap's.
+void ApplyCepstralMap(const std::vector<double> &map, int cepSize, std::vector<mfcc_t> *cepstra);
+
 // In each frame, the filters reaching above 4 kHz take the log energy of the
 // last one below.
 void WidenBand(const FilterBank &bank, int cepSize, std::vector<mfcc_t> *cepstra);

@@ -3,6 +3,7 @@
 #include <sphinxbase/bio.h>
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <numeric>
@@ -45,12 +46,15 @@ bool ReadDensities(const std::string &path, int *codebooks, int *densities,
     uint32 sum = 0;
     int32 head[3] = {0, 0, 0}; // codebooks, streams, densities
     ok = ok && bio_fread(head, sizeof(int32), 3, f, swap, &sum) == 3 && head[0] > 0 &&
-         head[1] > 0 && head[1] <= 8 && head[2] > 0 && head[0] * head[2] <= 1 << 16;
+         head[1] > 0 && head[1] <= 8 && head[2] > 0 && int64_t(head[0]) * head[2] <= 1 << 16;
     std::vector<int32> w(ok ? size_t(head[1]) : 0);
     ok = ok && bio_fread(w.data(), sizeof(int32), head[1], f, swap, &sum) == head[1];
     int32 total = 0, block = 0;
     for (int32 x : w)
-        ok = ok && x > 0 && x <= 64, block += x;
+        if (x <= 0 || x > 64)
+            ok = false;
+        else
+            block += x;
     ok = ok && bio_fread(&total, sizeof(int32), 1, f, swap, &sum) == 1 &&
          total == head[0] * head[2] * block;
     if (ok) {
@@ -232,19 +236,6 @@ size_t SpeakerWarpChoose(const SpeakerWarp &w, const std::vector<mfcc_t> &cepstr
 
 void SpeakerWarpApply(const SpeakerWarp &w, size_t index, std::vector<mfcc_t> *cepstra)
 {
-    if (index >= w.factors.size() || w.factors[index] == 1.0)
-        return;
-    const std::vector<double> &m = w.matrix[index];
-    const int n = w.cepSize;
-    std::vector<double> in(static_cast<size_t>(n));
-    for (size_t at = 0; at + size_t(n) <= cepstra->size(); at += size_t(n)) {
-        mfcc_t *c = cepstra->data() + at;
-        std::copy(c, c + n, in.begin());
-        for (int i = 0; i < n; i++) {
-            double v = 0;
-            for (int j = 0; j < n; j++)
-                v += m[size_t(i * n + j)] * in[size_t(j)];
-            c[i] = mfcc_t(v);
-        }
-    }
+    if (index < w.factors.size() && w.factors[index] != 1.0)
+        ApplyCepstralMap(w.matrix[index], w.cepSize, cepstra);
 }
