@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Cross-builds the speech decoder (pocketsphinx and sphinxbase, the versions
-# Debian ships) as static i686 Windows libraries from Debian's source packages.
+# Debian ships) as static Windows libraries from Debian's source packages:
+# i686 for the win32 tree, or x86_64 for the win64 tree (NELKO_ARCH=x86_64).
 #
-#   scripts/build-pocketsphinx.sh [OUTDIR]     (default: build/third_party)
+#   [NELKO_ARCH=x86_64] scripts/build-pocketsphinx.sh [OUTDIR]
+#                                               (default: build/third_party)
 #
-# Leaves OUTDIR/pocketsphinx-i686/{include,lib} for the win32 tree
-# (-DNELKO_POCKETSPHINX_DIR=OUTDIR/pocketsphinx-i686). The source packages are
+# Leaves OUTDIR/pocketsphinx-ARCH/{include,lib} for the tree
+# (-DNELKO_POCKETSPHINX_DIR=OUTDIR/pocketsphinx-ARCH). The source packages are
 # fetched through a private apt configuration under OUTDIR/apt that adds
 # deb-src entries for the system's own mirrors; the system's apt sources are
 # never touched. Does nothing when the libraries are already there.
@@ -13,8 +15,9 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 OUT="$(mkdir -p "${1:-$ROOT/build/third_party}" && cd "${1:-$ROOT/build/third_party}" && pwd)"
-PREFIX="$OUT/pocketsphinx-i686"
-HOST=i686-w64-mingw32
+ARCH="${NELKO_ARCH:-i686}"
+PREFIX="$OUT/pocketsphinx-$ARCH"
+HOST=$ARCH-w64-mingw32
 
 # The same versions as the host's libraries, so that both trees decode alike.
 installed_source_version() {
@@ -28,7 +31,7 @@ STAMP="$PREFIX/.built-3-${PS_VERSION:-any}-${SB_VERSION:-any}"
 built() { [ -f "$STAMP" ] && [ -f "$PREFIX/lib/libpocketsphinx.a" ] && [ -f "$PREFIX/lib/libsphinxbase.a" ]; }
 built && exit 0
 # One build at a time; a second caller waits and then finds it done.
-exec 9>"$OUT/.build-pocketsphinx.lock"
+exec 9>"$OUT/.build-pocketsphinx-$ARCH.lock"
 flock 9
 built && exit 0
 
@@ -73,7 +76,8 @@ fetch() { # package version
 unpack() { # package -> prints the unpacked folder
   local pkg=$1 dsc dir
   dsc="$(ls "$SRC/${pkg}_"*.dsc | head -n1)"
-  dir="$SRC/$pkg"
+  dir="$SRC/$ARCH/$pkg"
+  mkdir -p "$SRC/$ARCH"
   rm -rf "$dir"
   dpkg-source --no-check -x "$dsc" "$dir" >/dev/null
   echo "$dir"
@@ -90,10 +94,10 @@ export PKG_CONFIG_LIBDIR="$PREFIX/lib/pkgconfig" PKG_CONFIG_PATH=""
 # Configured for a fixed prefix and installed into OUTDIR: the decoder keeps
 # its prefix as a default model path, and a folder of the build machine there
 # would make two checkouts of one commit build different programs.
-CONFIGURE=(--host=$HOST --prefix=/pocketsphinx-i686 --enable-static --disable-shared
+CONFIGURE=(--host=$HOST --prefix=/pocketsphinx-$ARCH --enable-static --disable-shared
   --without-python)
 JOBS="${NELKO_JOBS:-2}"
-LOG="$OUT/build-pocketsphinx.log"
+LOG="$OUT/build-pocketsphinx-$ARCH.log"
 : >"$LOG"
 rm -rf "$PREFIX"
 

@@ -6,6 +6,7 @@ PACKAGES=(
   cmake g++ make pkg-config git
   googletest
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   libwine-dev
   wine wine32:i386
   xvfb xdotool x11-utils x11-xserver-utils

@@ -37,5 +37,5 @@ _Static_assert(sizeof(VCMDNAMEA) == 64, "VCMDNAMEA");
 _Static_assert(offsetof(VCMDNAMEA, szState) == 32, "VCMDNAMEA state");
 _Static_assert(sizeof(LANGUAGEA) == 66, "LANGUAGEA");
 _Static_assert(offsetof(LANGUAGEA, szDialect) == 2, "LANGUAGEA dialect");
-_Static_assert(offsetof(SDATA, pData) == 0 && offsetof(SDATA, dwSize) == 4, "SDATA");
+_Static_assert(offsetof(SDATA, pData) == 0 && offsetof(SDATA, dwSize) == sizeof(void *), "SDATA");
 _Static_assert(offsetof(VCMDCOMMAND, abData) == 36, "VCMDCOMMAND action data");
