@@ -9,7 +9,8 @@
 #
 #   WIN32_DIR  the win32 build folder with nelkovoice.exe, vcmdps.dll,
 #              Feedback.exe and what the recogniser reads (model/en-us,
-#              cmudict-en-us.dict, nelko.dict; default build/win32)
+#              cmudict-en-us.dict, nelko.dict; default build/win32, or
+#              build/win64 where no 32-bit code runs)
 #   NELKO_DIR  the folder of the nelko.exe that will run (default WIN32_DIR)
 #   --prefix   the Wine prefix (default: as scripts/wine-env.sh chooses it,
 #              from NELKO_WINEPREFIX or WINEPREFIX)
@@ -26,9 +27,9 @@ while [ $# -gt 0 ]; do
     *) break ;;
   esac
 done
-WIN32_DIR="$(cd "${1:-$ROOT/build/win32}" && pwd)"
-NELKO_DIR="$(cd "${2:-$WIN32_DIR}" && pwd)"
 source "$ROOT/scripts/wine-env.sh"
+WIN32_DIR="$(cd "${1:-$ROOT/build/$NELKO_WINDOWS}" && pwd)"
+NELKO_DIR="$(cd "${2:-$WIN32_DIR}" && pwd)"
 
 # What the hub needs beside it: the program and the recogniser's files.
 HUB_FILES=(Feedback.exe cmudict-en-us.dict nelko.dict)

@@ -6,11 +6,16 @@
 # file carries the commit's time, in one order, without owner or extra fields.
 #
 #   scripts/release.sh [--no-build]    (--no-build: the trees are built already)
+#
+# NELKO_RELEASE_TREE=win64 with --no-build packs build/win64 the same way
+# into nelko-VERSION-win64.zip: the release's test on a machine that runs no
+# 32-bit code. It is not shipped.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
-WIN32_DIR=$ROOT/build/win32
+TREE=${NELKO_RELEASE_TREE:-win32}
+WIN32_DIR=$ROOT/build/$TREE
 LOGS=$ROOT/build/logs
 mkdir -p "$LOGS"
 
@@ -33,7 +38,7 @@ VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$WIN32_DIR/CMakeCache.tx
 NAME=nelko-$VERSION
 OUT=$ROOT/build/release
 STAGE=$OUT/stage
-ZIP=$OUT/$NAME-win32.zip
+ZIP=$OUT/$NAME-$TREE.zip
 rm -rf "$STAGE" "$ZIP"
 mkdir -p "$STAGE/$NAME"
 DEST=$STAGE/$NAME

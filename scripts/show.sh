@@ -10,6 +10,7 @@ OUT=$1
 VIDEO=${2:-}
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 source "$ROOT/scripts/wine-env.sh"
+TREE=$ROOT/build/$NELKO_WINDOWS
 FRAMES=$(mktemp -d)
 trap 'rm -rf "$FRAMES"' EXIT
 
@@ -23,7 +24,7 @@ if [ -n "$VIDEO" ]; then
     -pix_fmt yuv420p -c:a aac -b:a 128k "$VIDEO" >"$FRAMES/ffmpeg.log" 2>&1 &
   FFMPEG=$!
 fi
-wine "$ROOT/build/win32/nelko.exe" &
+wine "$TREE/nelko.exe" &
 NELKO=$!
 
 window_id() { xwininfo -root -children | awk -v t="\"$1\":" '$2 == t { print $1; exit }'; }
@@ -82,15 +83,15 @@ sleep 2.2
 pick 7; sleep 2    # Wave
 # Spoken commands: a phrase handed to the voice hub as if heard, then a
 # recording of "go right" that the hub recognises itself.
-if [ -f "$ROOT/build/win32/nelkovoice.exe" ]; then
-  wine "$ROOT/build/win32/nelkovoice.exe" /say "Wave" >/dev/null 2>&1 || true
+if [ -f "$TREE/nelkovoice.exe" ]; then
+  wine "$TREE/nelkovoice.exe" /say "Wave" >/dev/null 2>&1 || true
   sleep 2
   espeak-ng -v en-us -s 160 -w "$FRAMES/said.wav" "go right" 2>/dev/null &&
     sox "$FRAMES/said.wav" "$FRAMES/padded.wav" pad 0.5 0.5 &&
     sox -R -n -r "$(soxi -r "$FRAMES/padded.wav")" -c 1 -b 16 "$FRAMES/floor.wav" \
       synth "$(soxi -D "$FRAMES/padded.wav")" pinknoise vol 0.002 &&
     sox -m "$FRAMES/padded.wav" "$FRAMES/floor.wav" "$FRAMES/go-right.wav" &&
-    wine "$ROOT/build/win32/nelkovoice.exe" /listen "Z:$FRAMES/go-right.wav" >/dev/null 2>&1 || true
+    wine "$TREE/nelkovoice.exe" /listen "Z:$FRAMES/go-right.wav" >/dev/null 2>&1 || true
   sleep 3
 fi
 pick 1; sleep 2.5  # Go Left

@@ -4,10 +4,27 @@
 # tests with a sound server of their own, the recorded show), "system" for
 # whatever Wine finds on the desktop (./run).
 # NELKO_WINEARCH=win64 makes a 64-bit prefix instead (the release's tests).
+#
+# NELKO_WINDOWS says which Windows tree the tests run: win32 (build/win32,
+# the programs as shipped), or win64 (build/win64, the same programs built
+# for x86-64) on a machine whose kernel runs no 32-bit x86 code, where
+# 32-bit Wine cannot start. Unset, it is found out here. With win64 every
+# prefix is 64-bit and `wine` is Wine's 64-bit loader.
 NELKO_ROOT="${NELKO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
-export WINEARCH="${NELKO_WINEARCH:-win32}"
+if [ -z "${NELKO_WINDOWS:-}" ]; then
+  NELKO_WINDOWS=win32
+  /usr/lib/wine/wine --version >/dev/null 2>&1 || NELKO_WINDOWS=win64
+fi
+export NELKO_WINDOWS
+if [ "$NELKO_WINDOWS" = win64 ]; then
+  export WINEARCH=win64
+  export WINEPREFIX="${NELKO_WINEPREFIX:-${WINEPREFIX:-$NELKO_ROOT/build/wine64}}"
+  case ":$PATH:" in *":$NELKO_ROOT/scripts/wine64:"*) ;; *) export PATH="$NELKO_ROOT/scripts/wine64:$PATH" ;; esac
+else
+  export WINEARCH="${NELKO_WINEARCH:-win32}"
+  export WINEPREFIX="${NELKO_WINEPREFIX:-${WINEPREFIX:-$NELKO_ROOT/build/wine}}"
+fi
 export WINEDEBUG=-all
-export WINEPREFIX="${NELKO_WINEPREFIX:-${WINEPREFIX:-$NELKO_ROOT/build/wine}}"
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 # Creates the prefix once; concurrent callers wait for the first.

@@ -56,9 +56,24 @@ std::string WineSetup()
 
 } // namespace
 
+std::string WindowsTree()
+{
+    static const std::string tree = [] {
+        const char *set = getenv("NELKO_WINDOWS");
+        if (set && *set)
+            return std::string(set);
+        const std::string command =
+            "bash -c \"" + WineSetup() + " && test \\$NELKO_WINDOWS = win64\" >/dev/null 2>&1";
+        return std::string(Shell(command) == 0 ? "win64" : "win32");
+    }();
+    return tree;
+}
+
 std::string Win32Dir()
 {
-    return EnvOr("NELKO_WIN32_DIR", NELKO_WIN32_DIR);
+    const std::string built = NELKO_WIN32_DIR;
+    const std::string tree = built.substr(0, built.find_last_of('/') + 1) + WindowsTree();
+    return EnvOr("NELKO_WIN32_DIR", tree);
 }
 
 void Session::Sleep(int ms)

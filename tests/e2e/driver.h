@@ -95,7 +95,13 @@ class Session {
     std::vector<pid_t> started_;
 };
 
-// The win32 build folder (build/win32 unless NELKO_WIN32_DIR says otherwise).
+// The Windows tree the tests run: "win32", or "win64" (the same programs
+// built for x86-64) on a machine that runs no 32-bit code, as
+// scripts/wine-env.sh finds out or NELKO_WINDOWS says.
+std::string WindowsTree();
+
+// Its build folder (build/win32 or build/win64 beside the configured one,
+// unless NELKO_WIN32_DIR says otherwise).
 std::string Win32Dir();
 
 } // namespace e2e

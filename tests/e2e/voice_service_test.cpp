@@ -427,7 +427,7 @@ TEST_F(Voice, ClientsThatNeverReadDoNotStopNelkoObeying)
 TEST_F(Voice, SquatterOnThePipeIsRefused)
 {
     const std::string folder = testing::TempDir() + "nelko-squatter-" + std::to_string(getpid());
-    e2e::Run("mkdir -p '" + folder + "' && cp '" NELKO_WIN32_DIR "/voiceprobe.exe' '" + folder +
+    e2e::Run("mkdir -p '" + folder + "' && cp '" + Win32Dir() + "/voiceprobe.exe' '" + folder +
              "/Feedback.exe'");
     const std::string out = folder + "/heard.txt";
     // No hub of an earlier test is still on its way out.
