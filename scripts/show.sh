@@ -34,8 +34,7 @@ geometry() { # x y width height of a window
 }
 
 for _ in $(seq 100); do [ -n "$(window_id Nelko)" ] && break; sleep 0.1; done
-NELKO_WINDOW=$(window_id Nelko)
-[ -n "$NELKO_WINDOW" ] || { echo "Nelko did not start"; kill $NELKO; exit 1; }
+[ -n "$(window_id Nelko)" ] || { echo "Nelko did not start"; kill $NELKO; exit 1; }
 
 # The recording: the middle of the screen, eight times a second.
 (
@@ -57,7 +56,12 @@ click() { # x y button
 }
 
 # A point on the figure: its chest, a little above the window's middle.
-centre() { read -r x y w h < <(geometry "$NELKO_WINDOW"); echo $((x + w / 2)) $((y + h / 2 - 8)); }
+# (The window is looked up each time: in a prefix Wine is still setting up,
+# the first window of that name can go before the show begins.)
+centre() {
+  read -r x y w h < <(geometry "$(window_id Nelko)")
+  echo $((x + w / 2)) $((y + h / 2 - 8))
+}
 visible_menu() { # the program's visible untitled window tall enough to be the menu
   local id
   for id in $(xdotool search --onlyvisible --class nelko.exe 2>/dev/null); do
@@ -99,7 +103,7 @@ pick 4; sleep 1.6  # Run Right
 pick 8; sleep 2    # Dance
 pick 9; sleep 2    # About Nelko
 # A click on the picture closes the About box.
-about=$(xdotool search --onlyvisible --name 'About Nelko' 2>/dev/null | head -n 1)
+about=$(xdotool search --onlyvisible --name 'About Nelko' 2>/dev/null | head -n 1 || true)
 if [ -n "$about" ]; then
   read -r ax ay aw ah < <(geometry "$about")
   click $((ax + aw / 2)) $((ay + ah / 2)) 1
