@@ -71,9 +71,12 @@ std::string WindowsTree()
 
 std::string Win32Dir()
 {
-    const std::string built = NELKO_WIN32_DIR;
-    const std::string tree = built.substr(0, built.find_last_of('/') + 1) + WindowsTree();
-    return EnvOr("NELKO_WIN32_DIR", tree);
+    std::string built = NELKO_WIN32_DIR;
+    const std::string win32 = "/win32";
+    if (WindowsTree() == "win64" && built.size() > win32.size() &&
+        built.compare(built.size() - win32.size(), win32.size(), win32) == 0)
+        built.replace(built.size() - win32.size(), win32.size(), "/win64");
+    return EnvOr("NELKO_WIN32_DIR", built);
 }
 
 void Session::Sleep(int ms)

@@ -100,8 +100,8 @@ class Session {
 // scripts/wine-env.sh finds out or NELKO_WINDOWS says.
 std::string WindowsTree();
 
-// Its build folder (build/win32 or build/win64 beside the configured one,
-// unless NELKO_WIN32_DIR says otherwise).
+// Its build folder: NELKO_WIN32_DIR when set, else the configured one
+// (build/win32), build/win64 beside it for the x86-64 build.
 std::string Win32Dir();
 
 } // namespace e2e
