@@ -29,12 +29,6 @@ std::string SourceDir()
     return NELKO_SOURCE_DIR;
 }
 
-std::string EnvOr(const char *name, const std::string &fallback)
-{
-    const char *value = getenv(name);
-    return value && *value ? value : fallback;
-}
-
 // Runs a shell command to its end; returns its exit status.
 int Shell(const std::string &command)
 {
@@ -56,12 +50,18 @@ std::string WineSetup()
 
 } // namespace
 
+std::string EnvOr(const char *name, const std::string &fallback)
+{
+    const char *value = getenv(name);
+    return value && *value ? value : fallback;
+}
+
 std::string WindowsTree()
 {
     static const std::string tree = [] {
-        const char *set = getenv("NELKO_WINDOWS");
-        if (set && *set)
-            return std::string(set);
+        const std::string set = EnvOr("NELKO_WINDOWS", "");
+        if (!set.empty())
+            return set;
         const std::string command =
             "bash -c \"" + WineSetup() + " && test \\$NELKO_WINDOWS = win64\" >/dev/null 2>&1";
         return std::string(Shell(command) == 0 ? "win64" : "win32");

@@ -95,6 +95,9 @@ class Session {
     std::vector<pid_t> started_;
 };
 
+// The environment variable's value, or fallback when it is unset or empty.
+std::string EnvOr(const char *name, const std::string &fallback);
+
 // The Windows tree the tests run: "win32", or "win64" (the same programs
 // built for x86-64) on a machine that runs no 32-bit code, as
 // scripts/wine-env.sh finds out or NELKO_WINDOWS says.

@@ -165,8 +165,7 @@ class Release : public ::testing::TestWithParam<const char *> {
 
 TEST_P(Release, FromTheZipInstallForTheUserObeyAndUninstallCleanly)
 {
-    const char *set = getenv("NELKO_RELEASE_ZIP"); // the x86-64 build's zip, for one
-    const std::string zip = set && *set ? set : NELKO_RELEASE_ZIP;
+    const std::string zip = EnvOr("NELKO_RELEASE_ZIP", NELKO_RELEASE_ZIP); // the x86-64 one too
     ASSERT_EQ(e2e::Run("unzip -q '" + zip + "' -d '" + prefix.Files() + "' && echo ok"), "ok\n")
         << "scripts/release.sh makes " << zip;
     for (const char *file : {"nelko.exe", "nelkovoice.exe", "Feedback.exe", "vcmdps.dll",
