@@ -347,12 +347,13 @@ class Speech {
 struct Heard {
     std::string phrase, heard;
     double score, start, end, decided;
+    RecogniserRefusal refusal;
 };
 
 void Collect(void *context, const RecogniserUtterance &u)
 {
     static_cast<std::vector<Heard> *>(context)->push_back(
-        {u.phrase, u.heard, u.score, u.start, u.end, u.decided});
+        {u.phrase, u.heard, u.score, u.start, u.end, u.decided, u.refusal});
 }
 
 const std::vector<std::string> Commands = {"Random",    "Go Left",     "Go Right", "Run Left",
@@ -633,6 +634,7 @@ TEST_F(RecogniserTest, SomeoneTalkingIsNoCommandThoughACommandsWordsBeginIt)
     ASSERT_EQ(heard.size(), 1u);
     EXPECT_EQ(heard[0].heard, "go up");
     EXPECT_EQ(heard[0].phrase, "");
+    EXPECT_EQ(heard[0].refusal, RecogniserRefusal::MoreSpeech);
 }
 
 TEST_F(RecogniserTest, PeopleReadingAloudAreNoCommand)
@@ -670,6 +672,8 @@ TEST_F(RecogniserTest, AnEverydayWordForACommandsWordIsNoCommand)
         ASSERT_EQ(heard.size(), 1u);
         EXPECT_EQ(heard[0].heard, "about nelko");
         EXPECT_EQ(heard[0].phrase, everyday ? "" : "About Nelko") << everyday;
+        EXPECT_EQ(heard[0].refusal,
+                  everyday ? RecogniserRefusal::OtherWords : RecogniserRefusal::None);
     }
 }
 
@@ -678,13 +682,15 @@ TEST_F(RecogniserTest, ThresholdDecidesAcceptance)
     std::vector<Heard> heard = Hear(Speech::Say("Go Right"));
     ASSERT_EQ(heard.size(), 1u);
     ASSERT_EQ(heard[0].heard, "go right");
+    ASSERT_EQ(heard[0].refusal, RecogniserRefusal::None);
     RecogniserOptions strictOptions;
     strictOptions.threshold = heard[0].score + 0.001;
     RecogniserUpdate(r, strictOptions);
     std::vector<Heard> strict = Hear(Speech::Say("Go Right"));
     ASSERT_EQ(strict.size(), 1u);
-    EXPECT_EQ(strict[0].phrase, "");        // refused, but still reported
-    EXPECT_EQ(strict[0].heard, "go right"); // with what was heard
+    EXPECT_EQ(strict[0].phrase, "");                        // refused, but still reported
+    EXPECT_EQ(strict[0].heard, "go right");                 // with what was heard
+    EXPECT_EQ(strict[0].refusal, RecogniserRefusal::Score); // and why
     EXPECT_DOUBLE_EQ(strict[0].score, heard[0].score);
 }
 

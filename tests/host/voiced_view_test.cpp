@@ -37,6 +37,8 @@ std::string Text(unsigned id)
         {IDS_RECOGNISED_LOW, "low %s|%d|%d"},
         {IDS_RECOGNISED_OTHER, "no command %s|%d"},
         {IDS_RECOGNISED_NO_WORDS, "no words"},
+        {IDS_RECOGNISED_MORE, "more %s|%d"},
+        {IDS_RECOGNISED_LIKE, "like %s|%d"},
         {IDS_SENSITIVITY_VALUE, "%d%%"},
     };
     const auto found = table.find(id);
@@ -148,6 +150,7 @@ TEST(VoicedViewTest, RecognisedShowsTheEarsLastUtteranceWithWholePercentsRounded
         const char *heard;
         double score, threshold;
         const char *text;
+        RecogniserRefusal refusal = RecogniserRefusal::None;
     } rows[] = {
         {"nothing yet", false, "", "", 0, 0, "none"},
         {"a sound with no words", true, "", "", 0.2, 0.5, "no words"},
@@ -156,7 +159,12 @@ TEST(VoicedViewTest, RecognisedShowsTheEarsLastUtteranceWithWholePercentsRounded
         {"a score just under a percent rounds down", true, "Go Left", "go left", 0.6999, 0.5,
          "taken go left|69"},
         {"a phrase listened for, under the threshold (Bye-Bye's words)", true, "", "bye bye", 0.41,
-         0.58, "low bye bye|41|58"},
+         0.58, "low bye bye|41|58", RecogniserRefusal::Score},
+        // Refused whatever the threshold: not said to be under it.
+        {"a phrase said among more speech", true, "", "go left", 0.8, 0.5, "more go left|80",
+         RecogniserRefusal::MoreSpeech},
+        {"a phrase that other words fit better", true, "", "go left", 0.8, 0.5, "like go left|80",
+         RecogniserRefusal::OtherWords},
         {"words that are no phrase listened for", true, "", "hello there", 0.8, 0.5,
          "no command hello there|80"},
     };
@@ -168,6 +176,7 @@ TEST(VoicedViewTest, RecognisedShowsTheEarsLastUtteranceWithWholePercentsRounded
         state.speech.utterance.heard = row.heard;
         state.speech.utterance.score = row.score;
         state.speech.utterance.threshold = row.threshold;
+        state.speech.utterance.refusal = row.refusal;
         EXPECT_EQ(ComputeView(state, Text).recognised, row.text) << row.why;
     }
     EXPECT_EQ(SensitivityText(Text, 0.58), "58%") << "the slider's value rounds as the scores";

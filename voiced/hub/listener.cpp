@@ -268,12 +268,16 @@ void Listener::Report(void *context, const RecogniserUtterance &utterance)
     heard.heard = utterance.heard;
     heard.score = utterance.score;
     heard.threshold = utterance.threshold;
+    heard.refusal = utterance.refusal;
     heard.start = utterance.start;
     heard.end = utterance.end;
+    std::string verdict = *utterance.phrase ? "accepted" : "refused";
+    if (utterance.refusal != RecogniserRefusal::None)
+        verdict += std::string(" (") + RecogniserRefusalName(utterance.refusal) + ")";
     Trace("ear",
           "heard \"%s\" (%s), score %.3f, threshold %.3f: %s, %.0f ms, %.0f ms before its end",
           utterance.heard, heard.source == Source::File ? "file" : "mic", utterance.score,
-          utterance.threshold, *utterance.phrase ? "accepted" : "refused", utterance.decodeMs,
+          utterance.threshold, verdict.c_str(), utterance.decodeMs,
           (utterance.end - utterance.decided) * 1000);
     if (self->hooks_.heard)
         self->hooks_.heard(heard);

@@ -45,7 +45,8 @@ class Listener {
         std::string phrase;
         std::string heard;
         double score = 0;
-        double threshold = 0;      // the one it was measured against
+        double threshold = 0;                                // the one it was measured against
+        RecogniserRefusal refusal = RecogniserRefusal::None; // why a phrase heard was not taken
         double start = 0, end = 0; // seconds into the microphone's stream or the file
     };
     // Called on the listener's thread.

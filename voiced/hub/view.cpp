@@ -73,9 +73,14 @@ std::string RecognisedText(const ViewState &state, const TextTable &text)
         return text(IDS_RECOGNISED_NO_WORDS);
     if (!u.phrase.empty())
         return Format(text, IDS_RECOGNISED_TAKEN, u.heard, Percent(u.score));
-    if (HeardAPhrase(u.heard, state.phrases))
-        return Format(text, IDS_RECOGNISED_LOW, u.heard, Percent(u.score), Percent(u.threshold));
-    return Format(text, IDS_RECOGNISED_OTHER, u.heard, Percent(u.score));
+    if (!HeardAPhrase(u.heard, state.phrases))
+        return Format(text, IDS_RECOGNISED_OTHER, u.heard, Percent(u.score));
+    // The slider helps only a phrase refused by its score.
+    if (u.refusal == RecogniserRefusal::MoreSpeech)
+        return Format(text, IDS_RECOGNISED_MORE, u.heard, Percent(u.score));
+    if (u.refusal == RecogniserRefusal::OtherWords)
+        return Format(text, IDS_RECOGNISED_LIKE, u.heard, Percent(u.score));
+    return Format(text, IDS_RECOGNISED_LOW, u.heard, Percent(u.score), Percent(u.threshold));
 }
 
 std::string ResultText(const HubHeard &last, const DoneNotice &result, const TextTable &text)

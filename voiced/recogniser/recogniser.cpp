@@ -62,6 +62,17 @@ std::vector<std::string> RecogniserDefaultDecoys()
             "yes", "no",  "okay", "there", "thank", "you", "what", "come", "back"};
 }
 
+const char *RecogniserRefusalName(RecogniserRefusal refusal)
+{
+    switch (refusal) {
+    case RecogniserRefusal::MoreSpeech: return "more speech";
+    case RecogniserRefusal::OtherWords: return "other words";
+    case RecogniserRefusal::Score: return "score";
+    case RecogniserRefusal::None: break;
+    }
+    return "";
+}
+
 namespace {
 
 const char *const GrammarSearch = "commands";
@@ -671,6 +682,7 @@ RecogniserUtterance Decide(Recogniser *r, double end, int waited)
     r->phrase.clear();
     r->heard.clear();
     double score = 0;
+    RecogniserRefusal refusal = RecogniserRefusal::None;
     if (!r->overlong && frames > 0) {
         std::vector<double> energy = LogEnergy(cepstra, r->cepSize);
         const size_t lead = LeadFrames(r, frames);
@@ -730,8 +742,9 @@ RecogniserUtterance Decide(Recogniser *r, double end, int waited)
         // done. (The work splits about evenly over two cores.) Once the check
         // has started, only its thread joins the loop's.
         auto match = r->phrases.find(r->heard);
+        const bool heardPhrase = match != r->phrases.end();
         const bool heardCommand = // in no more speech than a command takes
-            match != r->phrases.end() && LoudFrames(energy) <= CommandLoudFrames;
+            heardPhrase && LoudFrames(energy) <= CommandLoudFrames;
         bool saidMore = false;
         auto more = [&] {
             beside.Join();
@@ -749,10 +762,15 @@ RecogniserUtterance Decide(Recogniser *r, double end, int waited)
             score = std::exp(perFrame < 0 ? perFrame : 0);
         }
         // Amid chatter the silences hold the other voices.
-        if (heardCommand && score >= r->options.threshold &&
-            (chatter ||
-             !SpeechTakenForSilence(grammarPath, phonePath, energy, r->logBase * ScoreScale)) &&
-            !saidMore && !everyday)
+        const bool silence =
+            heardCommand && !chatter &&
+            SpeechTakenForSilence(grammarPath, phonePath, energy, r->logBase * ScoreScale);
+        if (heardPhrase)
+            refusal = !heardCommand || saidMore      ? RecogniserRefusal::MoreSpeech
+                      : everyday || silence          ? RecogniserRefusal::OtherWords
+                      : score < r->options.threshold ? RecogniserRefusal::Score
+                                                     : RecogniserRefusal::None;
+        if (heardPhrase && refusal == RecogniserRefusal::None)
             r->phrase = match->second;
     }
     RecogniserUtterance u;
@@ -760,6 +778,7 @@ RecogniserUtterance Decide(Recogniser *r, double end, int waited)
     u.heard = r->heard.c_str();
     u.score = score;
     u.threshold = r->options.threshold;
+    u.refusal = refusal;
     u.start = std::max(0.0, r->utteranceStart);
     u.end = u.decided = end;
     u.decodeMs = Now() - started;

@@ -17,6 +17,17 @@ constexpr unsigned RecogniserRate = 16000; // samples per second, mono
 
 struct Recogniser;
 
+// Why a phrase that was heard was not taken. The first that holds is
+// given: only Score changes with the threshold.
+enum class RecogniserRefusal {
+    None,       // taken, or what was heard is no phrase
+    MoreSpeech, // more speech than a command takes, or more said beside it
+    OtherWords, // other words fit the sound better (an everyday word, speech taken for silence)
+    Score,      // its score is under the threshold
+};
+// "", "more speech", "other words" or "score": for the tools and traces.
+const char *RecogniserRefusalName(RecogniserRefusal refusal);
+
 // One utterance as the recogniser heard it; its strings last until the
 // callback returns.
 struct RecogniserUtterance {
@@ -24,10 +35,11 @@ struct RecogniserUtterance {
     const char *heard;  // the best grammar match in words ("go left", a decoy, or "")
     double score;       // 0..1: how well the audio fits what was heard
     double threshold;   // the one the score was measured against
-    double start, end;  // seconds from the first sample fed
-    double decided;     // when it was decoded, as start and end: before end when the
-                        // decoding was done while the end silence was waited
-    double decodeMs;    // time spent decoding it
+    RecogniserRefusal refusal;
+    double start, end; // seconds from the first sample fed
+    double decided;    // when it was decoded, as start and end: before end when the
+                       // decoding was done while the end silence was waited
+    double decodeMs;   // time spent decoding it
 };
 
 using RecogniserCallback = void (*)(void *context, const RecogniserUtterance &utterance);

@@ -30,7 +30,8 @@
 //          --phrases FILE (default: the string table)
 //          --keep DIR (where the synthesised clips go; default a temporary
 //          folder)  --tsv FILE (one line per utterance: condition, file,
-//          expected, heard, score, accepted); and the recogniser's own
+//          expected, heard, score, accepted, why a phrase heard was
+//          refused); and the recogniser's own
 //          (RecogniserFlagsUsage: --threshold T, --model DIR, ...)
 #include "voiced/recogniser/recogniser.h"
 #include <algorithm>
@@ -442,6 +443,7 @@ struct Utterance {
     std::string phrase, heard;
     double score, decodeMs;
     bool early; // decoded while its end silence was waited
+    RecogniserRefusal refusal;
 };
 
 struct Heard {
@@ -451,7 +453,7 @@ struct Heard {
 void Collect(void *context, const RecogniserUtterance &u)
 {
     static_cast<Heard *>(context)->utterances.push_back(
-        {u.phrase, u.heard, u.score, u.decodeMs, u.decided < u.end});
+        {u.phrase, u.heard, u.score, u.decodeMs, u.decided < u.end, u.refusal});
 }
 
 double CpuMs()
@@ -537,7 +539,8 @@ Clip ClipNamed(const std::string &file, const std::map<std::string, std::string>
 }
 
 // Decodes a clip: the times go to *t, one line per utterance to tsv, and
-// what was accepted to *got ("" for nothing, "(N commands)" for several).
+// what was accepted to *got ("" for nothing, "(N commands)" for several, or
+// for a command heard but refused "(refused: score)" and the like).
 bool DecodeClip(Recogniser *r, const std::string &dir, const std::string &name, const Clip &clip,
                 FILE *tsv, Totals *t, std::string *got)
 {
@@ -553,17 +556,25 @@ bool DecodeClip(Recogniser *r, const std::string &dir, const std::string &name, 
     RecogniserFlush(r, Collect, &heard);
     cpu = CpuMs() - cpu;
     int acceptedCount = 0;
+    std::string refused;
     for (const Utterance &u : heard.utterances) {
         t->decodeMs.push_back(u.decodeMs);
         t->early += u.early;
         if (!u.phrase.empty())
             *got = u.phrase, acceptedCount++;
+        else if (!clip.expected.empty() && u.refusal != RecogniserRefusal::None &&
+                 u.heard == Joined(clip.expected))
+            refused = std::string("(refused: ") + RecogniserRefusalName(u.refusal) + ")";
         if (tsv)
-            std::fprintf(tsv, "%s\t%s\t%s\t%s\t%.4f\t%s\n", name.c_str(), clip.file.c_str(),
-                         clip.Expected(), u.heard.c_str(), u.score, u.phrase.c_str());
+            std::fprintf(tsv, "%s\t%s\t%s\t%s\t%.4f\t%s\t%s\n", name.c_str(), clip.file.c_str(),
+                         clip.Expected(), u.heard.c_str(), u.score, u.phrase.c_str(),
+                         RecogniserRefusalName(u.refusal));
     }
+    if (acceptedCount == 0 && !refused.empty())
+        *got = refused;
     if (tsv && heard.utterances.empty())
-        std::fprintf(tsv, "%s\t%s\t%s\t\t0\t\n", name.c_str(), clip.file.c_str(), clip.Expected());
+        std::fprintf(tsv, "%s\t%s\t%s\t\t0\t\t\n", name.c_str(), clip.file.c_str(),
+                     clip.Expected());
     if (!heard.utterances.empty())
         t->cpuMs.push_back(cpu / heard.utterances.size());
     if (acceptedCount > 1)
