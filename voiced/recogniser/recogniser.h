@@ -31,15 +31,15 @@ const char *RecogniserRefusalName(RecogniserRefusal refusal);
 // One utterance as the recogniser heard it; its strings last until the
 // callback returns.
 struct RecogniserUtterance {
-    const char *phrase; // the active phrase as it was given, or "" (not a command)
-    const char *heard;  // the best grammar match in words ("go left", a decoy, or "")
-    double score;       // 0..1: how well the audio fits what was heard
-    double threshold;   // the one the score was measured against
-    RecogniserRefusal refusal;
-    double start, end; // seconds from the first sample fed
-    double decided;    // when it was decoded, as start and end: before end when the
-                       // decoding was done while the end silence was waited
-    double decodeMs;   // time spent decoding it
+    const char *phrase;        // the active phrase as it was given, or "" (not a command)
+    const char *heard;         // the best grammar match in words ("go left", a decoy, or "")
+    double score;              // 0..1: how well the audio fits what was heard
+    double threshold;          // the one the score was measured against
+    RecogniserRefusal refusal; // why a phrase heard was not taken
+    double start, end;         // seconds from the first sample fed
+    double decided;            // when it was decoded, as start and end: before end when the
+                               // decoding was done while the end silence was waited
+    double decodeMs;           // time spent decoding it
 };
 
 using RecogniserCallback = void (*)(void *context, const RecogniserUtterance &utterance);
