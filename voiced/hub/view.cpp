@@ -49,20 +49,6 @@ std::string SpeechText(const SpeechState &speech, const TextTable &text)
     return text(speech.microphoneOpen ? IDS_SPEECH_MICROPHONE : IDS_SPEECH_NO_MICROPHONE);
 }
 
-// Whether the ear heard the words of a phrase listened for (its score then
-// decided).
-bool HeardAPhrase(const std::string &heard, const std::vector<std::string> &phrases)
-{
-    for (const std::string &phrase : phrases) {
-        std::string words;
-        for (const std::string &word : PhraseWords(phrase))
-            words += (words.empty() ? "" : " ") + word;
-        if (words == heard)
-            return true;
-    }
-    return false;
-}
-
 std::string RecognisedText(const ViewState &state, const TextTable &text)
 {
     const SpeechState &speech = state.speech;
@@ -73,14 +59,18 @@ std::string RecognisedText(const ViewState &state, const TextTable &text)
         return text(IDS_RECOGNISED_NO_WORDS);
     if (!u.phrase.empty())
         return Format(text, IDS_RECOGNISED_TAKEN, u.heard, Percent(u.score));
-    if (!HeardAPhrase(u.heard, state.phrases))
-        return Format(text, IDS_RECOGNISED_OTHER, u.heard, Percent(u.score));
-    // The slider helps only a phrase refused by its score.
-    if (u.refusal == RecogniserRefusal::MoreSpeech)
+    // The ear says why a phrase it heard was refused; the slider helps only
+    // a phrase refused by its score.
+    switch (u.refusal) {
+    case RecogniserRefusal::MoreSpeech:
         return Format(text, IDS_RECOGNISED_MORE, u.heard, Percent(u.score));
-    if (u.refusal == RecogniserRefusal::OtherWords)
+    case RecogniserRefusal::OtherWords:
         return Format(text, IDS_RECOGNISED_LIKE, u.heard, Percent(u.score));
-    return Format(text, IDS_RECOGNISED_LOW, u.heard, Percent(u.score), Percent(u.threshold));
+    case RecogniserRefusal::Score:
+        return Format(text, IDS_RECOGNISED_LOW, u.heard, Percent(u.score), Percent(u.threshold));
+    case RecogniserRefusal::None: break;
+    }
+    return Format(text, IDS_RECOGNISED_OTHER, u.heard, Percent(u.score));
 }
 
 std::string ResultText(const HubHeard &last, const DoneNotice &result, const TextTable &text)
