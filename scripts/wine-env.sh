@@ -8,12 +8,14 @@
 # NELKO_WINDOWS says which Windows tree the tests run: win32 (build/win32,
 # the programs as shipped), or win64 (build/win64, the same programs built
 # for x86-64) on a machine whose kernel runs no 32-bit x86 code, where
-# 32-bit Wine cannot start. Unset, it is found out here. With win64 every
+# 32-bit Wine cannot start. Unset, it is found out here as scripts/deps.sh
+# finds it out (scripts/i386.sh). With win64 every
 # prefix is 64-bit and `wine` is Wine's 64-bit loader.
 NELKO_ROOT="${NELKO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
 if [ -z "${NELKO_WINDOWS:-}" ]; then
-  NELKO_WINDOWS=win32
-  /usr/lib/wine/wine --version >/dev/null 2>&1 || NELKO_WINDOWS=win64
+  source "$NELKO_ROOT/scripts/i386.sh"
+  NELKO_WINDOWS=win64
+  nelko_runs_i386 && NELKO_WINDOWS=win32
 fi
 export NELKO_WINDOWS
 if [ "$NELKO_WINDOWS" = win64 ]; then
