@@ -1,4 +1,5 @@
 #include "tools/figure.h"
+#include "common/angles.h"
 #include "tools/lettering.h"
 #include "tools/puppet.h"
 
@@ -7,12 +8,6 @@
 
 namespace {
 
-const double kPi = 3.14159265358979323846;
-
-double Radians(double degrees)
-{
-    return degrees * kPi / 180;
-}
 // A direction by its angle from straight down, positive towards +x.
 Pt Dir(double degrees)
 {
@@ -234,7 +229,7 @@ std::vector<Part> FrontParts(const FrontPose &pose, bool back)
         std::vector<Pt> star;
         for (int i = 0; i < 10; i++) {
             double r = i % 2 ? 2.0 : 4.6;
-            star.push_back(Pt{0, -18.5} + Pt{std::sin(i * kPi / 5), -std::cos(i * kPi / 5)} * r);
+            star.push_back(Pt{0, -18.5} + Pt{std::sin(i * Pi / 5), -std::cos(i * Pi / 5)} * r);
         }
         Part emblem = MakePart(kStarRamp, {body.Apply(Polygon(star))});
         emblem.outline = false;
@@ -341,7 +336,7 @@ void FootInWalk(double phase, Pt *ankle, double *turn)
         *turn = t < 0.15 ? -10 * (1 - t / 0.15) : t > 0.8 ? 18 * (t - 0.8) / 0.2 : 0;
     } else {
         double s = (q - 0.5) / 0.5;
-        *ankle = Pt{-stride + 2 * stride * Ease(s), lift * std::sin(kPi * s)};
+        *ankle = Pt{-stride + 2 * stride * Ease(s), lift * std::sin(Pi * s)};
         *turn = s < 0.5 ? 18 * (1 - 2 * s) : -10 * (2 * s - 1);
     }
 }
@@ -349,12 +344,12 @@ void FootInWalk(double phase, Pt *ankle, double *turn)
 ProfilePose WalkProfile(double phase)
 {
     ProfilePose pose;
-    pose.hipY = kHipRoot.y + 0.3 + 2.0 * (0.5 + 0.5 * std::cos(4 * kPi * phase));
+    pose.hipY = kHipRoot.y + 0.3 + 2.0 * (0.5 + 0.5 * std::cos(4 * Pi * phase));
     pose.lean = 3;
     FootInWalk(phase, &pose.nearAnkle, &pose.nearFoot);
     FootInWalk(phase + 0.5, &pose.farAnkle, &pose.farFoot);
     const double swing = 28;
-    double nearArm = -swing * std::cos(2 * kPi * phase);
+    double nearArm = -swing * std::cos(2 * Pi * phase);
     pose.nearArm = ArmPose{nearArm, nearArm + 12 + 24 * std::max(0.0, nearArm / swing)};
     pose.farArm = ArmPose{-nearArm, -nearArm + 12 + 24 * std::max(0.0, -nearArm / swing)};
     return pose;
@@ -363,15 +358,15 @@ ProfilePose WalkProfile(double phase)
 FrontPose WalkFront(double phase)
 {
     FrontPose pose;
-    double s = std::sin(2 * kPi * phase);
+    double s = std::sin(2 * Pi * phase);
     // Weight over the foot on the ground, lowest when both feet are down.
-    pose.body = Pt{-1.2 * s, 2.0 * (0.5 + 0.5 * std::cos(4 * kPi * phase))};
+    pose.body = Pt{-1.2 * s, 2.0 * (0.5 + 0.5 * std::cos(4 * Pi * phase))};
     pose.lean = -1.5 * s;
     pose.headTilt = 1.0 * s;
     for (int side = 0; side < 2; side++) {
         double q = phase + 0.5 * side;
         q -= std::floor(q);
-        double lift = q < 0.5 ? 0 : 8 * std::sin(kPi * (q - 0.5) / 0.5);
+        double lift = q < 0.5 ? 0 : 8 * std::sin(Pi * (q - 0.5) / 0.5);
         (side ? pose.rightFoot : pose.leftFoot) = Pt{0, lift};
     }
     // Each arm swings towards the viewer while the other side's leg steps:
@@ -397,7 +392,7 @@ FrontPose Wave(int k)
         pose.right = raise[k];
     } else if (k < 14) {
         // The hand sweeps out while the elbow rises, and stays clear of the face.
-        double w = std::sin(2 * kPi * (k - 3) / 5.0);
+        double w = std::sin(2 * Pi * (k - 3) / 5.0);
         pose.right = ArmPose{122 - 8 * w, 172 + 14 * w};
         pose.headTilt = -3;
         pose.lean = -1.5;

@@ -1,13 +1,8 @@
 #include "tools/puppet.h"
+#include "common/angles.h"
 
 #include <algorithm>
 #include <cmath>
-
-static const double kPi = 3.14159265358979323846;
-static double Radians(double degrees)
-{
-    return degrees * kPi / 180;
-}
 
 static double SegmentDistance(Pt p, Pt a, Pt b, double *t)
 {

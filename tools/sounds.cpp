@@ -1,4 +1,5 @@
 #include "tools/sounds.h"
+#include "common/angles.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,15 +7,13 @@
 
 namespace {
 
-const double kPi = 3.14159265358979323846;
-
 // A two-pole resonator, the building block of the voice's formants.
 struct Resonator {
     double y1 = 0, y2 = 0;
     double Step(double x, double frequency, double bandwidth, double rate)
     {
-        double r = std::exp(-kPi * bandwidth / rate);
-        double b = 2 * r * std::cos(2 * kPi * frequency / rate), c = -r * r;
+        double r = std::exp(-Pi * bandwidth / rate);
+        double b = 2 * r * std::cos(2 * Pi * frequency / rate), c = -r * r;
         double y = (1 - r) * x + b * y1 + c * y2;
         y2 = y1, y1 = y;
         return y;
@@ -90,7 +89,7 @@ Bytes SynthesizeGreeting()
         double u = std::clamp((t - voiceStart) / (voiceEnd - voiceStart), 0.0, 1.0);
         double glide = Smooth((u - 0.15) / 0.55);
         double pitch = 320 + 170 * Smooth(u / 0.7) - 40 * Smooth((u - 0.75) / 0.25) +
-                       5 * std::sin(2 * kPi * 6 * t) * u;
+                       5 * std::sin(2 * Pi * 6 * t) * u;
         phase += pitch / rate;
         phase -= std::floor(phase);
         double f1 = 820 + (320 - 820) * glide, f2 = 1250 + (2450 - 1250) * glide;
@@ -98,7 +97,7 @@ Bytes SynthesizeGreeting()
         double voice = 0;
         for (int k = 1; k * pitch < 5500; k++)
             voice +=
-                Vowel(k * pitch, f1, f2, f3) / std::sqrt(double(k)) * std::sin(2 * kPi * k * phase);
+                Vowel(k * pitch, f1, f2, f3) / std::sqrt(double(k)) * std::sin(2 * Pi * k * phase);
         sound += 0.35 * voice * Envelope(t, voiceStart, 0.025, voiceEnd, 0.1);
         // A soft two-note chime after the word.
         const double bells[][2] = {{0.58, Note(22)}, {0.70, Note(27)}};
@@ -106,7 +105,7 @@ Bytes SynthesizeGreeting()
             double s = t - bell[0];
             if (s > 0)
                 sound +=
-                    0.1 * std::sin(2 * kPi * bell[1] * s) * std::exp(-s * 7) * Smooth(s / 0.004);
+                    0.1 * std::sin(2 * Pi * bell[1] * s) * std::exp(-s * 7) * Smooth(s / 0.004);
         }
         signal[i] = sound;
     }
@@ -141,18 +140,18 @@ Bytes SynthesizeJingle()
                 double env = Smooth(s / 0.006) * std::exp(-s * (last ? 4 : 9)) *
                              Smooth((length + 0.08 - s) / 0.08);
                 // A bright square-ish tone: odd harmonics, gently falling.
-                double tone = std::sin(2 * kPi * f * s) + 0.3 * std::sin(6 * kPi * f * s) +
-                              0.12 * std::sin(10 * kPi * f * s);
+                double tone = std::sin(2 * Pi * f * s) + 0.3 * std::sin(6 * Pi * f * s) +
+                              0.12 * std::sin(10 * Pi * f * s);
                 v += 0.5 * env * tone;
             }
             double bassLength = last ? 0.4 : 2 * beat;
             if (bass[b] && s < bassLength) {
                 double f = Note(bass[b]);
                 double env = Smooth(s / 0.005) * std::exp(-s * 6) * Smooth((bassLength - s) / 0.04);
-                v += 0.45 * env * std::sin(2 * kPi * f * s);
+                v += 0.45 * env * std::sin(2 * Pi * f * s);
             }
             if (b % 2 == 1 && !last && s < 0.04) // a soft tick on the off-beat
-                v += 0.05 * std::sin(2 * kPi * 5200 * s) * (1 - s / 0.04);
+                v += 0.05 * std::sin(2 * Pi * 5200 * s) * (1 - s / 0.04);
         }
         signal[i] = v;
     }

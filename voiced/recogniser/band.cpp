@@ -1,5 +1,6 @@
 // The telephone band: telling it, and widening it for the decoder.
 #include "voiced/recogniser/band.h"
+#include "common/angles.h"
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -33,12 +34,12 @@ const std::array<double, Taps> &HighPass()
 {
     static const std::array<double, Taps> taps = [] {
         std::array<double, Taps> h{};
-        const double fc = CutoffHz / Rate, pi = std::acos(-1.0);
+        const double fc = CutoffHz / Rate;
         for (int i = 0; i < Taps; i++) {
             const double n = i - (Taps - 1) / 2.0;
-            const double sinc = n == 0 ? 2 * fc : std::sin(2 * pi * fc * n) / (pi * n);
-            const double window = 0.42 - 0.5 * std::cos(2 * pi * i / (Taps - 1)) +
-                                  0.08 * std::cos(4 * pi * i / (Taps - 1));
+            const double sinc = n == 0 ? 2 * fc : std::sin(2 * Pi * fc * n) / (Pi * n);
+            const double window = 0.42 - 0.5 * std::cos(2 * Pi * i / (Taps - 1)) +
+                                  0.08 * std::cos(4 * Pi * i / (Taps - 1));
             h[size_t(i)] = -sinc * window;
         }
         h[(Taps - 1) / 2] += 1;
@@ -112,18 +113,17 @@ std::vector<double> FilterCentres(const FilterBank &bank)
 std::vector<double> CepstralMap(const FilterBank &bank, int cepSize, const std::vector<double> &mix)
 {
     const int n = bank.filters;
-    const double pi = std::acos(-1.0);
     auto lift = [&](int i) {
-        return bank.lifter > 0 ? 1 + bank.lifter / 2 * std::sin(i * pi / bank.lifter) : 1.0;
+        return bank.lifter > 0 ? 1 + bank.lifter / 2 * std::sin(i * Pi / bank.lifter) : 1.0;
     };
     // A filter's log energy from the cepstra (the inverse of the
     // orthonormal transform), and back.
     auto energy = [&](int j, int i) {
-        return (i == 0 ? std::sqrt(0.5) : std::cos(pi / n * i * (j + 0.5))) / lift(i) *
+        return (i == 0 ? std::sqrt(0.5) : std::cos(Pi / n * i * (j + 0.5))) / lift(i) *
                std::sqrt(2.0 / n);
     };
     auto back = [&](int i, int j) {
-        return std::cos(pi / n * i * (j + 0.5)) * std::sqrt((i == 0 ? 1.0 : 2.0) / n) * lift(i);
+        return std::cos(Pi / n * i * (j + 0.5)) * std::sqrt((i == 0 ? 1.0 : 2.0) / n) * lift(i);
     };
     std::vector<double> map(size_t(cepSize * cepSize), 0.0);
     for (int j = 0; j < n; j++)

@@ -1,5 +1,6 @@
 // The speaker's vocal tract: a frequency scale per utterance.
 #include "voiced/recogniser/warp.h"
+#include "common/angles.h"
 #include <sphinxbase/bio.h>
 #include <algorithm>
 #include <cmath>
@@ -102,7 +103,6 @@ bool SpeakerWarpLoad(const std::string &modelDir, const FilterBank &bank, int ce
         !ReadDensities(modelDir + "/variances", &c2, &d2, &widths2, &variances) ||
         c2 != codebooks || d2 != densities || widths2 != widths || widths[0] != cepSize)
         return false;
-    const double pi = std::acos(-1.0);
     const int block = std::accumulate(widths.begin(), widths.end(), 0);
     w->cepSize = cepSize;
     w->codebooks = codebooks;
@@ -123,7 +123,7 @@ bool SpeakerWarpLoad(const std::string &modelDir, const FilterBank &bank, int ce
                 const size_t to = size_t(c * cepSize + i) * m + k;
                 w->mean[to] = means[from];
                 w->halfInverse[to] = 0.5f / v;
-                norm -= 0.5 * std::log(2 * pi * v);
+                norm -= 0.5 * std::log(2 * Pi * v);
             }
             w->norm[size_t(c) * m + k] = float(norm);
         }

@@ -1,5 +1,6 @@
 // Wave files in and out, and the rate conversion to the recogniser's 16 kHz.
 #include "voiced/recogniser/recogniser.h"
+#include "common/angles.h"
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -216,7 +217,6 @@ std::vector<int16_t> Resample(const int16_t *samples, size_t count, unsigned fro
 {
     if (fromRate == toRate || fromRate == 0 || toRate == 0)
         return std::vector<int16_t>(samples, samples + count);
-    const double pi = 3.14159265358979323846;
     const unsigned g = Gcd(fromRate, toRate);
     const uint64_t up = toRate / g, down = fromRate / g; // output i sits at input i*down/up
     const double cutoff = 0.95 * (toRate < fromRate ? double(toRate) / fromRate : 1.0);
@@ -224,8 +224,8 @@ std::vector<int16_t> Resample(const int16_t *samples, size_t count, unsigned fro
     auto tap = [&](double x) {                                 // x: distance in input samples
         if (std::fabs(x) >= half)
             return 0.0;
-        double w = 0.42 + 0.5 * std::cos(pi * x / half) + 0.08 * std::cos(2 * pi * x / half);
-        double s = x == 0 ? 1.0 : std::sin(pi * cutoff * x) / (pi * cutoff * x);
+        double w = 0.42 + 0.5 * std::cos(Pi * x / half) + 0.08 * std::cos(2 * Pi * x / half);
+        double s = x == 0 ? 1.0 : std::sin(Pi * cutoff * x) / (Pi * cutoff * x);
         return cutoff * s * w;
     };
     const uint64_t phases = std::min<uint64_t>(up, 4096);
