@@ -20,10 +20,11 @@ enum Edge : uint8_t { NoEdge, LeftEdge, RightEdge, TopEdge, BottomEdge };
 
 struct Action {
     uint8_t state;
-    uint16_t startFrame; // set by the starter, never shown: the first tick steps past it
-    uint16_t step;       // frames per tick
-    uint16_t lastFrame;  // a pass ends when the frame goes beyond it
-    uint16_t loopFrame;  // where the next pass begins
+    // The starter sets the frame before the run's first, never shown: the
+    // first tick steps past it. A pass ends when the frame goes beyond the
+    // run's last; the next pass begins on its first.
+    FrameRun frames;
+    uint16_t step; // frames per tick
     uint16_t passes;
     int32_t dx, dy; // pixels per tick
     Edge edge;
@@ -34,15 +35,15 @@ struct Action {
 // One row per action state, in state order; command n starts the row of state n + 1.
 // clang-format off
 constexpr Action Actions[] = {
-    // state        start step last loop passes dx   dy  edge        sound frame, id
-    {GoingLeft,     12,   1,   24,  13,  2,     -4,   0, LeftEdge,   0, 0},
-    {GoingRight,    0,    1,   12,  1,   2,     +4,   0, RightEdge,  0, 0},
-    {RunningLeft,   12,   2,   24,  13,  2,     -12,  0, LeftEdge,   0, 0},
-    {RunningRight,  0,    2,   12,  1,   2,     +12,  0, RightEdge,  0, 0},
-    {GoingUp,       36,   1,   48,  37,  2,     0,   -4, TopEdge,    0, 0},
-    {GoingDown,     24,   1,   36,  25,  2,     0,   +4, BottomEdge, 0, 0},
-    {Waving,        48,   1,   66,  0,   1,     0,    0, NoEdge,     56, IDW_WAVING},
-    {Dancing,       66,   1,   86,  0,   1,     0,    0, NoEdge,     69, IDW_DANCING},
+    // state        frames             step passes dx   dy  edge        sound frame, id
+    {GoingLeft,     WalkLeftFrames,    1,   2,     -4,   0, LeftEdge,   0, 0},
+    {GoingRight,    WalkRightFrames,   1,   2,     +4,   0, RightEdge,  0, 0},
+    {RunningLeft,   WalkLeftFrames,    2,   2,     -12,  0, LeftEdge,   0, 0},
+    {RunningRight,  WalkRightFrames,   2,   2,     +12,  0, RightEdge,  0, 0},
+    {GoingUp,       WalkAwayFrames,    1,   2,     0,   -4, TopEdge,    0, 0},
+    {GoingDown,     WalkTowardsFrames, 1,   2,     0,   +4, BottomEdge, 0, 0},
+    {Waving,        WaveFrames,        1,   1,     0,    0, NoEdge,     GreetingFrame, IDW_WAVING},
+    {Dancing,       DanceFrames,       1,   1,     0,    0, NoEdge,     JingleFrame, IDW_DANCING},
 };
 // clang-format on
 constexpr uint8_t ActionCount = sizeof Actions / sizeof Actions[0];
@@ -84,7 +85,7 @@ int32_t Room(const Action &action, const RECT &rect)
 void StartAction(uint8_t state)
 {
     BehaviourWindowRect(MainWindow, &CharacterRect);
-    CurrentFrame = RowOf(state)->startFrame;
+    CurrentFrame = static_cast<uint16_t>(RowOf(state)->frames.first - 1);
     CycleCount = 0;
     BehaviourState = state;
 }
@@ -94,13 +95,13 @@ void StartAction(uint8_t state)
 void ActionStep(HWND window, const Action &action)
 {
     CurrentFrame = static_cast<uint16_t>(CurrentFrame + action.step);
-    if (CurrentFrame > action.lastFrame) {
+    if (CurrentFrame > action.frames.last) {
         CycleCount = static_cast<uint16_t>(CycleCount + 1);
         if (CycleCount >= action.passes) {
             BehaviourState = ReturningToRest;
             return;
         }
-        CurrentFrame = action.loopFrame;
+        CurrentFrame = action.frames.first;
     }
     if (action.edge != NoEdge && Room(action, CharacterRect) <= 0) {
         BehaviourState = ReturningToRest;
