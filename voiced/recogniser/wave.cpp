@@ -1,6 +1,8 @@
-// Wave files in and out, and the rate conversion to the recogniser's 16 kHz.
+// Wave files in and out, in every encoding the recogniser takes, over the
+// project's one reader and writer; and the rate conversion to 16 kHz.
 #include "voiced/recogniser/recogniser.h"
 #include "common/angles.h"
+#include "common/wave.h"
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -8,10 +10,7 @@
 
 namespace {
 
-constexpr uint16_t FormatPcm = 1;
-constexpr uint16_t FormatFloat = 3;
-constexpr uint16_t FormatExtensible = 0xFFFE;
-
+// A little-endian field of 1 to 4 bytes.
 uint32_t Le(const uint8_t *p, int bytes)
 {
     uint32_t v = 0;
@@ -20,16 +19,10 @@ uint32_t Le(const uint8_t *p, int bytes)
     return v;
 }
 
-void PutLe(std::vector<uint8_t> &out, uint32_t v, int bytes)
-{
-    for (int i = 0; i < bytes; i++)
-        out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
 // One sample as a value in [-1, 1).
 double SampleValue(const uint8_t *p, uint16_t format, unsigned bits)
 {
-    if (format == FormatFloat) {
+    if (format == WaveFormatFloat) {
         if (bits == 32) {
             uint32_t u = Le(p, 4);
             float f;
@@ -62,12 +55,8 @@ unsigned Gcd(unsigned a, unsigned b)
     return a;
 }
 
-} // namespace
-
-namespace {
-
-// Where the samples are and how they are coded, from a walk over the
-// chunks that checks every size against what remains of the image.
+// Where the samples are and how they are coded: a file ParseWave takes in
+// an encoding this reads.
 struct WaveLayout {
     WaveHeader header;
     uint16_t format = 0;
@@ -76,54 +65,21 @@ struct WaveLayout {
 
 bool Walk(const uint8_t *bytes, size_t size, WaveLayout *layout)
 {
-    if (size < 12 || std::memcmp(bytes, "RIFF", 4) || std::memcmp(bytes + 8, "WAVE", 4))
+    WaveFile file;
+    if (!ParseWave(bytes, size, &file))
         return false;
-    uint16_t format = 0, channels = 0, bits = 0;
-    uint32_t rate = 0;
-    const uint8_t *data = nullptr;
-    size_t dataSize = 0;
-    size_t at = 12; // never past size
-    while (size - at >= 8) {
-        const uint8_t *chunk = bytes + at;
-        const size_t length = Le(chunk + 4, 4);
-        const size_t room = size - at - 8;
-        if (!std::memcmp(chunk, "data", 4)) {
-            data = chunk + 8;
-            dataSize = length < room ? length : room; // a stream may leave the length unset
-            break;
-        }
-        if (length > room)
-            return false;
-        if (!std::memcmp(chunk, "fmt ", 4)) {
-            if (length < 16)
-                return false;
-            format = static_cast<uint16_t>(Le(chunk + 8, 2));
-            channels = static_cast<uint16_t>(Le(chunk + 10, 2));
-            rate = Le(chunk + 12, 4);
-            bits = static_cast<uint16_t>(Le(chunk + 22, 2));
-            if (format == FormatExtensible) {
-                if (length < 40) // the sub-format lies past a plain format's 16 bytes
-                    return false;
-                format = static_cast<uint16_t>(Le(chunk + 32, 2)); // sub-format GUID's first field
-            }
-        }
-        // A chunk of odd length is followed by a pad byte, which the last
-        // chunk of a careless writer leaves out.
-        const size_t padded = length + (length & 1);
-        if (padded >= room)
-            break;
-        at += 8 + padded;
-    }
-    const bool pcm = format == FormatPcm && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
-    const bool fp = format == FormatFloat && (bits == 32 || bits == 64);
-    if (!data || !(pcm || fp) || channels == 0 || rate == 0)
+    const uint16_t format = file.format.formatTag, bits = file.format.bitsPerSample;
+    const bool pcm =
+        format == WaveFormatPcm && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
+    const bool fp = format == WaveFormatFloat && (bits == 32 || bits == 64);
+    if (!(pcm || fp))
         return false;
     layout->format = format;
-    layout->data = data;
-    layout->header.rate = rate;
-    layout->header.channels = channels;
+    layout->data = file.samples;
+    layout->header.rate = file.format.samplesPerSecond;
+    layout->header.channels = file.format.channels;
     layout->header.bits = bits;
-    layout->header.frames = dataSize / (static_cast<size_t>(bits / 8) * channels);
+    layout->header.frames = file.dataSize / (static_cast<size_t>(bits / 8) * file.format.channels);
     return true;
 }
 
@@ -159,24 +115,11 @@ int ReadWave(const uint8_t *bytes, size_t size, Wave *wave)
 std::vector<uint8_t> WriteWave(const int16_t *samples, size_t frames, unsigned rate,
                                unsigned channels)
 {
-    uint32_t dataBytes = static_cast<uint32_t>(frames * channels * 2);
-    std::vector<uint8_t> out;
-    out.reserve(44 + dataBytes);
-    out.insert(out.end(), {'R', 'I', 'F', 'F'});
-    PutLe(out, 36 + dataBytes, 4);
-    out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    PutLe(out, 16, 4);                  // chunk size
-    PutLe(out, FormatPcm, 2);           // format
-    PutLe(out, channels, 2);            // channels
-    PutLe(out, rate, 4);                // samples per second
-    PutLe(out, rate * channels * 2, 4); // bytes per second
-    PutLe(out, channels * 2, 2);        // block align
-    PutLe(out, 16, 2);                  // bits per sample
-    out.insert(out.end(), {'d', 'a', 't', 'a'});
-    PutLe(out, dataBytes, 4);
+    Bytes data;
+    data.reserve(frames * channels * 2);
     for (size_t i = 0; i < frames * channels; i++)
-        PutLe(out, static_cast<uint16_t>(samples[i]), 2);
-    return out;
+        PutU16(data, static_cast<uint16_t>(samples[i]));
+    return BuildWave(PcmWaveFormat(rate, static_cast<uint16_t>(channels), 16), data);
 }
 
 int SaveWave(const char *path, const int16_t *samples, size_t count, unsigned rate)

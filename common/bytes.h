@@ -1,4 +1,5 @@
-// Little-endian fields for the binary formats the generator writes and reads.
+// Little-endian fields for the binary formats: the pictures, outlines and
+// icon the generator writes, and the WAVE files everything reads and writes.
 #pragma once
 
 #include <cstddef>
