@@ -6,7 +6,9 @@
 #include <cstring>
 #include <string>
 
-static bool WriteAll(const std::string &folder, const std::vector<AssetFile> &files)
+namespace {
+
+bool WriteAll(const std::string &folder, const std::vector<AssetFile> &files)
 {
     for (const AssetFile &f : files) {
         std::string path = folder + "/" + f.name;
@@ -24,6 +26,8 @@ static bool WriteAll(const std::string &folder, const std::vector<AssetFile> &fi
     }
     return true;
 }
+
+} // namespace
 
 int main(int argc, char **argv)
 {

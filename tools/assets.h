@@ -2,7 +2,7 @@
 // for people, the contact sheet's pictures.
 #pragma once
 
-#include "tools/bytes.h"
+#include "common/bytes.h"
 #include "tools/image.h"
 
 #include <string>

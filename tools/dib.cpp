@@ -1,40 +1,42 @@
 #include "tools/dib.h"
 
-enum : uint8_t { kEscape = 0, kEndOfLine = 0, kEndOfBitmap = 1, kDelta = 2 };
-static const int kMaxRun = 255;
-static const int kMinLiteral = 3; // shorter counts after the escape byte are escapes
+namespace {
 
-// Length of the run of equal pixels starting at x, at most kMaxRun.
-static int RunAt(const uint8_t *row, int x, int width)
+enum : uint8_t { Escape = 0, EndOfLine = 0, EndOfBitmap = 1, Delta = 2 };
+const int MaxRun = 255;
+const int MinLiteral = 3; // shorter counts after the escape byte are escapes
+
+// Length of the run of equal pixels starting at x, at most MaxRun.
+int RunAt(const uint8_t *row, int x, int width)
 {
     int n = 1;
-    while (x + n < width && n < kMaxRun && row[x + n] == row[x])
+    while (x + n < width && n < MaxRun && row[x + n] == row[x])
         n++;
     return n;
 }
 
-static void EncodeRow(const uint8_t *row, int width, Bytes &out)
+void EncodeRow(const uint8_t *row, int width, Bytes &out)
 {
     int x = 0;
     while (x < width) {
         int run = RunAt(row, x, width);
-        if (run >= kMinLiteral) {
+        if (run >= MinLiteral) {
             PutU8(out, run), PutU8(out, row[x]);
             x += run;
             continue;
         }
         // A stretch of short runs, up to the next run worth encoding.
         int end = x;
-        while (end < width && end - x < kMaxRun) {
+        while (end < width && end - x < MaxRun) {
             int r = RunAt(row, end, width);
-            if (r >= kMinLiteral)
+            if (r >= MinLiteral)
                 break;
             end += r;
         }
-        if (end - x > kMaxRun)
-            end = x + kMaxRun;
-        if (end - x >= kMinLiteral) {
-            PutU8(out, kEscape), PutU8(out, end - x);
+        if (end - x > MaxRun)
+            end = x + MaxRun;
+        if (end - x >= MinLiteral) {
+            PutU8(out, Escape), PutU8(out, end - x);
             out.insert(out.end(), row + x, row + end);
             if ((end - x) & 1)
                 PutU8(out, 0); // absolute runs end on a 16-bit boundary
@@ -50,21 +52,23 @@ static void EncodeRow(const uint8_t *row, int width, Bytes &out)
     }
 }
 
+bool Fail(std::string *error, const std::string &what, size_t at)
+{
+    if (error)
+        *error = what + " at byte " + std::to_string(at);
+    return false;
+}
+
+} // namespace
+
 Bytes EncodeRle8(const IndexedImage &image)
 {
     Bytes out;
     for (int y = image.height - 1; y >= 0; y--) { // bottom-up
         EncodeRow(&image.pixels[size_t(y) * image.width], image.width, out);
-        PutU8(out, kEscape), PutU8(out, y > 0 ? kEndOfLine : kEndOfBitmap);
+        PutU8(out, Escape), PutU8(out, y > 0 ? EndOfLine : EndOfBitmap);
     }
     return out;
-}
-
-static bool Fail(std::string *error, const std::string &what, size_t at)
-{
-    if (error)
-        *error = what + " at byte " + std::to_string(at);
-    return false;
 }
 
 bool DecodeRle8(const uint8_t *bits, size_t size, int width, int height, IndexedImage *out,
@@ -83,14 +87,14 @@ bool DecodeRle8(const uint8_t *bits, size_t size, int width, int height, Indexed
             for (int k = 0; k < count; k++)
                 image.At(x++, height - 1 - row) = value;
             i += 2;
-        } else if (value == kEndOfLine || value == kEndOfBitmap) {
+        } else if (value == EndOfLine || value == EndOfBitmap) {
             if (row >= height || x != width)
                 return Fail(error, "row ended before it was full", i);
             i += 2;
             x = 0, row++;
-            if (value == kEndOfBitmap)
+            if (value == EndOfBitmap)
                 break;
-        } else if (value == kDelta) {
+        } else if (value == Delta) {
             return Fail(error, "delta escape", i);
         } else {
             size_t padded = (value + 1u) & ~1u;
@@ -115,12 +119,12 @@ Bytes BuildRle8Dib(const IndexedImage &image, const ColourTable &colours)
 {
     Bytes bits = EncodeRle8(image);
     Bytes out;
-    PutU32(out, kDibHeaderSize);
+    PutU32(out, DibHeaderSize);
     PutU32(out, image.width);
     PutU32(out, image.height); // positive: bottom-up
     PutU16(out, 1);            // planes
     PutU16(out, 8);            // bits per pixel
-    PutU32(out, kBiRle8);
+    PutU32(out, BiRle8);
     PutU32(out, bits.size()); // biSizeImage
     PutU32(out, 0);           // pixels per metre, x and y
     PutU32(out, 0);
@@ -137,16 +141,16 @@ Bytes BuildBitmapFile(const Bytes &dib)
 {
     Bytes out;
     PutU8(out, 'B'), PutU8(out, 'M');
-    PutU32(out, kBitmapFileHeaderSize + dib.size());
+    PutU32(out, BitmapFileHeaderSize + dib.size());
     PutU32(out, 0); // reserved
-    PutU32(out, kBitmapFileHeaderSize + kDibBitsOffset);
+    PutU32(out, BitmapFileHeaderSize + DibBitsOffset);
     out.insert(out.end(), dib.begin(), dib.end());
     return out;
 }
 
 bool ParseRle8Dib(const uint8_t *dib, size_t size, DibInfo *info, std::string *error)
 {
-    if (size < kDibBitsOffset)
+    if (size < DibBitsOffset)
         return Fail(error, "shorter than header and colour table", size);
     DibInfo d;
     d.headerSize = GetU32(dib);
@@ -159,19 +163,19 @@ bool ParseRle8Dib(const uint8_t *dib, size_t size, DibInfo *info, std::string *e
     d.clrUsed = GetU32(dib + 32);
     d.clrImportant = GetU32(dib + 36);
     for (int i = 0; i < 256; i++) {
-        const uint8_t *q = dib + kDibHeaderSize + 4 * i;
+        const uint8_t *q = dib + DibHeaderSize + 4 * i;
         d.colours[i] = Rgb{q[2], q[1], q[0]};
     }
-    d.bits = dib + kDibBitsOffset;
-    if (d.headerSize != kDibHeaderSize)
+    d.bits = dib + DibBitsOffset;
+    if (d.headerSize != DibHeaderSize)
         return Fail(error, "header size " + std::to_string(d.headerSize), 0);
     if (d.width <= 0 || d.height <= 0)
         return Fail(error, "not a bottom-up picture", 4);
-    if (d.planes != 1 || d.bitCount != 8 || d.compression != kBiRle8)
+    if (d.planes != 1 || d.bitCount != 8 || d.compression != BiRle8)
         return Fail(error, "not 8 bits per pixel BI_RLE8", 12);
     if (d.clrUsed != 256 || d.clrImportant != 256)
         return Fail(error, "colour counts not 256", 32);
-    if (size != kDibBitsOffset + d.sizeImage)
+    if (size != DibBitsOffset + d.sizeImage)
         return Fail(error, "size not 1064 + biSizeImage", size);
     *info = d;
     return true;

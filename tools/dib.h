@@ -3,17 +3,17 @@
 // 256-entry colour table, BI_RLE8 bits right behind it, bottom-up).
 #pragma once
 
-#include "tools/bytes.h"
+#include "common/bytes.h"
 #include "tools/image.h"
 
 #include <string>
 
 enum : uint32_t {
-    kDibHeaderSize = 40,
-    kDibColourTableSize = 256 * 4,
-    kDibBitsOffset = kDibHeaderSize + kDibColourTableSize, // 1064
-    kBitmapFileHeaderSize = 14,
-    kBiRle8 = 1,
+    DibHeaderSize = 40,
+    DibColourTableSize = 256 * 4,
+    DibBitsOffset = DibHeaderSize + DibColourTableSize, // 1064
+    BitmapFileHeaderSize = 14,
+    BiRle8 = 1,
 };
 
 // The BI_RLE8 bits of a picture. Every pixel of every row is written out

@@ -7,21 +7,17 @@
 #include "tools/palette.h"
 
 enum : int {
-    kFrameWidth = 64,
-    kFrameHeight = 128,
-    kFrameCount = 86,
-    kRestFrame = RestFrame,
-    kAboutWidth = 220,
-    kAboutHeight = 128,
-    kIconSize = 32,
-    kSmallestGap = 12, // pockets of background the figure encloses are at least this big
+    StripFrameWidth = 64,
+    StripFrameHeight = 128,
+    AboutWidth = 220,
+    AboutHeight = 128,
+    IconSize = 32,
+    SmallestGap = 12, // pockets of background the figure encloses are at least this big
 };
 
-// Frames, 1-based, in the strip's order:
-//   1-12 walking right in profile, 13-24 walking left, 25-36 walking towards
-//   the viewer, 37-48 walking away, 49-66 raising an arm and waving, 67-86
-//   dancing, 86 being the plain standing pose that is also the rest frame.
-// Drawn on the given background index; the resources use kBackground (117).
+// One frame of the strip, 1 to FrameCount, each run where common/frames.h
+// names it; the dance's last frame is the plain standing pose, RestFrame.
+// Drawn on the given background index; the resources use Background (117).
 IndexedImage DrawFrame(int frame, uint8_t background);
 
 // All frames side by side, on the white background.

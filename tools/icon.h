@@ -1,7 +1,7 @@
 // Icon files of one 16-colour image: the one writer and the one reader.
 #pragma once
 
-#include "tools/bytes.h"
+#include "common/bytes.h"
 #include "tools/image.h"
 
 #include <string>

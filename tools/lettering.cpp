@@ -11,7 +11,7 @@ struct Glyph {
 };
 
 // clang-format off
-const Glyph kGlyphs[] = {
+const Glyph Glyphs[] = {
     {' ', {"...", "...", "...", "...", "...", "...", "...", "...", "..."}},
     {'!', {"#", "#", "#", "#", "#", ".", "#", ".", "."}},
     {',', {"..", "..", "..", "..", "..", ".#", ".#", "#.", ".."}},
@@ -61,10 +61,10 @@ const Glyph kGlyphs[] = {
 
 const Glyph &Find(char c)
 {
-    for (const Glyph &g : kGlyphs)
+    for (const Glyph &g : Glyphs)
         if (g.c == c)
             return g;
-    return kGlyphs[0];
+    return Glyphs[0];
 }
 
 int Width(const Glyph &g)
@@ -131,13 +131,11 @@ void DrawTitle(IndexedImage &image, int x, int y, const std::string &text)
         for (int i = 0; i < w; i++) {
             uint8_t colour;
             if (inside(i, j))
-                colour = !inside(i, j - 1)   ? kShirtLight
-                         : !inside(i, j + 1) ? kShirtShadow
-                                             : kShirt;
+                colour = !inside(i, j - 1) ? ShirtLight : !inside(i, j + 1) ? ShirtShadow : Shirt;
             else if (near(i, j))
-                colour = kOutline;
+                colour = Outline;
             else if (near(i - depth, j - depth) || near(i - depth + 1, j - depth + 1))
-                colour = kShirtShadow; // the letters stand out a little
+                colour = ShirtShadow; // the letters stand out a little
             else
                 continue;
             Put(image, x + i, y + j, colour);

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cmath>
 
-static double SegmentDistance(Pt p, Pt a, Pt b, double *t)
+namespace {
+
+double SegmentDistance(Pt p, Pt a, Pt b, double *t)
 {
     Pt d = b - a;
     double len2 = d.x * d.x + d.y * d.y;
@@ -15,6 +17,27 @@ static double SegmentDistance(Pt p, Pt a, Pt b, double *t)
     Pt q = a + d * s;
     return std::hypot(p.x - q.x, p.y - q.y);
 }
+
+// Light score of a pixel from where it sits in its part's horizontal and
+// vertical runs: positive towards the upper left, negative towards the
+// lower right.
+double LightAt(const std::vector<uint8_t> &mask, int w, int h, int x, int y)
+{
+    int x0 = x, x1 = x, y0 = y, y1 = y;
+    while (x0 > 0 && mask[size_t(y) * w + x0 - 1])
+        x0--;
+    while (x1 + 1 < w && mask[size_t(y) * w + x1 + 1])
+        x1++;
+    while (y0 > 0 && mask[size_t(y0 - 1) * w + x])
+        y0--;
+    while (y1 + 1 < h && mask[size_t(y1 + 1) * w + x])
+        y1++;
+    double u = (x - (x0 + x1) / 2.0) / ((x1 - x0 + 1) / 2.0);
+    double v = (y - (y0 + y1) / 2.0) / ((y1 - y0 + 1) / 2.0);
+    return -(0.62 * u + 0.48 * v);
+}
+
+} // namespace
 
 bool Shape::Contains(Pt p) const
 {
@@ -134,25 +157,6 @@ void Mirror(std::vector<Part> &parts, double frameWidth)
         }
 }
 
-// Light score of a pixel from where it sits in its part's horizontal and
-// vertical runs: positive towards the upper left, negative towards the
-// lower right.
-static double LightAt(const std::vector<uint8_t> &mask, int w, int h, int x, int y)
-{
-    int x0 = x, x1 = x, y0 = y, y1 = y;
-    while (x0 > 0 && mask[size_t(y) * w + x0 - 1])
-        x0--;
-    while (x1 + 1 < w && mask[size_t(y) * w + x1 + 1])
-        x1++;
-    while (y0 > 0 && mask[size_t(y0 - 1) * w + x])
-        y0--;
-    while (y1 + 1 < h && mask[size_t(y1 + 1) * w + x])
-        y1++;
-    double u = (x - (x0 + x1) / 2.0) / ((x1 - x0 + 1) / 2.0);
-    double v = (y - (y0 + y1) / 2.0) / ((y1 - y0 + 1) / 2.0);
-    return -(0.62 * u + 0.48 * v);
-}
-
 void PaintParts(IndexedImage &canvas, int left, int top, int width, int height,
                 const std::vector<Part> &parts, uint8_t background)
 {
@@ -202,7 +206,7 @@ void PaintParts(IndexedImage &canvas, int left, int top, int width, int height,
                 bool edge = outside(x - 1, y) || outside(x + 1, y) || outside(x, y - 1) ||
                             outside(x, y + 1);
                 if (part.outline && edge) {
-                    colour = kOutline;
+                    colour = Outline;
                 } else if (part.shaded) {
                     double light = LightAt(mask, width, height, x, y) + part.shade;
                     colour = light > 0.42    ? part.ramp.light
@@ -244,6 +248,6 @@ void FillPinholes(IndexedImage &canvas, int left, int top, int width, int height
             }
             if (!open && int(pocket.size()) < minimum)
                 for (auto [px, py] : pocket)
-                    canvas.At(left + px, top + py) = kOutline;
+                    canvas.At(left + px, top + py) = Outline;
         }
 }

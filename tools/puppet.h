@@ -69,10 +69,10 @@ void Mirror(std::vector<Part> &parts, double frameWidth);
 // Paints the parts in order into the width x height cell at (left, top),
 // whose empty pixels hold background.
 void PaintParts(IndexedImage &canvas, int left, int top, int width, int height,
-                const std::vector<Part> &parts, uint8_t background = kBackground);
+                const std::vector<Part> &parts, uint8_t background = Background);
 
 // Fills the pinholes of a painted cell: pockets of background smaller than
 // minimum pixels that the figure closes in (where two parts nearly touch)
 // take the outline colour; larger gaps between limbs stay open.
 void FillPinholes(IndexedImage &canvas, int left, int top, int width, int height, int minimum,
-                  uint8_t background = kBackground);
+                  uint8_t background = Background);

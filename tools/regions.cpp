@@ -4,7 +4,9 @@
 
 typedef std::vector<std::pair<int32_t, int32_t>> Spans; // [left, right) of one row
 
-static Spans RowSpans(const uint8_t *row, int width)
+namespace {
+
+Spans RowSpans(const uint8_t *row, int width)
 {
     Spans spans;
     for (int x = 0; x < width;) {
@@ -19,6 +21,32 @@ static Spans RowSpans(const uint8_t *row, int width)
     }
     return spans;
 }
+
+void PutRect(Bytes &out, const RegionRect &r)
+{
+    PutU32(out, r.left), PutU32(out, r.top), PutU32(out, r.right), PutU32(out, r.bottom);
+}
+
+RegionRect ReadRect(const uint8_t *p)
+{
+    return RegionRect{GetI32(p), GetI32(p + 4), GetI32(p + 8), GetI32(p + 12)};
+}
+
+std::string Describe(const RegionRect &r)
+{
+    return "(" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " +
+           std::to_string(r.right) + ", " + std::to_string(r.bottom) + ")";
+}
+
+bool SameSpans(const std::vector<RegionRect> &rects, size_t a, size_t b, size_t n)
+{
+    for (size_t k = 0; k < n; k++)
+        if (rects[a + k].left != rects[b + k].left || rects[a + k].right != rects[b + k].right)
+            return false;
+    return true;
+}
+
+} // namespace
 
 std::vector<RegionRect> RectsFromMask(const uint8_t *mask, int stride, int width, int height)
 {
@@ -35,11 +63,6 @@ std::vector<RegionRect> RectsFromMask(const uint8_t *mask, int stride, int width
     return rects;
 }
 
-static void PutRect(Bytes &out, const RegionRect &r)
-{
-    PutU32(out, r.left), PutU32(out, r.top), PutU32(out, r.right), PutU32(out, r.bottom);
-}
-
 void AppendRegionRecord(Bytes &table, const std::vector<RegionRect> &rects, uint32_t filler)
 {
     RegionRect bound{0, 0, 0, 0};
@@ -52,9 +75,9 @@ void AppendRegionRecord(Bytes &table, const std::vector<RegionRect> &rects, uint
         }
     }
     uint32_t count = rects.size();
-    PutU32(table, kRegionHeaderSize + 16 * count); // length handed to the region call
-    PutU32(table, kRegionHeaderSize);
-    PutU32(table, kRegionRectangles);
+    PutU32(table, RegionHeaderSize + 16 * count); // length handed to the region call
+    PutU32(table, RegionHeaderSize);
+    PutU32(table, RegionRectangles);
     PutU32(table, count);
     PutU32(table, 16 * count + filler); // nRgnSize counts the filler
     PutRect(table, bound);
@@ -70,7 +93,7 @@ Bytes RegionTableFromMask(const uint8_t *mask, int stripWidth, int height, int f
     for (int i = 0; i < frameCount; i++)
         AppendRegionRecord(table,
                            RectsFromMask(mask + i * frameWidth, stripWidth, frameWidth, height),
-                           kRegionFiller);
+                           RegionFiller);
     return table;
 }
 
@@ -83,11 +106,6 @@ Bytes RegionTableFromStrip(const IndexedImage &strip, int frameWidth, int frameC
     return RegionTableFromMask(mask.data(), strip.width, strip.height, frameWidth, frameCount);
 }
 
-static RegionRect ReadRect(const uint8_t *p)
-{
-    return RegionRect{GetI32(p), GetI32(p + 4), GetI32(p + 8), GetI32(p + 12)};
-}
-
 bool ReadRegionRecord(const uint8_t *table, size_t size, size_t offset, RegionRecord *record,
                       std::string *error)
 {
@@ -96,7 +114,7 @@ bool ReadRegionRecord(const uint8_t *table, size_t size, size_t offset, RegionRe
             *error = std::string(what) + " in the record at " + std::to_string(offset);
         return false;
     };
-    if (offset > size || size - offset < kRegionRecordHead)
+    if (offset > size || size - offset < RegionRecordHead)
         return fail("header past the end of the table");
     const uint8_t *p = table + offset;
     RegionRecord r;
@@ -106,38 +124,24 @@ bool ReadRegionRecord(const uint8_t *table, size_t size, size_t offset, RegionRe
     r.nCount = GetU32(p + 12);
     r.nRgnSize = GetU32(p + 16);
     r.bound = ReadRect(p + 20);
-    if (r.nRgnSize > size - offset - kRegionRecordHead)
+    if (r.nRgnSize > size - offset - RegionRecordHead)
         return fail("rectangles and filler past the end of the table");
     if (r.nCount > r.nRgnSize / 16)
         return fail("more rectangles than nRgnSize holds");
     for (uint32_t i = 0; i < r.nCount; i++)
-        r.rects.push_back(ReadRect(p + kRegionRecordHead + 16 * i));
-    r.next = offset + kRegionRecordHead + r.nRgnSize;
+        r.rects.push_back(ReadRect(p + RegionRecordHead + 16 * i));
+    r.next = offset + RegionRecordHead + r.nRgnSize;
     *record = std::move(r);
-    return true;
-}
-
-static std::string Describe(const RegionRect &r)
-{
-    return "(" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " +
-           std::to_string(r.right) + ", " + std::to_string(r.bottom) + ")";
-}
-
-static bool SameSpans(const std::vector<RegionRect> &rects, size_t a, size_t b, size_t n)
-{
-    for (size_t k = 0; k < n; k++)
-        if (rects[a + k].left != rects[b + k].left || rects[a + k].right != rects[b + k].right)
-            return false;
     return true;
 }
 
 std::string CheckRegionRecord(const RegionRecord &r, int frameWidth, int frameHeight)
 {
-    if (r.dwSize != kRegionHeaderSize)
+    if (r.dwSize != RegionHeaderSize)
         return "dwSize " + std::to_string(r.dwSize);
-    if (r.iType != kRegionRectangles)
+    if (r.iType != RegionRectangles)
         return "iType " + std::to_string(r.iType);
-    if (r.length != kRegionHeaderSize + 16 * r.nCount)
+    if (r.length != RegionHeaderSize + 16 * r.nCount)
         return "length " + std::to_string(r.length) + " for " + std::to_string(r.nCount);
     if (r.nRgnSize < 16 * r.nCount || r.rects.size() != r.nCount)
         return "nRgnSize " + std::to_string(r.nRgnSize) + " too small";

@@ -4,7 +4,7 @@
 // the table from the frame strip.
 #pragma once
 
-#include "tools/bytes.h"
+#include "common/bytes.h"
 #include "tools/image.h"
 
 #include <string>
@@ -18,10 +18,10 @@ struct RegionRect {
 };
 
 enum : uint32_t {
-    kRegionHeaderSize = 32, // dwSize
-    kRegionRectangles = 1,  // iType, RDH_RECTANGLES
-    kRegionRecordHead = 36, // length field and header
-    kRegionFiller = 8,      // unused bytes behind each record's rectangles
+    RegionHeaderSize = 32, // dwSize
+    RegionRectangles = 1,  // iType, RDH_RECTANGLES
+    RegionRecordHead = 36, // length field and header
+    RegionFiller = 8,      // unused bytes behind each record's rectangles
 };
 
 // The rectangles covering the set pixels of a width x height mask (row-major,

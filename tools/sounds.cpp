@@ -72,8 +72,8 @@ double Vowel(double f, double f1, double f2, double f3)
 
 Bytes SynthesizeGreeting()
 {
-    const double rate = kGreetingRate;
-    std::vector<double> signal(kGreetingSamples);
+    const double rate = GreetingRate;
+    std::vector<double> signal(GreetingSamples);
     Resonator breath1, breath2;
     Noise noise;
     double phase = 0;
@@ -118,13 +118,13 @@ Bytes SynthesizeGreeting()
 
 Bytes SynthesizeJingle()
 {
-    const double rate = kJingleRate;
+    const double rate = JingleRate;
     const double beat = 0.132; // two frames of the animation
     // Melody and bass, one entry per beat; 0 rests. Semitones from A4.
     const int melody[] = {3, 7, 10, 15, 12, 10, 8, 12, 14, 15};
     const int bass[] = {-21, 0, -14, 0, -16, 0, -14, 0, -26, -21};
     const int beats = sizeof melody / sizeof melody[0];
-    std::vector<double> signal(kJingleSamples);
+    std::vector<double> signal(JingleSamples);
     for (size_t i = 0; i < signal.size(); i++) {
         double t = i / rate;
         double v = 0;

@@ -1,13 +1,13 @@
 // Nelko's two sounds, synthesised: 8-bit unsigned mono samples.
 #pragma once
 
-#include "tools/bytes.h"
+#include "common/bytes.h"
 
 enum : uint32_t {
-    kGreetingRate = 22255,
-    kGreetingSamples = 23296, // about 1.05 s
-    kJingleRate = 22050,
-    kJingleSamples = 36096, // about 1.64 s
+    GreetingRate = 22255,
+    GreetingSamples = 23296, // about 1.05 s
+    JingleRate = 22050,
+    JingleSamples = 36096, // about 1.64 s
 };
 
 // A bright, rising "hi!" in a small cartoon voice, then a little chime.

@@ -16,12 +16,12 @@ IndexedImage ReadPicture(const std::string &path, ColourTable *colours)
 {
     std::ifstream file(path, std::ios::binary);
     Bytes bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (bytes.size() < kBitmapFileHeaderSize)
+    if (bytes.size() < BitmapFileHeaderSize)
         throw std::runtime_error("cannot read " + path);
     DibInfo info;
     std::string error;
-    const uint8_t *dib = bytes.data() + kBitmapFileHeaderSize;
-    size_t size = bytes.size() - kBitmapFileHeaderSize;
+    const uint8_t *dib = bytes.data() + BitmapFileHeaderSize;
+    size_t size = bytes.size() - BitmapFileHeaderSize;
     IndexedImage image;
     if (!ParseRle8Dib(dib, size, &info, &error) ||
         !DecodeRle8(info.bits, info.sizeImage, info.width, info.height, &image, &error))

@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         RegionRecord record;
         if (!ReadRegionRecord(data, size, at, &record, nullptr))
             break;
-        unbroken = unbroken && CheckRegionRecord(record, kFrameWidth, kFrameHeight).empty();
+        unbroken = unbroken && CheckRegionRecord(record, StripFrameWidth, StripFrameHeight).empty();
         if (unbroken)
             Require(i < indexed && entries[i].length == record.length &&
                         entries[i].data == data + at + 4,

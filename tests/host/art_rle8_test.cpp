@@ -130,7 +130,7 @@ TEST(Rle8Dib, HasTheResourceForm)
 {
     ColourTable colours{};
     colours[4] = Rgb{0, 0, 255}, colours[9] = Rgb{255, 0, 0},
-    colours[kBackground] = Rgb{255, 255, 255};
+    colours[Background] = Rgb{255, 255, 255};
     IndexedImage f = LetterF();
     Bytes dib = BuildRle8Dib(f, colours);
     DibInfo info;
@@ -138,7 +138,7 @@ TEST(Rle8Dib, HasTheResourceForm)
     ASSERT_TRUE(ParseRle8Dib(dib.data(), dib.size(), &info, &error)) << error;
     EXPECT_EQ(info.width, 6);
     EXPECT_EQ(info.height, 5); // positive: bottom-up
-    EXPECT_EQ(dib.size(), kDibBitsOffset + info.sizeImage);
+    EXPECT_EQ(dib.size(), DibBitsOffset + info.sizeImage);
     EXPECT_EQ(info.bits, dib.data() + 1064);
     // Colour table entries are blue, green, red, 0.
     EXPECT_EQ(Dump(Bytes(dib.begin() + 40 + 4 * 9, dib.begin() + 40 + 4 * 10)),

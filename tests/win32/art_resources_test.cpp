@@ -6,7 +6,8 @@
 #include "resources/ids.h"
 #include "tools/dib.h"
 #include "tools/regions.h"
-#include "tools/wave.h"
+#include "common/frames.h"
+#include "common/wave.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,7 @@
 
 namespace {
 
-const int kFrameWidth = 64, kFrameHeight = 128, kFrames = 86;
+const int StripFrameWidth = 64, StripFrameHeight = 128; // as the generator draws them
 
 struct Found {
     const uint8_t *data = nullptr;
@@ -136,26 +137,27 @@ TEST(EmbeddedArt, OutlineTableMatchesTheStripThePlatformDecodes)
     std::vector<uint8_t> mask(strip.colours.size());
     for (size_t i = 0; i < mask.size(); i++)
         mask[i] = strip.colours[i] != strip.colours[0];
-    Bytes rebuilt =
-        RegionTableFromMask(mask.data(), strip.info.width, strip.info.height, kFrameWidth, kFrames);
+    Bytes rebuilt = RegionTableFromMask(mask.data(), strip.info.width, strip.info.height,
+                                        StripFrameWidth, FrameCount);
     EXPECT_TRUE(rebuilt == Bytes(table.data, table.data + table.size));
 
     // The 86-record walk ends exactly at the resource's end, and each record
     // makes a region covering exactly its frame's figure pixels.
     size_t at = 0;
-    for (int frame = 1; frame <= kFrames; frame++) {
+    for (int frame = 1; frame <= FrameCount; frame++) {
         RegionRecord r;
         std::string error;
         ASSERT_TRUE(ReadRegionRecord(table.data, table.size, at, &r, &error)) << error;
-        EXPECT_EQ(CheckRegionRecord(r, kFrameWidth, kFrameHeight), "") << "frame " << frame;
+        EXPECT_EQ(CheckRegionRecord(r, StripFrameWidth, StripFrameHeight), "") << "frame " << frame;
         HRGN region = ExtCreateRegion(nullptr, r.length,
                                       reinterpret_cast<const RGNDATA *>(table.data + at + 4));
         ASSERT_NE(region, nullptr) << "frame " << frame;
         int wrong = 0;
-        for (int y = 0; y < kFrameHeight; y++)
-            for (int x = 0; x < kFrameWidth; x++)
-                wrong += bool(PtInRegion(region, x, y)) !=
-                         bool(mask[size_t(y) * strip.info.width + kFrameWidth * (frame - 1) + x]);
+        for (int y = 0; y < StripFrameHeight; y++)
+            for (int x = 0; x < StripFrameWidth; x++)
+                wrong +=
+                    bool(PtInRegion(region, x, y)) !=
+                    bool(mask[size_t(y) * strip.info.width + StripFrameWidth * (frame - 1) + x]);
         EXPECT_EQ(wrong, 0) << "frame " << frame;
         DeleteObject(region);
         at = r.next;
@@ -175,15 +177,15 @@ TEST(EmbeddedArt, SoundsArePcmWaves)
     for (const Case &c : cases) {
         Found wave = Resource(c.id, "WAVE");
         ASSERT_NE(wave.data, nullptr) << c.id;
-        WaveInfo w;
+        WaveFile w;
         std::string error;
         ASSERT_TRUE(ParseWave(wave.data, wave.size, &w, &error)) << c.id << ": " << error;
-        EXPECT_EQ(w.formatTag, WAVE_FORMAT_PCM);
-        EXPECT_EQ(w.channels, 1);
-        EXPECT_EQ(w.bitsPerSample, 8);
-        EXPECT_EQ(w.samplesPerSecond, c.rate);
-        EXPECT_EQ(w.bytesPerSecond, c.rate);
-        EXPECT_EQ(w.blockAlign, 1);
+        EXPECT_EQ(w.format.formatTag, WAVE_FORMAT_PCM);
+        EXPECT_EQ(w.format.channels, 1);
+        EXPECT_EQ(w.format.bitsPerSample, 8);
+        EXPECT_EQ(w.format.samplesPerSecond, c.rate);
+        EXPECT_EQ(w.format.bytesPerSecond, c.rate);
+        EXPECT_EQ(w.format.blockAlign, 1);
         EXPECT_EQ(w.dataSize, c.bytes);
     }
 }
