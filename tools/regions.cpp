@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-typedef std::vector<std::pair<int32_t, int32_t>> Spans; // [left, right) of one row
-
 namespace {
+
+typedef std::vector<std::pair<int32_t, int32_t>> Spans; // [left, right) of one row
 
 Spans RowSpans(const uint8_t *row, int width)
 {
