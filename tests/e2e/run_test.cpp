@@ -76,21 +76,30 @@ void RunOnce(Session &session, const FreshHome &home, const char *which, int tim
     const auto start = std::chrono::steady_clock::now();
     pid_t run = StartRun(session.displayName(), home.dir(), log);
     Window window = 0;
+    int status = 0;
+    bool ended = false;
     session.WaitFor(
-        [&] { return !session.Running(run) || (window = session.FindWindow("Nelko", 0)) != 0; },
+        [&] {
+            ended = waitpid(run, &status, WNOHANG) == run;
+            return ended || (window = session.FindWindow("Nelko", 0)) != 0;
+        },
         timeoutMs);
     const auto seconds =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
             .count();
-    if (window == 0)
-        kill(-run, SIGKILL);
-    ASSERT_NE(window, 0u) << "no Nelko window after " << seconds << " s; ./run said:\n"
+    if (!ended && window == 0)
+        kill(-run, SIGKILL), waitpid(run, nullptr, 0);
+    ASSERT_NE(window, 0u) << "no Nelko window after " << seconds << " s"
+                          << (ended ? ", ./run ended with exit code " +
+                                          std::to_string(WEXITSTATUS(status))
+                                    : std::string())
+                          << "; ./run said:\n"
                           << ReadFile(log) << session.Describe();
     std::printf("./run, %s: Nelko's window after %lld s\n", which, static_cast<long long>(seconds));
     session.Key(window, XK_Escape);
     const int code = session.WaitExit(run, ExitTimeoutMs);
     if (code == -1)
-        kill(-run, SIGKILL);
+        kill(-run, SIGKILL), waitpid(run, nullptr, 0);
     EXPECT_EQ(code, 0) << "-1: still running after Escape; ./run said:\n" << ReadFile(log);
 }
 
