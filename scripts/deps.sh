@@ -67,7 +67,7 @@ if ! "${APT[@]}" install -y -qq --no-install-recommends "${missing[@]}" >"$LOG" 
     echo "apt said:"
     grep -vE '^(Selecting|Preparing|Unpacking|Setting up|Processing|\(Reading)' "$LOG" | tail -n 25 | sed 's/^/  /'
     echo "Try again later (the package archive may be mid-sync), or install those packages by hand"
-    echo "(sudo apt-get install ${missing[*]}) and run this again."
+    echo "(${SUDO:+sudo }apt-get install ${missing[*]}) and run this again."
   } >&2
   exit 1
 fi
