@@ -28,9 +28,14 @@ I386=no
 nelko_runs_i386 && I386=yes
 [ "$I386" = yes ] && PACKAGES+=(wine32:i386)
 
+# One query for all (./run asks each time): names as listed, the native
+# architecture's suffix taken off.
+NATIVE=$(dpkg --print-architecture)
+installed=$(dpkg-query -W -f='${binary:Package} ${Status}\n' "${PACKAGES[@]}" 2>/dev/null |
+  sed -n "s/^\([^ ]*\) install ok installed$/\1/p" | sed "s/:$NATIVE\$//")
 missing=()
 for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  grep -qxF "$p" <<<"$installed" || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
@@ -41,6 +46,8 @@ if [ "$I386" = yes ] && ! dpkg --print-foreign-architectures | grep -qx i386; th
   $SUDO dpkg --add-architecture i386 || { echo "deps: could not add the i386 architecture" >&2; exit 1; }
 fi
 export DEBIAN_FRONTEND=noninteractive
+# Another install running (./run and ./test side by side) is waited for.
+APT=($SUDO apt-get -o DPkg::Lock::Timeout=300)
 
 # The index: tried a few times. Some indexes failing (a mirror mid-sync, an
 # unreachable extra source) does not stop us: the install below is the test
@@ -48,19 +55,19 @@ export DEBIAN_FRONTEND=noninteractive
 LOG=$(mktemp)
 trap 'rm -f "$LOG"' EXIT
 for try in 1 2 3; do
-  $SUDO apt-get update -qq >"$LOG" 2>&1 && break
+  "${APT[@]}" update -qq >"$LOG" 2>&1 && break
   if [ "$try" -lt 3 ]; then sleep $((try * 5)); continue; fi
   echo "deps: apt-get update failed three times; installing from the indexes it has:" >&2
   grep -E '^(E|W):' "$LOG" | head -n 10 | sed 's/^/  /' >&2
 done
 
-if ! $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >"$LOG" 2>&1; then
+if ! "${APT[@]}" install -y -qq --no-install-recommends "${missing[@]}" >"$LOG" 2>&1; then
   {
     echo "deps: could not install: ${missing[*]}"
     echo "apt said:"
     grep -vE '^(Selecting|Preparing|Unpacking|Setting up|Processing|\(Reading)' "$LOG" | tail -n 25 | sed 's/^/  /'
     echo "Try again later (the package archive may be mid-sync), or install those packages by hand"
-    echo "(sudo apt-get install ${missing[*]}) and run this again."
+    echo "(${SUDO:+sudo }apt-get install ${missing[*]}) and run this again."
   } >&2
   exit 1
 fi

@@ -1,8 +1,9 @@
-// The release as a new user meets it: the zip scripts/release.sh made,
-// unpacked and used in a fresh Wine prefix of each kind, a 32-bit one and a
-// 64-bit (WoW64) one where Nelko runs as a 32-bit program, as on most Windows
-// machines today. install.cmd, Nelko obeying a said and a heard command, then
-// uninstall.cmd leaving the user's registry as it found it.
+// The release as a new user meets it: each zip scripts/release.sh made,
+// unpacked and used in a fresh Wine prefix of each kind it is for. The win32
+// zip in a 32-bit prefix and in a 64-bit (WoW64) one, where Nelko runs as a
+// 32-bit program, and the win64 zip in a 64-bit prefix; where no 32-bit code
+// runs, only the last. install.cmd, Nelko obeying a said and a heard command,
+// then uninstall.cmd leaving the user's registry as it found it.
 //
 // The machine-wide classes: Windows shows a user's classes through
 // HKEY_CLASSES_ROOT, Wine 8 does not (WINE-NOTES.md), and there the
@@ -76,15 +77,29 @@ int Wine(const std::vector<std::string> &args, std::string *output = nullptr)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// A zip and the kind of prefix it is unpacked in.
+struct Use {
+    const char *zip, *prefix;
+};
+std::string Name(const Use &use)
+{
+    return std::string(use.zip) + "ZipIn" + (std::string(use.prefix) == "win64" ? "64" : "32") +
+           "BitPrefix";
+}
+void PrintTo(const Use &use, std::ostream *out)
+{
+    *out << Name(use);
+}
+
 // A value as reg.exe shows it (in the view of the registry Nelko sees: the
 // 32-bit one, or the 64-bit one for the x86-64 build), "" for a default
 // value, or "(none)".
-std::string RegValue(const std::string &key, const std::string &name)
+std::string RegValue(const Use &use, const std::string &key, const std::string &name)
 {
     std::string output;
     const std::vector<std::string> which =
         name.empty() ? std::vector<std::string>{"/ve"} : std::vector<std::string>{"/v", name};
-    const std::string view = WindowsTree() == "win64" ? "/reg:64" : "/reg:32";
+    const std::string view = std::string(use.zip) == "win64" ? "/reg:64" : "/reg:32";
     std::vector<std::string> args = {"reg", "query", key, view};
     args.insert(args.end(), which.begin(), which.end());
     if (Wine(args, &output) != 0)
@@ -143,7 +158,7 @@ bool MergedView()
     return merged;
 }
 
-class Release : public ::testing::TestWithParam<const char *> {
+class Release : public ::testing::TestWithParam<Use> {
   protected:
     std::string Program(const std::string &name) const { return home + "/" + name; }
     int Run(const std::string &program, const std::vector<std::string> &args)
@@ -157,7 +172,12 @@ class Release : public ::testing::TestWithParam<const char *> {
     }
     int Voice(const std::vector<std::string> &args) { return Run(Program("nelkovoice.exe"), args); }
 
-    FreshPrefix prefix{GetParam()}; // before the session, which makes the prefix
+    std::string Reg(const std::string &key, const std::string &name)
+    {
+        return RegValue(GetParam(), key, name);
+    }
+
+    FreshPrefix prefix{GetParam().prefix}; // before the session, which makes the prefix
     Session session;
     Art art;
     std::string home = prefix.Files() + "/" + Folder;
@@ -165,7 +185,8 @@ class Release : public ::testing::TestWithParam<const char *> {
 
 TEST_P(Release, FromTheZipInstallForTheUserObeyAndUninstallCleanly)
 {
-    const std::string zip = EnvOr("NELKO_RELEASE_ZIP", NELKO_RELEASE_ZIP); // the x86-64 one too
+    const std::string zip = EnvOr("NELKO_RELEASE_DIR", NELKO_RELEASE_DIR) + "/" + Folder + "-" +
+                            GetParam().zip + ".zip";
     ASSERT_EQ(e2e::Run("unzip -q '" + zip + "' -d '" + prefix.Files() + "' && echo ok"), "ok\n")
         << "scripts/release.sh makes " << zip;
     for (const char *file : {"nelko.exe", "nelkovoice.exe", "Feedback.exe", "vcmdps.dll",
@@ -173,19 +194,18 @@ TEST_P(Release, FromTheZipInstallForTheUserObeyAndUninstallCleanly)
                              "uninstall.cmd", "README.txt", "NOTICES.txt"})
         EXPECT_EQ(access(Program(file).c_str(), R_OK), 0) << file << " is not in the zip";
 
-    ASSERT_EQ(prefix.WoW64(), std::string(GetParam()) == "win64") << "the prefix's kind";
+    ASSERT_EQ(prefix.WoW64(), std::string(GetParam().prefix) == "win64") << "the prefix's kind";
     const std::map<std::string, std::string> before = UserRegistry();
     ASSERT_FALSE(before.empty());
     ASSERT_EQ(Script("install.cmd"), 0);
 
     // The user's classes hold the class (the machine-wide ones are checked
     // at the end, once the platform's view has been asked for).
-    EXPECT_EQ(RegValue("HKCU\\" + ClassKey, "NelkoRegistration"), "user");
-    EXPECT_NE(
-        RegValue("HKCU\\" + ClassKey + "\\LocalServer32", "").find(Folder + "\\nelkovoice.exe"),
-        std::string::npos);
-    const std::string machine = RegValue("HKLM\\" + ClassKey, "NelkoRegistration");
-    const std::string copied = RegValue("HKCU\\" + ClassKey, "NelkoCopiedToClassesRoot");
+    EXPECT_EQ(Reg("HKCU\\" + ClassKey, "NelkoRegistration"), "user");
+    EXPECT_NE(Reg("HKCU\\" + ClassKey + "\\LocalServer32", "").find(Folder + "\\nelkovoice.exe"),
+              std::string::npos);
+    const std::string machine = Reg("HKLM\\" + ClassKey, "NelkoRegistration");
+    const std::string copied = Reg("HKCU\\" + ClassKey, "NelkoCopiedToClassesRoot");
 
     // Nelko hears a said phrase and a recording.
     auto nelko = std::make_unique<Character>(session, Program("nelko.exe"));
@@ -204,7 +224,7 @@ TEST_P(Release, FromTheZipInstallForTheUserObeyAndUninstallCleanly)
     EXPECT_EQ(nelko->Exit(), 0);
 
     ASSERT_EQ(Script("uninstall.cmd"), 0);
-    EXPECT_EQ(RegValue("HKLM\\" + ClassKey, "NelkoRegistration"), "(none)");
+    EXPECT_EQ(Reg("HKLM\\" + ClassKey, "NelkoRegistration"), "(none)");
     const std::map<std::string, std::string> after = UserRegistry();
     for (const auto &key : after)
         EXPECT_TRUE(before.count(key.first) && before.at(key.first) == key.second)
@@ -221,17 +241,18 @@ TEST_P(Release, FromTheZipInstallForTheUserObeyAndUninstallCleanly)
     EXPECT_EQ(copied, merged ? "0x0" : "0x1");
 }
 
-// Where no 32-bit code runs, only the 64-bit prefix can be made.
-std::vector<const char *> PrefixKinds()
+// Where no 32-bit code runs, only the 64-bit prefix can be made, and only
+// the x86-64 programs run in it.
+std::vector<Use> Uses()
 {
     if (WindowsTree() == "win64")
-        return {"win64"};
-    return {"win32", "win64"};
+        return {{"win64", "win64"}};
+    return {{"win32", "win32"}, {"win32", "win64"}, {"win64", "win64"}};
 }
 
-INSTANTIATE_TEST_SUITE_P(Prefix, Release, ::testing::ValuesIn(PrefixKinds()),
-                         [](const ::testing::TestParamInfo<const char *> &info) {
-                             return std::string(info.param);
+INSTANTIATE_TEST_SUITE_P(Zip, Release, ::testing::ValuesIn(Uses()),
+                         [](const ::testing::TestParamInfo<Use> &info) {
+                             return Name(info.param);
                          });
 
 } // namespace
