@@ -1,5 +1,6 @@
 // Wave files in and out, and the rate conversion to the recogniser's 16 kHz.
 #include "voiced/recogniser/recogniser.h"
+#include "voiced/recogniser/wave.h"
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
