@@ -2,7 +2,7 @@
 // header alone and the whole read agree, and what is taken has a rate and
 // no more samples than the bytes hold.
 #include "tests/fuzz/fuzz.h"
-#include "voiced/recogniser/recogniser.h"
+#include "voiced/recogniser/wave.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -1,7 +1,9 @@
 // The offline recogniser: wave files, phrases to grammar and pronunciations,
 // and recognition of speech synthesised here with espeak-ng.
 #include "voiced/recogniser/band.h"
+#include "voiced/recogniser/lexicon.h"
 #include "voiced/recogniser/recogniser.h"
+#include "voiced/recogniser/wave.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cmath>
@@ -353,7 +355,7 @@ struct Heard {
 void Collect(void *context, const RecogniserUtterance &u)
 {
     static_cast<std::vector<Heard> *>(context)->push_back(
-        {u.phrase, u.heard, u.score, u.start, u.end, u.decided, u.refusal});
+        {u.phrase, u.heard, u.checks.score, u.start, u.end, u.decided, u.refusal});
 }
 
 const std::vector<std::string> Commands = {"Random",    "Go Left",     "Go Right", "Run Left",

@@ -4,6 +4,7 @@
 // espeak-ng through the real recogniser.
 #include "voiced/hub/listener.h"
 #include "voiced/core/hubcore.h"
+#include "voiced/recogniser/wave.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <chrono>

@@ -37,8 +37,10 @@ std::string Text(unsigned id)
         {IDS_RECOGNISED_LOW, "low %s|%d|%d"},
         {IDS_RECOGNISED_OTHER, "no command %s|%d"},
         {IDS_RECOGNISED_NO_WORDS, "no words"},
-        {IDS_RECOGNISED_MORE, "more %s|%d"},
-        {IDS_RECOGNISED_LIKE, "like %s|%d"},
+        {IDS_RECOGNISED_LOUD, "loud %s|%d|%d|%d"},
+        {IDS_RECOGNISED_EVERYDAY, "everyday %s|%d|%s"},
+        {IDS_RECOGNISED_SAID_MORE, "said more %s|%d|%d|%d"},
+        {IDS_RECOGNISED_SILENCE, "silence %s|%d|%d|%d"},
         {IDS_SENSITIVITY_VALUE, "%d%%"},
     };
     const auto found = table.find(id);
@@ -141,6 +143,21 @@ TEST(VoicedViewTest, HeardShowsWhatTheLastPhraseDid)
     }
 }
 
+// The ear's checks, for a phrase heard: each row sets one that refuses.
+RecogniserChecks Checks(int loudFrames, double saidMoreGap = 99, const char *everyday = nullptr,
+                        double silence = 0)
+{
+    RecogniserChecks c;
+    c.phrase = true;
+    c.loudFrames = loudFrames;
+    c.besideSpeech = saidMoreGap != 99;
+    c.saidMoreGap = saidMoreGap;
+    c.everyday = everyday != nullptr;
+    c.everydayWords = everyday ? everyday : "";
+    c.silenceShortfall = silence;
+    return c;
+}
+
 TEST(VoicedViewTest, RecognisedShowsTheEarsLastUtteranceWithWholePercentsRoundedDown)
 {
     const struct {
@@ -150,7 +167,7 @@ TEST(VoicedViewTest, RecognisedShowsTheEarsLastUtteranceWithWholePercentsRounded
         const char *heard;
         double score, threshold;
         const char *text;
-        RecogniserRefusal refusal = RecogniserRefusal::None;
+        RecogniserChecks checks = Checks(40);
     } rows[] = {
         {"nothing yet", false, "", "", 0, 0, "none"},
         {"a sound with no words", true, "", "", 0.2, 0.5, "no words"},
@@ -159,14 +176,21 @@ TEST(VoicedViewTest, RecognisedShowsTheEarsLastUtteranceWithWholePercentsRounded
         {"a score just under a percent rounds down", true, "Go Left", "go left", 0.6999, 0.5,
          "taken go left|69"},
         {"a phrase listened for, under the threshold (Bye-Bye's words)", true, "", "bye bye", 0.41,
-         0.58, "low bye bye|41|58", RecogniserRefusal::Score},
-        // Refused whatever the threshold: not said to be under it.
-        {"a phrase said among more speech", true, "", "go left", 0.8, 0.5, "more go left|80",
-         RecogniserRefusal::MoreSpeech},
-        {"a phrase that other words fit better", true, "", "go left", 0.8, 0.5, "like go left|80",
-         RecogniserRefusal::OtherWords},
+         0.58, "low bye bye|41|58"},
+        // Refused whatever the threshold: not said to be under it, but the
+        // check that refused it and what it found.
+        {"someone talking: frames of ten milliseconds", true, "", "go left", 0.8, 0.5,
+         "loud go left|80|1600|1500", Checks(160)},
+        {"speech beside it about as loud; the gap rounds", true, "", "go left", 0.8, 0.5,
+         "said more go left|80|4|10", Checks(40, 3.6)},
+        {"an everyday word in place of a command's", true, "", "go left", 0.8, 0.5,
+         "everyday go left|80|go away", Checks(40, 99, "go away")},
+        {"speech taken for a pause", true, "", "go left", 0.8, 0.5, "silence go left|80|41|36",
+         Checks(40, 99, nullptr, 40.7)},
+        {"the first check that refuses is named", true, "", "go left", 0.1, 0.5,
+         "said more go left|10|2|10", Checks(40, 2, "go away", 50)},
         {"words that are no phrase listened for", true, "", "hello there", 0.8, 0.5,
-         "no command hello there|80"},
+         "no command hello there|80", RecogniserChecks()},
     };
     for (const auto &row : rows) {
         ViewState state;
@@ -176,7 +200,8 @@ TEST(VoicedViewTest, RecognisedShowsTheEarsLastUtteranceWithWholePercentsRounded
         state.speech.utterance.heard = row.heard;
         state.speech.utterance.score = row.score;
         state.speech.utterance.threshold = row.threshold;
-        state.speech.utterance.refusal = row.refusal;
+        state.speech.utterance.checks = row.checks;
+        state.speech.utterance.checks.score = row.score;
         EXPECT_EQ(ComputeView(state, Text).recognised, row.text) << row.why;
     }
     EXPECT_EQ(SensitivityText(Text, 0.58), "58%") << "the slider's value rounds as the scores";

@@ -3,6 +3,8 @@
 // queue samples and settings under the lock.
 #include "voiced/hub/listener.h"
 #include "voiced/core/trace.h"
+#include "voiced/recogniser/checks.h"
+#include "voiced/recogniser/wave.h"
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -266,18 +268,15 @@ void Listener::Report(void *context, const RecogniserUtterance &utterance)
     heard.source = self->source_;
     heard.phrase = utterance.phrase;
     heard.heard = utterance.heard;
-    heard.score = utterance.score;
+    heard.score = utterance.checks.score;
     heard.threshold = utterance.threshold;
     heard.refusal = utterance.refusal;
     heard.start = utterance.start;
     heard.end = utterance.end;
-    std::string verdict = *utterance.phrase ? "accepted" : "refused";
-    if (utterance.refusal != RecogniserRefusal::None)
-        verdict += std::string(" (") + RecogniserRefusalName(utterance.refusal) + ")";
-    Trace("ear",
-          "heard \"%s\" (%s), score %.3f, threshold %.3f: %s, %.0f ms, %.0f ms before its end",
-          utterance.heard, heard.source == Source::File ? "file" : "mic", utterance.score,
-          utterance.threshold, verdict.c_str(), utterance.decodeMs,
+    heard.checks = utterance.checks;
+    Trace("ear", "heard \"%s\" (%s), %s; %.0f ms, %.0f ms before its end", utterance.heard,
+          heard.source == Source::File ? "file" : "mic",
+          RecogniserChecksText(utterance.checks, utterance.threshold).c_str(), utterance.decodeMs,
           (utterance.end - utterance.decided) * 1000);
     if (self->hooks_.heard)
         self->hooks_.heard(heard);

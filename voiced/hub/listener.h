@@ -47,6 +47,7 @@ class Listener {
         double score = 0;
         double threshold = 0;                                // the one it was measured against
         RecogniserRefusal refusal = RecogniserRefusal::None; // why a phrase heard was not taken
+        RecogniserChecks checks;   // what the checks found: the refusal's reason and its value
         double start = 0, end = 0; // seconds into the microphone's stream or the file
     };
     // Called on the listener's thread.

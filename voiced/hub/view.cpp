@@ -1,10 +1,14 @@
 // The window's texts: each picks a string of the table and fills it in.
 #include "voiced/hub/view.h"
 #include "voiced/hub/ids.h"
+#include "voiced/recogniser/checks.h"
 #include <cmath>
 #include <cstdio>
 
 namespace {
+
+// The recogniser's frames: ten milliseconds each.
+constexpr int FrameMs = 10;
 
 const char *Argument(const std::string &text)
 {
@@ -59,16 +63,24 @@ std::string RecognisedText(const ViewState &state, const TextTable &text)
         return text(IDS_RECOGNISED_NO_WORDS);
     if (!u.phrase.empty())
         return Format(text, IDS_RECOGNISED_TAKEN, u.heard, Percent(u.score));
-    // The ear says why a phrase it heard was refused; the slider helps only
+    // The check that refused it, and what it found: the slider helps only
     // a phrase refused by its score.
-    switch (u.refusal) {
-    case RecogniserRefusal::MoreSpeech:
-        return Format(text, IDS_RECOGNISED_MORE, u.heard, Percent(u.score));
-    case RecogniserRefusal::OtherWords:
-        return Format(text, IDS_RECOGNISED_LIKE, u.heard, Percent(u.score));
-    case RecogniserRefusal::Score:
+    const RecogniserChecks &c = u.checks;
+    switch (FirstFailed(c, u.threshold)) {
+    case RecogniserCheck::LoudFrames:
+        return Format(text, IDS_RECOGNISED_LOUD, u.heard, Percent(u.score), c.loudFrames * FrameMs,
+                      CommandLoudFrames * FrameMs);
+    case RecogniserCheck::SaidMore:
+        return Format(text, IDS_RECOGNISED_SAID_MORE, u.heard, Percent(u.score),
+                      int(std::lround(c.saidMoreGap)), int(SaidMoreMargin));
+    case RecogniserCheck::EverydayWords:
+        return Format(text, IDS_RECOGNISED_EVERYDAY, u.heard, Percent(u.score), c.everydayWords);
+    case RecogniserCheck::Silence:
+        return Format(text, IDS_RECOGNISED_SILENCE, u.heard, Percent(u.score),
+                      int(std::lround(c.silenceShortfall)), int(SilenceShortfall));
+    case RecogniserCheck::Score:
         return Format(text, IDS_RECOGNISED_LOW, u.heard, Percent(u.score), Percent(u.threshold));
-    case RecogniserRefusal::None: break;
+    case RecogniserCheck::None: break;
     }
     return Format(text, IDS_RECOGNISED_OTHER, u.heard, Percent(u.score));
 }

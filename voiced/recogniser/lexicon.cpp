@@ -1,5 +1,5 @@
 // Phrases to words, words to pronunciations, and the grammar over them.
-#include "voiced/recogniser/recogniser.h"
+#include "voiced/recogniser/lexicon.h"
 #include <cstdio>
 #include <string>
 #include <set>

@@ -1,14 +1,19 @@
 // recognise: decodes wave files against a list of phrases and prints one
-// line per utterance: file, start and end in seconds, the phrase accepted
-// ("-" for none), the score and what the grammar heard.
+// line per utterance, tab-separated: file, start and end in seconds, the
+// phrase accepted ("-" for none), the score, what the grammar heard and,
+// with --why, what each check found and which refused it.
 //
-//   recognise [--model DIR] [--dict FILE] [--extra FILE] [--threshold T]
-//             [--lw W] [--max-utterance SECONDS] [--phrases FILE] FILE.wav...
+//   recognise [--why] [--phrases FILE] [RECOGNISER FLAGS] FILE.wav...
 //
+// The recogniser's flags are those of RecogniserFlagsUsage (flags.h):
+// --model DIR, --dict FILE, --extra FILE, --threshold T, ...
 // The phrase file holds one phrase a line, or is a resource script whose
 // string table lines ("8001 \"Go Left\"") give them. On Windows the model and
 // the dictionaries are looked for beside the program.
-#include "voiced/recogniser/recogniser.h"
+#include "voiced/recogniser/checks.h"
+#include "voiced/recogniser/flags.h"
+#include "voiced/recogniser/lexicon.h"
+#include "voiced/recogniser/wave.h"
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,10 +25,20 @@
 
 namespace {
 
+// What a line names: the file, and whether the checks go with it.
+struct Printing {
+    const char *file;
+    bool why;
+};
+
 void Print(void *context, const RecogniserUtterance &u)
 {
-    std::printf("%s\t%.2f\t%.2f\t%s\t%.4f\t%s\n", static_cast<const char *>(context), u.start,
-                u.end, *u.phrase ? u.phrase : "-", u.score, u.heard);
+    const Printing *p = static_cast<const Printing *>(context);
+    std::printf("%s\t%.2f\t%.2f\t%s\t%.4f\t%s", p->file, u.start, u.end, *u.phrase ? u.phrase : "-",
+                u.checks.score, u.heard);
+    if (p->why)
+        std::printf("\t%s", RecogniserChecksText(u.checks, u.threshold).c_str());
+    std::printf("\n");
 }
 
 // The options and the phrase file a run starts from.
@@ -46,14 +61,17 @@ int main(int argc, char **argv)
     std::string phraseFile;
     RecogniserOptions options = Defaults(&phraseFile);
     std::vector<const char *> files;
+    bool why = false;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         if (ReadRecogniserFlag(argc, argv, &i, &options))
             continue;
-        if (a == "--phrases" && i + 1 < argc)
+        if (a == "--why")
+            why = true;
+        else if (a == "--phrases" && i + 1 < argc)
             phraseFile = argv[++i];
         else if (a.size() > 1 && a[0] == '-') {
-            std::fprintf(stderr, "usage: recognise %s [--phrases FILE] FILE.wav...\n",
+            std::fprintf(stderr, "usage: recognise [--why] [--phrases FILE] %s FILE.wav...\n",
                          RecogniserFlagsUsage);
             return 2;
         } else
@@ -82,8 +100,9 @@ int main(int argc, char **argv)
             status = 1;
             continue;
         }
-        RecogniserFeed(r, samples.data(), samples.size(), Print, const_cast<char *>(file));
-        RecogniserFlush(r, Print, const_cast<char *>(file));
+        Printing printing{file, why};
+        RecogniserFeed(r, samples.data(), samples.size(), Print, &printing);
+        RecogniserFlush(r, Print, &printing);
     }
     RecogniserDestroy(r);
     return status;

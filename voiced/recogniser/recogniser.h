@@ -28,12 +28,40 @@ enum class RecogniserRefusal {
 // "", "more speech", "other words" or "score": for the tools and traces.
 const char *RecogniserRefusalName(RecogniserRefusal refusal);
 
+// What the checks found in an utterance whose words are a phrase listened
+// for (checks.h: the checks, and Judge, which gives the refusal from them).
+// A check that did not run keeps its default, which lets the phrase pass:
+// the others run only for a phrase in no more speech than a command takes,
+// and the silence check not amid chatter.
+struct RecogniserChecks {
+    bool phrase = false;  // the grammar heard a phrase listened for
+    bool chatter = false; // other voices around the speaker: their loud stretch alone decoded
+    int loudFrames = 0;   // frames of speech (a command has at most CommandLoudFrames)
+    // The grammar heard again inside a loop of free phones: whether the loop
+    // took speech beside the command, and how much louder the command's loud
+    // end is than that speech's (log energy; refused under SaidMoreMargin).
+    bool besideSpeech = false;
+    double saidMoreGap = 0;
+    // The search with everyday words in place of a command's: whether it
+    // heard other words than the grammar did, which, and how much better
+    // they fit the sound (natural log; the words' costs and the grammar's
+    // weights left out, so that it may be below 0).
+    bool everyday = false;
+    std::string everydayWords;
+    double everydayGain = 0;
+    // The grammar's silence that is as loud as its words and that the phone
+    // loop fits best: by how much better (natural log; refused over
+    // SilenceShortfall), 0 for none.
+    double silenceShortfall = 0;
+    double score = 0; // 0..1: how well the audio fits what was heard
+};
+
 // One utterance as the recogniser heard it; its strings last until the
 // callback returns.
 struct RecogniserUtterance {
     const char *phrase;        // the active phrase as it was given, or "" (not a command)
     const char *heard;         // the best grammar match in words ("go left", a decoy, or "")
-    double score;              // 0..1: how well the audio fits what was heard
+    RecogniserChecks checks;   // what each check found, the score among them
     double threshold;          // the one the score was measured against
     RecogniserRefusal refusal; // why a phrase heard was not taken
     double start, end;         // seconds from the first sample fed
@@ -47,9 +75,6 @@ using RecogniserCallback = void (*)(void *context, const RecogniserUtterance &ut
 // An utterance is accepted as a command when its score reaches the
 // threshold (the "sensitivity": lower accepts more).
 constexpr double RecogniserDefaultThreshold = 0.25;
-// Short words a speaker may say instead of a command, standing for "not a
-// command"; every single word of the phrases is added to them.
-std::vector<std::string> RecogniserDefaultDecoys();
 // Everyday words a speaker may say in place of a command's words.
 std::vector<std::string> RecogniserEverydayWords();
 
@@ -63,14 +88,6 @@ struct RecogniserOptions {
     std::string dictPath;    // pronunciations, CMU format ("word PH ON ES" a line)
     std::string ownDictPath; // the project's own ("nelko"), consulted first; "" for none
     double languageWeight = 1.0;
-    std::vector<std::string> decoys = RecogniserDefaultDecoys();
-    // An accepted command is checked against the grammar inside a loop of
-    // free phones, each costing loopPhoneWeight (a probability). It is
-    // refused when the check heard it again with the loop taking speech
-    // beside it whose loud end is less than saidMoreMargin (in log energy,
-    // the first cepstral coefficient) below the command's.
-    double loopPhoneWeight = 1e-14;
-    double saidMoreMargin = 10;
     // A command is no command when another search likes better an
     // everyday word in place of its first or last word ("about that", "go
     // away"), or one alone. Each everyday word costs everydayWordCost (a
@@ -120,66 +137,3 @@ void RecogniserFeed(Recogniser *r, const int16_t *samples, size_t count,
 void RecogniserFlush(Recogniser *r, RecogniserCallback callback, void *context);
 // 1 while the speech detector is inside an utterance.
 int RecogniserInSpeech(const Recogniser *r);
-
-// Grammar and dictionary building, shared with the tests.
-
-// The words of a phrase as the dictionary spells them: lower case, split at
-// anything but letters, digits and inner apostrophes ("Bye-Bye" -> bye bye).
-std::vector<std::string> PhraseWords(const std::string &phrase);
-
-// The JSGF grammar for phrases given as words, with the decoys as
-// alternatives that mean "not a command".
-std::string BuildGrammar(const std::vector<std::vector<std::string>> &phrases,
-                         const std::vector<std::string> &decoys);
-
-// Looks up words in a CMU-format dictionary file; every pronunciation of a
-// word found ("word", "word(2)", ...) is appended to its entry, in order.
-struct Pronunciation {
-    std::string word;   // as the decoder knows it: "read" or "read(2)"
-    std::string phones; // "R IY D"
-};
-int LookUpWords(const char *dictPath, const std::vector<std::string> &words,
-                std::vector<Pronunciation> *found);
-
-// The tools' command line: when argv[*i] is a recogniser flag (see
-// RecogniserFlagsUsage) followed by its value, sets the option, moves *i to
-// the value and returns 1; returns 0 for anything else.
-int ReadRecogniserFlag(int argc, char **argv, int *i, RecogniserOptions *options);
-extern const char RecogniserFlagsUsage[];
-
-// The phrases of a file for the tools: one a line or, in a resource script,
-// the quoted text of each string-table line of the command labels (8000 to
-// 8999).
-std::vector<std::string> ReadPhraseFile(const char *path);
-
-// Wave files: one reader and one writer.
-
-struct Wave {
-    unsigned rate = 0;
-    std::vector<int16_t> samples; // mono: channels averaged
-};
-// Reads a RIFF WAVE image: PCM of 8, 16, 24 or 32 bits or 32/64-bit float,
-// any channel count. Returns 0 for anything malformed or unsupported. Every
-// chunk's size is checked against what remains; a data chunk longer than the
-// image (a stream that left it unset) is read as far as the image goes.
-int ReadWave(const uint8_t *bytes, size_t size, Wave *wave);
-// What ReadWave would find, without converting a sample: a file can be
-// refused by its rate or length before its samples take any memory.
-struct WaveHeader {
-    unsigned rate = 0;
-    unsigned channels = 0;
-    unsigned bits = 0;
-    size_t frames = 0; // whole frames present
-};
-int ReadWaveHeader(const uint8_t *bytes, size_t size, WaveHeader *header);
-// Reads a file and converts it to RecogniserRate. Returns 0 on failure.
-int LoadWave16k(const char *path, std::vector<int16_t> *samples);
-// 16-bit PCM, interleaved when channels > 1.
-std::vector<uint8_t> WriteWave(const int16_t *samples, size_t frames, unsigned rate,
-                               unsigned channels);
-int SaveWave(const char *path, const int16_t *samples, size_t count, unsigned rate);
-// Band-limited conversion between any two rates. Minutes of sound take
-// seconds: when *stop (if given) becomes true meanwhile, it gives up and
-// returns nothing.
-std::vector<int16_t> Resample(const int16_t *samples, size_t count, unsigned fromRate,
-                              unsigned toRate, const std::atomic<bool> *stop = nullptr);

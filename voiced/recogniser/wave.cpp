@@ -3,6 +3,7 @@
 #include "voiced/recogniser/recogniser.h"
 #include "common/angles.h"
 #include "common/wave.h"
+#include "voiced/recogniser/wave.h"
 #include <algorithm>
 #include <cmath>
 #include <cstdio>

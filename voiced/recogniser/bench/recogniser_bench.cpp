@@ -33,7 +33,9 @@
 //          expected, heard, score, accepted, why a phrase heard was
 //          refused); and the recogniser's own
 //          (RecogniserFlagsUsage: --threshold T, --model DIR, ...)
-#include "voiced/recogniser/recogniser.h"
+#include "voiced/recogniser/flags.h"
+#include "voiced/recogniser/lexicon.h"
+#include "voiced/recogniser/wave.h"
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -453,7 +455,7 @@ struct Heard {
 void Collect(void *context, const RecogniserUtterance &u)
 {
     static_cast<Heard *>(context)->utterances.push_back(
-        {u.phrase, u.heard, u.score, u.decodeMs, u.decided < u.end, u.refusal});
+        {u.phrase, u.heard, u.checks.score, u.decodeMs, u.decided < u.end, u.refusal});
 }
 
 double CpuMs()

@@ -1,5 +1,5 @@
 // The recogniser's options as the tools' command lines name them.
-#include "voiced/recogniser/recogniser.h"
+#include "voiced/recogniser/flags.h"
 #include <cstdlib>
 #include <cstring>
 #include <fstream>

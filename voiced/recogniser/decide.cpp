@@ -1,0 +1,133 @@
+// The decision: the utterance's frames are decoded twice, against the
+// grammar of the active phrases and the decoys, and as a free loop of
+// context-independent phones. The phone loop fits any speech about as well
+// as speech can be fitted, so the grammar's shortfall per frame measures how
+// well the audio matches what the grammar heard: the score. The phone loop
+// has a decoder of its own and runs on a thread beside the grammar's
+// passes, which take about as long: an utterance is decided in little more
+// than half the time.
+//
+// A phrase heard is then checked (checks.h): that it holds no more speech
+// than a command, that the speaker said no more beside it, that no everyday
+// word fits better in place of one of its words, that the grammar took no
+// speech for silence, and that its score reaches the threshold.
+#include "voiced/recogniser/decide.h"
+#include "voiced/recogniser/checks.h"
+#include "voiced/recogniser/decoder.h"
+#include "voiced/recogniser/prepare.h"
+#include <chrono>
+#include <functional>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+double Now()
+{
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Work on a thread of its own while the caller goes on, joined by Join or
+// at the latest when it goes out of scope; run at once when no thread can
+// be started.
+class Beside {
+  public:
+    template <typename Work> explicit Beside(Work &work)
+    {
+        try {
+            thread_ = std::thread(std::ref(work));
+        } catch (const std::system_error &) {
+            work();
+        }
+    }
+    ~Beside() { Join(); }
+    Beside(const Beside &) = delete;
+    Beside &operator=(const Beside &) = delete;
+    void Join()
+    {
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+  private:
+    std::thread thread_;
+};
+
+// The said-more check, on the phone loop's decoder: the grammar inside the
+// phone loop, over the cepstra normalised as the loop's are.
+void CheckSaidMore(Recogniser *r, std::vector<mfcc_t> cepstra, const std::string &heard,
+                   RecogniserChecks *c)
+{
+    const std::vector<double> energy = LogEnergy(cepstra, r->cepSize);
+    Pass pass;
+    if (Decode(r, Search::InPhoneLoop, cepstra, &pass))
+        c->besideSpeech = SaidMoreGap(pass.path, energy, heard, &c->saidMoreGap);
+}
+
+// The everyday words in place of a command's first or last word, or alone.
+void CheckEveryday(Recogniser *r, PreparedFrames *p, const Pass &grammar, RecogniserChecks *c)
+{
+    Pass pass;
+    if (!r->options.everydayWords.empty() &&
+        Decode(r, p->spread < NoisySpread ? Search::NoisyEveryday : Search::Everyday, p->everyday,
+               &pass))
+        EverydayFitsBetter(grammar.words, grammar.score, pass.words, pass.score,
+                           r->logBase * ScoreScale, c);
+}
+
+// The passes and the checks. A command is checked twice before the phone
+// loop's score says whether it is needed: for everyday words here, and
+// whether the speaker said more on the phone loop's decoder once the loop is
+// done. (The work splits about evenly over two cores.) Once the check has
+// started, only its thread joins the loop's.
+void Hear(Recogniser *r, PreparedFrames *p, std::string *heard, RecogniserChecks *c)
+{
+    Pass phones, grammar;
+    int looped = 0;
+    auto loop = [&] { looped = Decode(r, Search::Phones, p->loop, &phones); };
+    Beside beside(loop);
+    const bool decoded = Decode(r, Search::Grammar, p->grammar, &grammar);
+    if (decoded)
+        *heard = grammar.words;
+    c->chatter = p->chatter;
+    c->phrase = r->phrases.count(*heard) > 0;
+    c->loudFrames = LoudFrames(p->energy);
+    const bool command = c->phrase && c->loudFrames <= CommandLoudFrames;
+    auto more = [&] {
+        beside.Join();
+        if (command)
+            CheckSaidMore(r, std::move(p->saidMore), *heard, c);
+    };
+    Beside checking(more);
+    if (command)
+        CheckEveryday(r, p, grammar, c);
+    checking.Join();
+    if (decoded && looped)
+        c->score = ScoreOf(grammar.score, phones.score, p->frames, r->logBase, p->spread,
+                           p->chatter ? r->options.chatterScale : 1);
+    // Amid chatter the silences hold the other voices.
+    if (command && !p->chatter)
+        c->silenceShortfall =
+            SilenceShortfallOf(grammar.path, phones.path, p->energy, r->logBase * ScoreScale);
+}
+
+} // namespace
+
+Decision Decide(Recogniser *r, double end, int waited)
+{
+    const double started = Now();
+    Decision d;
+    RecogniserUtterance &u = d.utterance;
+    PreparedFrames frames = PrepareFrames(r, waited);
+    if (frames.frames > 0)
+        Hear(r, &frames, &d.heard, &u.checks);
+    u.threshold = r->options.threshold;
+    u.refusal = Judge(u.checks, u.threshold);
+    if (u.checks.phrase && u.refusal == RecogniserRefusal::None)
+        d.phrase = r->phrases.at(d.heard);
+    u.start = std::max(0.0, r->utteranceStart);
+    u.end = u.decided = end;
+    u.decodeMs = Now() - started;
+    return d;
+}
