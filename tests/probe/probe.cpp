@@ -43,7 +43,8 @@
 // by the service) and from SAY to HEARD at this end (through the hub). Then it
 // says COUNT phrases at once, twice, and reports the service's and the hub's
 // private memory before and after each burst.
-#include "voiced/pipe/pipe.h"
+#include "voiced/pipe/client.h"
+#include "voiced/pipe/engine.h"
 #include <commctrl.h>
 #include <psapi.h>
 #include <algorithm>

@@ -1,7 +1,9 @@
 // The channel's named pipes: lines both ways between a listening engine and
 // its clients, and peers that break the rules cut off.
 #include "harness.h"
-#include "voiced/pipe/pipe.h"
+#include "voiced/pipe/bridge.h"
+#include "voiced/pipe/client.h"
+#include "voiced/pipe/engine.h"
 #include "voiced/service/hublink.h"
 #include "voiced/service/install.h"
 #include "voiced/service/service.h"

@@ -4,8 +4,10 @@
 // comes back through SayHeard, and a file's answer through AnswerFile.
 #pragma once
 #include "voiced/core/trace.h"
+#include "voiced/core/hubcore.h"
 #include "voiced/hub/messages.h"
-#include "voiced/pipe/pipe.h"
+#include "voiced/pipe/bridge.h"
+#include "voiced/pipe/engine.h"
 #include <windows.h>
 #include <functional>
 

@@ -13,6 +13,7 @@
 #include "voiced/hub/ids.h"
 #include "voiced/hub/speech.h"
 #include "voiced/hub/view.h"
+#include "voiced/pipe/client.h"
 #include <commctrl.h>
 
 namespace {

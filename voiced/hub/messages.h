@@ -1,7 +1,7 @@
 // Every message posted to the feedback window and every timer it runs,
 // numbered once here so that no two collide.
 #pragma once
-#include "voiced/pipe/pipe.h"
+#include "voiced/pipe/bridge.h"
 #include <windows.h>
 
 enum FeedbackMessage : UINT {

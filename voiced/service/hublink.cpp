@@ -1,6 +1,7 @@
 // A service process's connection to the hub, kept up from a timer on the
 // service's thread; the pipe itself runs on the engine's thread.
 #include "voiced/service/hublink.h"
+#include "voiced/pipe/client.h"
 
 namespace {
 

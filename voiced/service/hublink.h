@@ -1,5 +1,6 @@
 #pragma once
-#include "voiced/pipe/pipe.h"
+#include "voiced/pipe/bridge.h"
+#include "voiced/pipe/engine.h"
 #include <windows.h>
 #include <atomic>
 

@@ -20,6 +20,7 @@
 #include "voiced/service/hublink.h"
 #include "voiced/service/install.h"
 #include "voiced/service/service.h"
+#include "voiced/pipe/client.h"
 #include <cstdio>
 #include <cstring>
 
