@@ -2,51 +2,49 @@
 #include "voiced/pipe/bridge.h"
 #include "voiced/core/trace.h"
 
+WindowEvents::WindowEvents(HWND window) : mail_(window, SessionMessage("NelkoVoiceChannel")) {}
+
 void WindowEvents::Opened(int id)
 {
-    if (!PostMessageA(window_, OpenedMessage, id, 0) && engine_)
-        engine_->Close(id);
+    mail_.Post({Event::Opened, id, {}, 0});
 }
 
 bool WindowEvents::Post(int id, std::string line)
 {
-    std::shared_ptr<Backlog> &backlog = backlogs_[id];
-    if (!backlog)
-        backlog = std::make_shared<Backlog>();
-    const size_t size = line.size();
-    if (backlog->cut)
-        return false;
-    if (backlog->lines >= MaxPostedLines || backlog->bytes + size > MaxPostedBytes) {
-        Trace("pipe", "connection %d closed: its lines pile up", id);
-        backlog->cut = true;
-        if (engine_)
-            engine_->Close(id);
-        return false;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        Backlog &backlog = backlogs_[id];
+        if (backlog.cut)
+            return false;
+        if (backlog.lines >= MaxPostedLines || backlog.bytes + line.size() > MaxPostedBytes) {
+            Trace("pipe", "connection %d closed: its lines pile up", id);
+            backlog.cut = true;
+            if (engine_)
+                engine_->Close(id);
+            return false;
+        }
+        backlog.lines++, backlog.bytes += line.size();
     }
-    backlog->lines++, backlog->bytes += size;
-    // Made in place: a copy would count the line out as it goes.
-    std::unique_ptr<PostedLine> posted(
-        new PostedLine{std::move(line), MicrosecondsNow(), backlog, size});
-    if (PostOwned(window_, LineMessage, id, std::move(posted)))
-        return true;
-    if (engine_)
-        engine_->Close(id);
-    return false;
+    mail_.Post({Event::Line, id, std::move(line), MicrosecondsNow()});
+    return true;
 }
 
 void WindowEvents::Closed(int id)
 {
-    backlogs_.erase(id);
-    if (PostMessageA(window_, ClosedMessage, id, 0))
-        return;
-    std::lock_guard<std::mutex> hold(lock_);
-    unposted_.push_back(id);
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        backlogs_.erase(id);
+    }
+    mail_.Post({Event::Closed, id, {}, 0});
 }
 
-std::vector<int> WindowEvents::Drain()
+bool WindowEvents::Next(Event *event)
 {
+    if (!mail_.Next(event))
+        return false;
     std::lock_guard<std::mutex> hold(lock_);
-    std::vector<int> closed;
-    closed.swap(unposted_);
-    return closed;
+    const auto backlog = backlogs_.find(event->id);
+    if (event->kind == Event::Line && backlog != backlogs_.end())
+        backlog->second.lines--, backlog->second.bytes -= event->line.size();
+    return true;
 }
