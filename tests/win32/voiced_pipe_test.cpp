@@ -4,6 +4,7 @@
 #include "voiced/pipe/bridge.h"
 #include "voiced/pipe/client.h"
 #include "voiced/pipe/engine.h"
+#include "voiced/pipe/peer.h"
 #include "voiced/service/hublink.h"
 #include "voiced/service/install.h"
 #include "voiced/service/service.h"
@@ -248,13 +249,28 @@ TEST(VoicedPipeClient, NoHubMeansNoConnection)
     EXPECT_EQ(OpenPipe(TestPipe(), OwnProgram(), 0), INVALID_HANDLE_VALUE);
 }
 
+// A pipe of this user's, as the hub makes it: its owner named.
+HANDLE OwnedPipe(const std::string &name)
+{
+    const std::string sddl =
+        "O:" + UserOf(GetCurrentProcess()) + "D:P(A;;GA;;;" + UserOf(GetCurrentProcess()) + ")";
+    void *descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                              &descriptor, nullptr))
+        return INVALID_HANDLE_VALUE;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    HANDLE pipe = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 4096, 4096,
+                                   0, &attributes);
+    LocalFree(descriptor);
+    return pipe;
+}
+
 // A server that never reads: a line longer than the pipe holds is given up
 // within the client's limit, not waited on for ever.
 TEST(VoicedPipeClient, SendToAServerThatDoesNotReadGivesUp)
 {
     const std::string name = TestPipe();
-    HANDLE server = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 4096,
-                                     4096, 0, nullptr);
+    HANDLE server = OwnedPipe(name);
     ASSERT_NE(server, INVALID_HANDLE_VALUE);
     PipeClient client;
     ASSERT_TRUE(client.Connect(name, OwnProgram(), WaitMs)) << client.Refusal();
@@ -265,6 +281,20 @@ TEST(VoicedPipeClient, SendToAServerThatDoesNotReadGivesUp)
     CloseHandle(server); // frees a client still waiting
     ASSERT_TRUE(ended) << "Send waited past its limit";
     EXPECT_FALSE(sent.get());
+}
+
+// The right program and user behind a pipe whose security descriptor names
+// another owner (here the default one, the administrators under Wine): the
+// process id the pipe reports could be another's, so the client refuses it.
+TEST(VoicedPipeClient, APipeOwnedByAnotherIsRefused)
+{
+    const std::string name = TestPipe();
+    const ScopedHandle server(CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1,
+                                               4096, 4096, 0, nullptr));
+    ASSERT_TRUE(server);
+    PipeClient client;
+    EXPECT_FALSE(client.Connect(name, OwnProgram(), WaitMs));
+    EXPECT_EQ(client.Refusal(), "the pipe belongs to another user");
 }
 
 // A program that opens the pipe and closes it at once, hundreds of times,
@@ -488,6 +518,38 @@ TEST(VoicedWindowEvents, AClientWhoseLinesPileUpIsCutOffAndNoOtherIs)
     TakeLines(events, take, [&] { return taken.count("LAST") > 0; });
     EXPECT_EQ(taken["MORE"], WindowEvents::MaxPostedLines - 1);
     EXPECT_EQ(taken["LAST"], 1u) << "the calm client was cut off";
+    engine.Stop();
+    DestroyWindow(busy);
+}
+
+// A service publishing every menu at the longest a line may be, twice over
+// (its state changed while the first set was on its way), while the window
+// takes nothing: it is not cut off, and every line reaches the window.
+TEST(VoicedWindowEvents, TwoWholePublicationsPassWhileTheWindowIsBusy)
+{
+    HWND busy = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    WindowEvents events(busy);
+    PipeEngine engine(&events);
+    events.Attach(&engine);
+    const std::string name = TestPipe();
+    ASSERT_EQ(engine.Listen(name), PipeEngine::Listening::Yes);
+    ASSERT_TRUE(engine.Start());
+    PipeClient service;
+    ASSERT_TRUE(service.Connect(name, OwnProgram(), WaitMs));
+    const std::string menu = "MENU\t" + std::string(MaxChannelLine - 5, 'm') + "\n";
+    const size_t lines = 2 * MaxServiceMenus;
+    for (size_t line = 0; line < lines; ++line)
+        ASSERT_TRUE(service.Send(menu)) << "line " << line;
+    ASSERT_TRUE(service.Send("LAST\n"));
+    size_t menus = 0;
+    bool last = false;
+    auto take = [&](const WindowEvents::Event &line) {
+        last = last || line.line == "LAST";
+        menus += line.line.size() == MaxChannelLine;
+    };
+    TakeLines(events, take, [&] { return last; });
+    EXPECT_EQ(menus, lines);
+    EXPECT_TRUE(last) << "the service was cut off";
     engine.Stop();
     DestroyWindow(busy);
 }

@@ -17,8 +17,10 @@
 // works fills the memory for no other.
 class WindowEvents : public PipeEngine::Events {
   public:
-    static constexpr size_t MaxPostedLines = 96; // per connection
-    static constexpr size_t MaxPostedBytes = 1 << 20;
+    // Per connection: two whole publications of a service and room for
+    // the rest (PipeEngine::MaxPublication).
+    static constexpr size_t MaxPostedLines = 2 * MaxServiceMenus + 64;
+    static constexpr size_t MaxPostedBytes = PipeEngine::MaxQueuedBytes;
     struct Event {
         enum Kind { Opened, Line, Closed } kind = Opened;
         int id = 0;

@@ -70,7 +70,7 @@ PipeEngine::Listening PipeEngine::Listen(const std::string &name)
         GetLastError() == ERROR_PIPE_BUSY)
         return Listening::Taken;
     const std::string sid = UserOf(GetCurrentProcess());
-    const std::string sddl = "D:P(A;;GA;;;" + sid + ")(A;;GA;;;SY)";
+    const std::string sddl = "O:" + sid + "D:P(A;;GA;;;" + sid + ")(A;;GA;;;SY)";
     if (!port_ || sid.empty() ||
         !ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
                                                               &security_, nullptr))
@@ -116,7 +116,13 @@ void PipeEngine::Queue(Request request)
 int PipeEngine::NewId()
 {
     std::lock_guard<std::mutex> hold(lock_);
-    return nextId_++;
+    return ids_.Take();
+}
+
+void PipeEngine::FreeId(int id)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    ids_.Give(id);
 }
 
 int PipeEngine::Adopt(HANDLE pipe)
@@ -321,6 +327,7 @@ bool PipeEngine::Reap()
             c.pipe.Reset();
             events_->Closed(c.id);
             Trace("pipe", "connection %d closed", c.id);
+            FreeId(c.id);
             it = connections_.erase(it);
         } else {
             ++it;

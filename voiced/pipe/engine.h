@@ -4,6 +4,7 @@
 #pragma once
 #include "common/win32.h"
 #include "voiced/core/channel.h"
+#include "voiced/core/idpool.h"
 #include <windows.h>
 #include <deque>
 #include <memory>
@@ -30,8 +31,12 @@ class PipeEngine {
         virtual void Line(int id, std::string line) = 0;
         virtual void Closed(int id) = 0;
     };
-    static constexpr size_t MaxConnections = 100;     // more are closed at once
-    static constexpr size_t MaxQueuedBytes = 1 << 20; // per connection, unsent
+    static constexpr size_t MaxConnections = 100; // more are closed at once
+    // The most a conforming peer has on its way at once: a service's whole
+    // publication (every menu at the longest line), sent a second time
+    // while the first is still going, and room for the rest.
+    static constexpr size_t MaxPublication = MaxServiceMenus * (MaxChannelLine + 1);
+    static constexpr size_t MaxQueuedBytes = 2 * MaxPublication + (1 << 20); // per connection
     static constexpr DWORD FirstLineMs = 5000;
     static constexpr DWORD StalledMs = 10000;
 
@@ -78,6 +83,7 @@ class PipeEngine {
     DWORD Expire();           // time limits; returns the wait until the next one
     void Finish();            // after Stop: every connection closed, the listener too
     int NewId();
+    void FreeId(int id);
     void Pump(DWORD wait); // waits up to wait for one completion and handles it
     ScopedHandle NewInstance(bool first);
 
@@ -93,6 +99,6 @@ class PipeEngine {
     std::mutex lock_;
     std::deque<Request> requests_;                         // under lock_
     bool stop_ = false;                                    // under lock_
-    int nextId_ = 1;                                       // under lock_
+    IdPool ids_;                                           // under lock_
     std::vector<std::unique_ptr<Connection>> connections_; // the engine's thread only
 };

@@ -2,6 +2,7 @@
 #include "voiced/pipe/names.h"
 #include "common/feedback.h"
 #include "common/win32.h"
+#include "voiced/pipe/peer.h"
 
 namespace {
 
@@ -15,14 +16,17 @@ DWORD SessionId()
 
 } // namespace
 
+// The user's SID in a name: another user's programs neither find nor take
+// this user's hub by name.
 std::string HubPipeName()
 {
-    return "\\\\.\\pipe\\NelkoVoiceHub-" + std::to_string(SessionId());
+    return "\\\\.\\pipe\\NelkoVoiceHub-" + UserOf(GetCurrentProcess()) + "-" +
+           std::to_string(SessionId());
 }
 
 std::string HubMutexName()
 {
-    return "Local\\NelkoVoiceHub";
+    return "Local\\NelkoVoiceHub-" + UserOf(GetCurrentProcess());
 }
 
 std::string HubProgramPath()

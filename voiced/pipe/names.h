@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <string>
 
-// \\.\pipe\NelkoVoiceHub-<session id>: one hub per desktop session.
+// \\.\pipe\NelkoVoiceHub-<user SID>-<session id>: one hub per user and
+// desktop session.
 std::string HubPipeName();
-// The named mutex the running hub holds (a second start finds it).
+// The named mutex the running hub holds (a second start finds it), in this
+// session's namespace and named for the user.
 std::string HubMutexName();
 // Feedback.exe beside the running program.
 std::string HubProgramPath();

@@ -1,6 +1,7 @@
 // The peer checks: the server's program and user, read from the system.
 #include "voiced/pipe/peer.h"
 #include "common/win32.h"
+#include <aclapi.h>
 #include <sddl.h>
 
 namespace {
@@ -13,6 +14,49 @@ std::string LongPath(const std::string &path)
     return n > 0 && n < sizeof full ? std::string(full, n) : path;
 }
 
+std::string SidText(PSID sid)
+{
+    std::string text;
+    char *converted = nullptr;
+    if (sid && ConvertSidToStringSidA(sid, &converted)) {
+        text = converted;
+        LocalFree(converted);
+    }
+    return text;
+}
+
+// The owner a kernel object's security descriptor names; empty when it
+// cannot be read.
+std::string OwnerOf(HANDLE object)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return "";
+    const std::string text = SidText(owner);
+    LocalFree(descriptor);
+    return text;
+}
+
+DWORD OwnSession()
+{
+    DWORD session = 0;
+    return ProcessIdToSessionId(GetCurrentProcessId(), &session) ? session : ~DWORD{0};
+}
+
+// What the pipe itself says of its server, which a reused process id cannot
+// change: the user owning it and the session serving it.
+std::string CheckPipe(HANDLE pipe, const std::string &user)
+{
+    if (OwnerOf(pipe) != user)
+        return "the pipe belongs to another user";
+    ULONG session = 0;
+    if (!GetNamedPipeServerSessionId(pipe, &session) || session != OwnSession())
+        return "its server is in another session";
+    return "";
+}
+
 } // namespace
 
 std::string UserOf(HANDLE process)
@@ -23,12 +67,8 @@ std::string UserOf(HANDLE process)
         return sid;
     char buffer[256];
     DWORD size = 0;
-    char *text = nullptr;
-    if (GetTokenInformation(token.Get(), TokenUser, buffer, sizeof buffer, &size) &&
-        ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid, &text)) {
-        sid = text;
-        LocalFree(text);
-    }
+    if (GetTokenInformation(token.Get(), TokenUser, buffer, sizeof buffer, &size))
+        sid = SidText(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid);
     return sid;
 }
 
@@ -51,5 +91,7 @@ std::string CheckServer(HANDLE pipe, const std::string &server)
         why = "it is served by " + std::string(image, size) + ", not by " + server;
     else if ((user = UserOf(process.Get())).empty() || user != UserOf(GetCurrentProcess()))
         why = "its server runs as another user";
+    else
+        why = CheckPipe(pipe, user);
     return why;
 }
