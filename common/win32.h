@@ -1,11 +1,13 @@
 // Scope-bound owners for what Win32 hands out, shared by the character and the
 // voice programs: a handle, key, DC or COM pointer opened in a function is
-// released on every path out of it, and an object posted to a window is
-// deleted by whoever ends up holding it.
+// released on every path out of it; what another thread hands to a window
+// waits in a mailbox the window owns.
 #pragma once
 #include <windows.h>
 #include <unknwn.h>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -162,18 +164,53 @@ inline std::string ProgramFolder()
     return file.substr(0, file.find_last_of("\\/") + 1);
 }
 
-// Posts an object to a window's thread: the receiver takes it back with
-// TakePosted. When the post fails (no such window, its queue full) the object
-// is deleted here and PostOwned returns false.
-template <class T>
-bool PostOwned(HWND window, UINT message, WPARAM wParam, std::unique_ptr<T> object)
+// A message number for a window that takes work from other threads,
+// registered under a name of this desktop session's own: no stray WM_APP
+// message means anything to it.
+inline UINT SessionMessage(const char *name)
 {
-    if (!PostMessageA(window, message, wParam, reinterpret_cast<LPARAM>(object.get())))
-        return false;
-    object.release();
-    return true;
+    DWORD session = 0;
+    if (!ProcessIdToSessionId(GetCurrentProcessId(), &session))
+        session = 0;
+    return RegisterWindowMessageA((std::string(name) + "-" + std::to_string(session)).c_str());
 }
-template <class T> std::unique_ptr<T> TakePosted(LPARAM lParam)
-{
-    return std::unique_ptr<T>(reinterpret_cast<T *>(lParam));
-}
+
+// Hands items from other threads to a window's thread. The items wait in a
+// queue the mailbox owns, behind a lock; the window is posted only a
+// doorbell that carries nothing, so a forged or stray one makes the window
+// look at its queue and no more. A ring that could not be posted (the
+// window's queue full) is tried again with the next item, and a window that
+// also looks on a timer finds what waits anyway.
+template <class T> class Mailbox {
+  public:
+    Mailbox(HWND window, UINT doorbell) : window_(window), doorbell_(doorbell) {}
+    UINT Doorbell() const { return doorbell_; }
+    // Any thread.
+    void Post(T item)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        items_.push_back(std::move(item));
+        if (!rung_)
+            rung_ = PostMessageA(window_, doorbell_, 0, 0) != 0;
+    }
+    // The window's thread: the oldest item waiting; false when none waits.
+    // One at a time, so that a handler that pumps messages keeps the order.
+    bool Next(T *item)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (items_.empty()) {
+            rung_ = false;
+            return false;
+        }
+        *item = std::move(items_.front());
+        items_.pop_front();
+        return true;
+    }
+
+  private:
+    HWND window_;
+    UINT doorbell_;
+    std::mutex lock_;
+    std::deque<T> items_; // under lock_
+    bool rung_ = false;   // under lock_: a doorbell is on its way
+};

@@ -421,6 +421,31 @@ TEST_F(Voice, ClientsThatNeverReadDoNotStopNelkoObeying)
     EXPECT_EQ(Escape(), 0);
 }
 
+// A program posts every application-range and registered message number,
+// with made-up parameters, to the feedback window and to the service's
+// window: neither takes them for a connection, a line or an answer, both
+// live on, and Nelko obeys what is said afterwards.
+TEST_F(Voice, ForgedWindowMessagesChangeNothing)
+{
+    StartNelko();
+    const std::string out = testing::TempDir() + "voice-junk.txt";
+    const int result =
+        session.WaitExit(session.Start("voiceprobe.exe", {"junk", "Z:" + out}), 120000);
+    ASSERT_EQ(result, 0) << ReadFile(out);
+    EXPECT_NE(ReadFile(out).find("posted\tservice 1\t"), std::string::npos) << ReadFile(out);
+    const Rect before = nelko->Where();
+    ASSERT_EQ(Say("Go Left"), 0);
+    // Wine works through so many posted messages slowly: the phrase may wait
+    // behind them in the service's queue for a while.
+    EXPECT_TRUE(session.WaitFor(
+        [&] { return Heard().find("ran \"Go Left\"") != std::string::npos; }, 60000))
+        << Heard();
+    EXPECT_TRUE(Moved(before, -96, 0));
+    EXPECT_FALSE(WineProcesses("nelkovoice.exe").empty());
+    EXPECT_FALSE(WineProcesses("Feedback.exe").empty());
+    EXPECT_EQ(Escape(), 0);
+}
+
 // Another program of the user's, named as the hub but in another folder,
 // takes the pipe first: the hub says so and serves nothing, and neither
 // /say nor Nelko's service tells the squatter anything.

@@ -230,7 +230,7 @@ struct MessageRow {
 const std::vector<MessageRow> &MessageRows()
 {
     static const std::vector<MessageRow> rows = {
-        {Verb::Say, "SAY\tgo left\t73", "SAY\tgo left\t101", "a score over 100",
+        {Verb::Say, "SAY\tgo left\t100", "SAY\tgo left\t101", "a score over 100",
          Via(ParseSayNotice, FormatSayNotice)},
         {Verb::Said, "SAID\t4\t1", "SAID\t4", "no count of services",
          Via(ParseSaidNotice, FormatSaidNotice)},

@@ -179,6 +179,25 @@ TEST(VoicedCommandBlock, EmptyBlocksAndLimits)
     auto tooLong = Record(longest + "a", 1);
     EXPECT_EQ(ReadCommandBlock(tooLong.data(), tooLong.size(), 1, &commands), 0);
 
+    // The longest command text a record keeps, and one byte more: the text
+    // after the record's own fields, the record grown to a whole word.
+    auto withText = [](size_t length) {
+        auto record = Record("Go Left", 2);
+        const size_t at = record.size();
+        record.resize((at + length + 1 + 3) / 4 * 4);
+        memset(&record[at], 'c', length);
+        Put32(record, 0, static_cast<uint32_t>(record.size()));
+        Put32(record, 24, static_cast<uint32_t>(at));
+        return record;
+    };
+    commands.clear();
+    auto fullText = withText(MaxCommandText);
+    EXPECT_EQ(ReadCommandBlock(fullText.data(), fullText.size(), 1, &commands), 1);
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(commands[0].commandText.size(), MaxCommandText);
+    auto textTooLong = withText(MaxCommandText + 1);
+    EXPECT_EQ(ReadCommandBlock(textTooLong.data(), textTooLong.size(), 1, &commands), 0);
+
     // A menu holds at most MaxMenuCommands.
     std::vector<std::vector<uint8_t>> many(MaxMenuCommands + 1, Record("Wave", 8));
     auto block = Block(many);

@@ -2,6 +2,7 @@
 // listening ones, results go back to the watchers, and a client that breaks
 // the protocol is dropped.
 #include "voiced/core/hubcore.h"
+#include "voiced/core/idpool.h"
 #include <gtest/gtest.h>
 #include <map>
 
@@ -63,6 +64,13 @@ TEST_F(VoicedHubTest, PhrasesGoToEveryListeningServiceAndResultsToWatchers)
     EXPECT_EQ(hub.Last().waiting, 2);
 
     hub.Received(2, "DONE\t1\tother\t300\t\tOther\tMain");
+    // While the first service still owes its answer: a second answer from
+    // the one that gave it, and one from a service never sent the phrase,
+    // are not taken.
+    hub.Received(2, "DONE\t1\tran\t5\tHello\tOther\tMain");
+    hub.Received(3, "DONE\t1\tran\t5\tGo Left\tQuiet\tMain");
+    EXPECT_EQ(hub.Last().results.size(), 1u);
+    EXPECT_EQ(hub.Last().waiting, 1);
     hub.Received(1, "DONE\t1\tran\t900\tGo Left\tNelko\tMain");
     EXPECT_EQ(link.Take(4), (std::vector<std::string>{
                                 "HEARD\t1\tother\t300\tgo LEFT\t\tOther\tMain",
@@ -228,6 +236,36 @@ TEST_F(VoicedHubTest, ProtocolBreakersAreDropped)
     }
 }
 
+// A service that never answers: the hub awaits at most MaxPending phrases,
+// the oldest giving way, so its late answer is not taken; the next oldest
+// still is.
+TEST_F(VoicedHubTest, PhrasesAwaitingAnswersAreBounded)
+{
+    Service(1, 100, NelkoMenu);
+    hub.Opened(4);
+    hub.Received(4, "WATCH");
+    for (size_t said = 0; said <= HubCore::MaxPending; ++said)
+        hub.Say("Go Left");
+    link.Take(4);
+    hub.Received(1, "DONE\t1\tran\t9\tGo Left\tNelko\tMain");
+    EXPECT_TRUE(link.Take(4).empty()) << "the oldest gave way";
+    hub.Received(1, "DONE\t2\tran\t9\tGo Left\tNelko\tMain");
+    EXPECT_EQ(link.Take(4).size(), 1u) << "the next oldest is still awaited";
+    EXPECT_TRUE(link.dropped.empty());
+}
+
+// Connection ids go on past INT_MAX from 1 (under the sanitizers, an
+// overflow fails).
+TEST(VoicedIdPool, IdsWrapWithoutOverflow)
+{
+    IdPool ids(INT_MAX - 1);
+    EXPECT_EQ(ids.Take(), INT_MAX - 1);
+    EXPECT_EQ(ids.Take(), INT_MAX);
+    EXPECT_EQ(ids.Take(), 1) << "wrapped";
+    IdPool from(0);
+    EXPECT_EQ(from.Take(), 1) << "ids are positive: 0 means none";
+}
+
 TEST_F(VoicedHubTest, MenusPerServiceAreBounded)
 {
     hub.Opened(1);
@@ -239,6 +277,32 @@ TEST_F(VoicedHubTest, MenusPerServiceAreBounded)
     EXPECT_TRUE(link.dropped.empty());
     hub.Received(1, "MENU\t999\t0\t0\tA\tB");
     EXPECT_EQ(link.dropped, std::vector<int>{1});
+}
+
+// Phrases in all menus together are bounded: four services with every menu
+// full fill the hub, a fifth's menu is refused with a reason and the
+// service stays connected; a held menu may still be replaced.
+TEST_F(VoicedHubTest, PhrasesOfAllServicesTogetherAreBounded)
+{
+    auto fullMenu = [](size_t id) {
+        std::string line = "MENU\t" + std::to_string(id) + "\t1\t1\tApp\tMain";
+        for (size_t phrase = 0; phrase < MaxMenuCommands; ++phrase)
+            line += "\tphrase " + std::to_string(phrase);
+        return line;
+    };
+    const size_t services = HubCore::MaxPhrasesInAll / (MaxServiceMenus * MaxMenuCommands);
+    for (size_t service = 1; service <= services + 1; ++service) {
+        hub.Opened(service);
+        hub.Received(service, "SERVICE\t" + std::to_string(service));
+        for (size_t menu = 1; menu <= (service > services ? 1 : MaxServiceMenus); ++menu)
+            hub.Received(service, fullMenu(menu));
+    }
+    const int last = static_cast<int>(services + 1);
+    EXPECT_EQ(link.Take(last), std::vector<std::string>{"ERROR\tthe hub holds too many phrases"});
+    EXPECT_TRUE(hub.Services().back().menus.empty());
+    EXPECT_TRUE(link.dropped.empty());
+    hub.Received(1, fullMenu(1));
+    EXPECT_TRUE(link.Take(1).empty()) << "a held menu replaced";
 }
 
 } // namespace

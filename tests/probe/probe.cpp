@@ -36,6 +36,14 @@
 //                                    another program might, and writes every
 //                                    line it is sent ("line\t..."); for
 //                                    SECONDS
+//   voiceprobe.exe junk OUT          posts every application-range and
+//                                    registered message number to the
+//                                    feedback window and to every service's
+//                                    message-only window, with made-up
+//                                    parameters, as a careless or hostile
+//                                    program might; writes how many went
+//                                    to each ("posted\thub\t..."); 2 when
+//                                    there is no feedback window
 //
 // The benchmark says "Random" COUNT times one after another, each once the
 // previous one's result is back, and reports the time from the phrase
@@ -43,7 +51,8 @@
 // by the service) and from SAY to HEARD at this end (through the hub). Then it
 // says COUNT phrases at once, twice, and reports the service's and the hub's
 // private memory before and after each burst.
-#include "voiced/pipe/pipe.h"
+#include "voiced/pipe/client.h"
+#include "voiced/pipe/engine.h"
 #include <commctrl.h>
 #include <psapi.h>
 #include <algorithm>
@@ -557,6 +566,46 @@ int Squat(int seconds, Report &out)
     return 0;
 }
 
+// Parameters a forger might pick: nothing, small numbers that look like
+// connection ids or states, and addresses that are not the receiver's.
+const LPARAM JunkParameters[] = {0, 1, 2, 3, 7, 0x10, 0x7fff, -1, 0x12345678};
+
+// Posts every number from WM_APP up to the end of the registered range;
+// a full queue is waited out. The number of posts made.
+size_t PostJunk(HWND window)
+{
+    size_t posted = 0, turn = 0;
+    for (UINT message = WM_APP; message <= 0xFFFF; ++message) {
+        const size_t count = sizeof JunkParameters / sizeof JunkParameters[0];
+        const WPARAM wParam = static_cast<WPARAM>(JunkParameters[turn % count]);
+        const LPARAM lParam = JunkParameters[(turn / count + 3) % count];
+        ++turn;
+        for (int tries = 0; tries < 100; ++tries, Sleep(5)) {
+            if (PostMessageA(window, message, wParam, lParam)) {
+                ++posted;
+                break;
+            }
+            if (!IsWindow(window))
+                return posted;
+        }
+    }
+    return posted;
+}
+
+int Junk(Report &out)
+{
+    HWND hub = FindWindowA(nullptr, FeedbackWindowTitle);
+    if (!hub)
+        return 2;
+    out.Line("posted\thub\t" + std::to_string(PostJunk(hub)));
+    int services = 0;
+    for (HWND service = nullptr;
+         (service = FindWindowExA(HWND_MESSAGE, service, "NelkoVoiceService", nullptr));)
+        out.Line("posted\tservice " + std::to_string(++services) + "\t" +
+                 std::to_string(PostJunk(service)));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -565,7 +614,7 @@ int main(int argc, char **argv)
         fputs("use: voiceprobe window OUT | voiceprobe bench COUNT OUT | voiceprobe serve COUNT "
               "SECONDS OUT PHRASE... | voiceprobe flood COUNT PHRASE OUT | voiceprobe stress "
               "CYCLES PHRASES OUT | voiceprobe deaf COUNT SECONDS OUT | voiceprobe squat SECONDS "
-              "OUT\n",
+              "OUT | voiceprobe junk OUT\n",
               stderr);
         return 3;
     }
@@ -589,6 +638,8 @@ int main(int argc, char **argv)
         result = Deaf(std::max(1, atoi(argv[2])), std::max(1, atoi(argv[3])), out);
     else if (mode == "squat" && argc == 4)
         result = Squat(std::max(1, atoi(argv[2])), out);
+    else if (mode == "junk" && argc == 3)
+        result = Junk(out);
     else if (serve)
         result = Serve(std::max(1, atoi(argv[2])), std::max(1, atoi(argv[3])),
                        std::vector<std::string>(argv + 5, argv + argc), out);

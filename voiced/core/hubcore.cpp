@@ -231,14 +231,27 @@ void HubCore::OnMenu(int client, const ChannelMessage &message)
     auto &menus = ServiceOf(client)->menus;
     const auto known = std::find_if(menus.begin(), menus.end(),
                                     [&](const MenuNotice &m) { return m.id == notice.id; });
-    if (known != menus.end()) {
-        *known = std::move(notice);
-    } else {
-        if (menus.size() >= MaxMenusPerService)
-            return Refuse(client, "too many menus");
-        menus.push_back(std::move(notice));
+    if (known == menus.end() && menus.size() >= MaxMenusPerService)
+        return Refuse(client, "too many menus");
+    const size_t replaced = known != menus.end() ? known->phrases.size() : 0;
+    if (PhrasesHeld() - replaced + notice.phrases.size() > MaxPhrasesInAll) {
+        link_->Send(client, FormatErrorNotice({"the hub holds too many phrases"}));
+        return;
     }
+    if (known != menus.end())
+        *known = std::move(notice);
+    else
+        menus.push_back(std::move(notice));
     MenusChanged();
+}
+
+size_t HubCore::PhrasesHeld() const
+{
+    size_t held = 0;
+    for (const HubService &service : services_)
+        for (const MenuNotice &menu : service.menus)
+            held += menu.phrases.size();
+    return held;
 }
 
 void HubCore::OnDrop(int client, const ChannelMessage &message)

@@ -76,6 +76,10 @@ class HubCore {
     // Limits on what one client may make the hub hold.
     static constexpr size_t MaxMenusPerService = MaxServiceMenus;
     static constexpr size_t MaxPending = 4096; // phrases awaiting their results
+    // Phrases in every service's menus together (the grammar is made of
+    // them): four services' worth of full menus. A menu past it is refused
+    // with an ERROR, and the service stays connected.
+    static constexpr size_t MaxPhrasesInAll = 4 * MaxServiceMenus * MaxMenuCommands;
     // The channel's, as the hub's users know them.
     static constexpr uint16_t MaxLevel = ::MaxLevel;
     static constexpr size_t MaxListenPath = ::MaxListenPath;
@@ -91,6 +95,7 @@ class HubCore {
     void Watchers(const std::string &line);
     void MenusChanged();
     void Finish(int client, const DoneNotice &done);
+    size_t PhrasesHeld() const;
 
     // What the hub takes from a client: one handler per verb a client may
     // send (Verbs says which clients may), each refusing what breaks its

@@ -14,12 +14,8 @@ PipeEngine::Listening FeedbackHub::Start(const std::string &pipeName)
 
 void FeedbackHub::AnswerFile(int client, bool taken, uint32_t millis, const std::string &why)
 {
-    if (PostOwned(window_, FileAnswerMessage, client,
-                  std::make_unique<FileAnswer>(FileAnswer{taken, millis, why})))
-        return;
-    // An answer that cannot reach the window would leave the client waiting:
-    // its connection ends instead, which the client reports.
-    engine_.Close(client);
+    // The client may have gone meanwhile: HubCore answers only its own.
+    Post([this, client, taken, millis, why] { core_.Listened(client, taken, millis, why); });
 }
 
 void FeedbackHub::Changed()
@@ -27,7 +23,8 @@ void FeedbackHub::Changed()
     // A burst of phrases redraws the window once.
     if (refreshPosted_)
         return;
-    refreshPosted_ = PostMessageA(window_, RefreshMessage, 0, 0) != 0;
+    refreshPosted_ = true;
+    Post([this] { OnRefresh(); });
 }
 
 bool FeedbackHub::Listen(int client, const std::string &path, std::string *why)
@@ -48,30 +45,38 @@ void FeedbackHub::OnRefresh()
 {
     refreshPosted_ = false;
     std::vector<std::string> phrases = core_.ActivePhrases();
-    if (phrases == phrases_)
-        return;
-    phrases_ = std::move(phrases);
-    if (hooks_.phrases)
-        hooks_.phrases(phrases_);
+    if (phrases != phrases_) {
+        phrases_ = std::move(phrases);
+        if (hooks_.phrases)
+            hooks_.phrases(phrases_);
+    }
+    if (hooks_.changed)
+        hooks_.changed();
 }
 
-bool FeedbackHub::Handle(UINT message, WPARAM wParam, LPARAM lParam)
+void FeedbackHub::TakeEvents()
 {
-    for (int closed : events_.Drain())
-        core_.Closed(closed);
-    const int id = static_cast<int>(wParam);
-    switch (message) {
-    case WindowEvents::OpenedMessage: core_.Opened(id); return true;
-    case WindowEvents::ClosedMessage: core_.Closed(id); return true;
-    case WindowEvents::LineMessage:
-        core_.Received(id, TakePosted<WindowEvents::PostedLine>(lParam)->text);
-        return true;
-    case FileAnswerMessage: {
-        const std::unique_ptr<FileAnswer> answer = TakePosted<FileAnswer>(lParam);
-        core_.Listened(id, answer->taken, answer->millis, answer->why);
-        return true;
+    for (WindowEvents::Event event; events_.Next(&event);) {
+        switch (event.kind) {
+        case WindowEvents::Event::Opened: core_.Opened(event.id); break;
+        case WindowEvents::Event::Line: core_.Received(event.id, event.line); break;
+        case WindowEvents::Event::Closed: core_.Closed(event.id); break;
+        }
     }
-    case RefreshMessage: OnRefresh(); return false; // the window redraws too
+}
+
+void FeedbackHub::TakeWork()
+{
+    for (std::function<void()> work; work_.Next(&work);)
+        work();
+}
+
+bool FeedbackHub::Handle(UINT message)
+{
+    const bool doorbell = message == events_.Doorbell() || message == work_.Doorbell();
+    if (doorbell || message == WM_TIMER) {
+        TakeEvents();
+        TakeWork();
     }
-    return false;
+    return doorbell;
 }

@@ -4,8 +4,10 @@
 // comes back through SayHeard, and a file's answer through AnswerFile.
 #pragma once
 #include "voiced/core/trace.h"
-#include "voiced/hub/messages.h"
-#include "voiced/pipe/pipe.h"
+#include "voiced/core/hubcore.h"
+#include "common/win32.h"
+#include "voiced/pipe/bridge.h"
+#include "voiced/pipe/engine.h"
 #include <windows.h>
 #include <functional>
 
@@ -19,10 +21,13 @@ class FeedbackHub : public HubCore::Link {
         std::function<bool(int client, const std::string &path, std::string *why)> fileToListenTo;
         // The phrases listened for changed.
         std::function<void(const std::vector<std::string> &)> phrases;
+        // What the window shows changed (once per burst).
+        std::function<void()> changed;
     };
 
     FeedbackHub(HWND window, Hooks hooks)
-        : window_(window), hooks_(std::move(hooks)), core_(this), events_(window), engine_(&events_)
+        : window_(window), hooks_(std::move(hooks)), core_(this),
+          work_(window, SessionMessage("NelkoVoiceHubWork")), events_(window), engine_(&events_)
     {
         events_.Attach(&engine_);
     }
@@ -42,12 +47,12 @@ class FeedbackHub : public HubCore::Link {
     void Level(uint16_t level) { core_.Level(level); }
     const HubCore &Core() const { return core_; }
     std::vector<std::string> ActivePhrases() const { return core_.ActivePhrases(); }
-    // Handles the channel's messages, RefreshMessage (which the window
-    // handles too: false) and FileAnswerMessage; returns false for any other.
-    // Call it with every message of the window: it also takes closings whose
-    // post failed.
-    bool Handle(UINT message, WPARAM wParam, LPARAM lParam);
-    // Any thread: the answer to a file to listen to that the hook took.
+    // Takes what the other threads handed over, on its doorbells and on
+    // any timer (a doorbell that could not be posted is not waited for);
+    // returns true for the doorbells, false for any other message.
+    bool Handle(UINT message);
+    // Any thread: work for the window's thread, done in order.
+    void Post(std::function<void()> work) { work_.Post(std::move(work)); }
     void AnswerFile(int client, bool taken, uint32_t millis, const std::string &why);
 
   private:
@@ -63,16 +68,14 @@ class FeedbackHub : public HubCore::Link {
     uint32_t OwnPid() const override { return GetCurrentProcessId(); }
     bool Listen(int client, const std::string &path, std::string *why) override;
 
-    struct FileAnswer {
-        bool taken;
-        uint32_t millis;
-        std::string why;
-    };
     void OnRefresh();
+    void TakeEvents();
+    void TakeWork();
 
     HWND window_;
     Hooks hooks_;
     HubCore core_;
+    Mailbox<std::function<void()>> work_;
     WindowEvents events_;
     PipeEngine engine_;
     bool refreshPosted_ = false;

@@ -11,8 +11,10 @@
 #include "common/win32.h"
 #include "voiced/hub/hub.h"
 #include "voiced/hub/ids.h"
+#include "voiced/hub/messages.h"
 #include "voiced/hub/speech.h"
 #include "voiced/hub/view.h"
+#include "voiced/pipe/client.h"
 #include <commctrl.h>
 
 namespace {
@@ -157,21 +159,16 @@ INT_PTR OnInitDialog(HWND window)
     return FALSE;
 }
 
-INT_PTR CALLBACK FeedbackProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+INT_PTR CALLBACK FeedbackProc(HWND window, UINT message, WPARAM wParam, LPARAM)
 {
-    if (Hub && Hub->Handle(message, wParam, lParam))
+    if (Hub && Hub->Handle(message))
         return TRUE;
     switch (message) {
     case WM_INITDIALOG: return OnInitDialog(window);
-    case RefreshMessage: OnRefresh(); return TRUE;
     case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
     case WM_CLOSE: OnClose(); return TRUE;
     case WM_TIMER: OnTimer(wParam); return TRUE;
     case WM_HSCROLL: Ears->OnSensitivity(); return TRUE;
-    case EarStateMessage:
-    case MicrophoneMessage:
-    case DecodingFileMessage: Ears->OnReport(message, wParam); return TRUE;
-    case UtteranceMessage: Ears->OnUtterance(TakePosted<Listener::Heard>(lParam)); return TRUE;
     case WM_DESTROY: PostQuitMessage(0); return TRUE;
     }
     return FALSE;
@@ -225,6 +222,7 @@ int Run(int show)
                             return Ears->ListenToFile(client, path, why);
                         },
                         [](const std::vector<std::string> &phrases) { Ears->SetPhrases(phrases); },
+                        OnRefresh,
                     });
     Speech speech(Window, hub, Text, {OnRefresh});
     Hub = &hub;

@@ -2,6 +2,7 @@
 #include "voiced/hub/speech.h"
 #include "common/win32.h"
 #include "voiced/hub/ids.h"
+#include "voiced/hub/messages.h"
 #include <commctrl.h>
 
 namespace {
@@ -19,20 +20,18 @@ constexpr int LevelEveryTicks = 3; // the level goes to the services this often
 Speech::Speech(HWND window, FeedbackHub &hub, TextTable text, Hooks hooks)
     : window_(window), hub_(hub), text_(std::move(text)), hooks_(std::move(hooks)),
       ear_({
-          [window](Listener::State state) {
-              PostMessageA(window, EarStateMessage, WPARAM(state), 0);
+          [this](Listener::State state) { Report([this, state] { state_.ear = state; }); },
+          [this](const Listener::Heard &heard) {
+              hub_.Post([this, heard] { OnUtterance(heard); });
           },
-          [window](const Listener::Heard &heard) {
-              PostOwned(window, UtteranceMessage, 0, std::make_unique<Listener::Heard>(heard));
-          },
-          [window](bool decoding) { PostMessageA(window, DecodingFileMessage, decoding, 0); },
+          [this](bool decoding) { Report([this, decoding] { state_.decodingFile = decoding; }); },
       }),
       microphone_({
           [this](const int16_t *samples, size_t count) { ear_.Hear(samples, count); },
           [this](bool open) {
               if (!open)
                   ear_.MicrophoneStopped();
-              PostMessageA(window_, MicrophoneMessage, open, 0);
+              Report([this, open] { state_.microphoneOpen = open; });
           },
       })
 {
@@ -75,25 +74,24 @@ bool Speech::ListenToFile(int client, const std::string &path, std::string *why)
         why);
 }
 
-void Speech::OnReport(UINT message, WPARAM wParam)
+// From the ear's or the microphone's thread: a change of the state shown,
+// made on the window's thread.
+void Speech::Report(std::function<void()> change)
 {
-    if (message == EarStateMessage)
-        state_.ear = static_cast<Listener::State>(wParam);
-    else if (message == MicrophoneMessage)
-        state_.microphoneOpen = wParam != 0;
-    else
-        state_.decodingFile = wParam != 0;
-    hooks_.changed();
+    hub_.Post([this, change] {
+        change();
+        hooks_.changed();
+    });
 }
 
 // An utterance the ear finished: shown, and when it was taken as a phrase
 // listened for, said as a typed phrase is.
-void Speech::OnUtterance(std::unique_ptr<Listener::Heard> heard)
+void Speech::OnUtterance(const Listener::Heard &heard)
 {
-    state_.utterance = *heard;
+    state_.utterance = heard;
     state_.recognised = true;
-    if (!heard->phrase.empty())
-        hub_.SayHeard(heard->phrase, Percent(heard->score));
+    if (!heard.phrase.empty())
+        hub_.SayHeard(heard.phrase, Percent(heard.score));
     hooks_.changed();
 }
 

@@ -4,8 +4,8 @@
 // services; the sensitivity slider sets its threshold.
 //
 // Every call is made on the window's thread. The ear's and the microphone's
-// threads report by posting to the window (messages.h), whose procedure
-// hands the messages back to OnReport and OnUtterance.
+// threads report through the hub's mailbox (FeedbackHub::Post), whose work
+// the window's thread does.
 #pragma once
 #include "voiced/hub/hub.h"
 #include "voiced/hub/listener.h"
@@ -37,13 +37,13 @@ class Speech {
     void SetPhrases(const std::vector<std::string> &phrases) { ear_.SetPhrases(phrases); }
 
     // The window's messages.
-    void OnReport(UINT message, WPARAM wParam); // EarState-, Microphone-, DecodingFileMessage
-    void OnUtterance(std::unique_ptr<Listener::Heard> heard);
     void OnMeterTick();
     void OnSensitivity(); // the slider moved
 
   private:
     bool HasInput() const; // the microphone or a file
+    void Report(std::function<void()> change);
+    void OnUtterance(const Listener::Heard &heard);
     void ShowSensitivity();
 
     HWND window_;

@@ -1,6 +1,7 @@
 // A service process's connection to the hub, kept up from a timer on the
 // service's thread; the pipe itself runs on the engine's thread.
 #include "voiced/service/hublink.h"
+#include "voiced/pipe/client.h"
 
 namespace {
 
@@ -48,8 +49,6 @@ HubLink::~HubLink()
 
 bool HubLink::Poll()
 {
-    for (int id : Drain())
-        OnClosed(id);
     if (connection_ || pending_)
         return connection_ != 0;
     const DWORD now = GetTickCount();
@@ -117,9 +116,7 @@ void HubLink::Line(int id, std::string line)
         if (!ParseLevelNotice(message, &level))
             return;
         level_ = level.level;
-        if (levelPosted_.exchange(true))
-            return;
-        if (!Post(id, std::move(line)))
+        if (!levelPosted_.exchange(true) && !Post(id, std::move(line)))
             levelPosted_ = false;
         return;
     }

@@ -1,5 +1,6 @@
 #pragma once
-#include "voiced/pipe/pipe.h"
+#include "voiced/pipe/bridge.h"
+#include "voiced/pipe/engine.h"
 #include <windows.h>
 #include <atomic>
 
@@ -10,16 +11,18 @@
 // refused before anything is sent to it.
 class HubLink : WindowEvents {
   public:
-    // Posts WindowEvents' messages to the window: the hub's lines come as
-    // HubLine (TakePosted).
-    using HubLine = WindowEvents::PostedLine;
-    // PHRASE lines posted to the window and not handled yet. While the
+    // The window takes the link's events with Next, on the doorbell and on
+    // its timer.
+    using WindowEvents::Doorbell;
+    using WindowEvents::Event;
+    using WindowEvents::Next;
+    // PHRASE lines handed to the window and not handled yet. While the
     // service's thread is inside a call into its client it may handle none;
     // a phrase beyond MaxPostedPhrases is answered at once as dropped.
     static constexpr int MaxPostedPhrases = 16;
     void PhraseTaken() { --postedPhrases_; } // a PHRASE line was handled
-    // LEVEL lines: only the latest level counts, so at most one is posted
-    // at a time. The window's thread takes the latest when it handles one.
+    // LEVEL lines: only the latest level counts, so at most one waits at a
+    // time. The window's thread takes the latest when it handles one.
     uint16_t TakeLevel()
     {
         levelPosted_ = false;

@@ -20,6 +20,7 @@
 #include "voiced/service/hublink.h"
 #include "voiced/service/install.h"
 #include "voiced/service/service.h"
+#include "voiced/pipe/client.h"
 #include <cstdio>
 #include <cstring>
 
@@ -118,15 +119,14 @@ class ClassFactory final : public IClassFactory {
 };
 ClassFactory Factory;
 
-void OnLinkLine(int id, std::unique_ptr<HubLink::HubLine> line)
+void OnLinkLine(const HubLink::Event &line)
 {
-    (void)id;
     ChannelMessage message;
     PhraseNotice phrase;
     LevelNotice level;
     // The hub sends phrases and levels; anything else (an ERROR) is not
     // acted on.
-    if (!ParseChannelLine(line->text, &message))
+    if (!ParseChannelLine(line.line, &message))
         return;
     const bool isPhrase = ParsePhraseNotice(message, &phrase);
     const bool isLevel = ParseLevelNotice(message, &level);
@@ -139,7 +139,7 @@ void OnLinkLine(int id, std::unique_ptr<HubLink::HubLine> line)
     if (!Link || !Link->Connected())
         return;
     if (isPhrase)
-        Service.Phrase(phrase.seq, phrase.phrase, line->arrived);
+        Service.Phrase(phrase.seq, phrase.phrase, line.arrived);
     else if (isLevel)
         Service.Level(level.level);
 }
@@ -152,21 +152,35 @@ void OnLinkOpened(int id)
     Service.PublishAll();
 }
 
+// What the link's engine reported, one event at a time: a call into the
+// client may handle messages, and with them the next event, in order.
+void OnLinkEvents()
+{
+    for (HubLink::Event event; Link && Link->Next(&event);) {
+        switch (event.kind) {
+        case HubLink::Event::Opened: OnLinkOpened(event.id); break;
+        case HubLink::Event::Line: OnLinkLine(event); break;
+        case HubLink::Event::Closed: Link->OnClosed(event.id); break;
+        }
+    }
+}
+
 LRESULT CALLBACK ServiceWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    switch (message) {
-    case WindowEvents::OpenedMessage: OnLinkOpened(static_cast<int>(wParam)); return 0;
-    case WindowEvents::LineMessage:
-        OnLinkLine(static_cast<int>(wParam), TakePosted<HubLink::HubLine>(lParam));
+    if (Link && message == Link->Doorbell()) {
+        OnLinkEvents();
         return 0;
-    case WindowEvents::ClosedMessage: Link->OnClosed(static_cast<int>(wParam)); return 0;
+    }
+    switch (message) {
     case WM_TIMER:
-        if (wParam == PingTimer)
+        if (wParam == PingTimer) {
             Service.Ping();
-        else if (wParam == LinkTimer)
+        } else if (wParam == LinkTimer) {
+            OnLinkEvents(); // a doorbell that could not be posted
             Link->Poll();
-        else if (wParam == IdleTimer && Service.Objects() == 0 && ServerLocks == 0)
+        } else if (wParam == IdleTimer && Service.Objects() == 0 && ServerLocks == 0) {
             Shutdown();
+        }
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);

@@ -2,7 +2,7 @@
 // into the client's sink: one at a time, on the thread that received it.
 #include "voiced/service/service.h"
 #include "voiced/core/trace.h"
-#include "voiced/pipe/pipe.h"
+#include "voiced/pipe/names.h"
 #include <cstring>
 #include <map>
 #include <new>

@@ -1,7 +1,8 @@
 // Named-pipe connections carrying channel lines, with overlapped I/O on one
 // thread per engine: a blocking read would hold up writes on the same handle.
-#include "voiced/pipe/pipe.h"
+#include "voiced/pipe/engine.h"
 #include "voiced/core/trace.h"
+#include "voiced/pipe/peer.h"
 #include <sddl.h>
 #include <algorithm>
 
@@ -9,105 +10,11 @@ namespace {
 
 constexpr DWORD PipeBuffer = 64 * 1024;
 constexpr DWORD ReadChunk = 16 * 1024;
-
-DWORD SessionId()
-{
-    DWORD session = 0;
-    if (!ProcessIdToSessionId(GetCurrentProcessId(), &session))
-        session = 0;
-    return session;
-}
-
-} // namespace
-
-std::string HubPipeName()
-{
-    return "\\\\.\\pipe\\NelkoVoiceHub-" + std::to_string(SessionId());
-}
-
-std::string HubMutexName()
-{
-    return "Local\\NelkoVoiceHub";
-}
-
-std::string HubProgramPath()
-{
-    return ProgramFolder() + FeedbackProgram;
-}
-
-uint64_t MicrosecondsNow()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<uint64_t>(now.QuadPart / frequency.QuadPart * 1000000 +
-                                 now.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart);
-}
-
-// ---------------------------------------------------------------------------
-
-namespace {
-
 constexpr ULONG_PTR WakeKey = 1; // a request waits, or Stop
 constexpr ULONG_PTR PipeKey = 2; // an accept, read or write completed
 constexpr DWORD RetryListenMs = 1000;
 constexpr DWORD StopMs = 1000; // for cancelled I/O to come back
 constexpr int AcceptTries = 16;
-
-// The user a process runs as, as a SID string ("S-1-5-21-..."); empty when
-// it cannot be read.
-std::string UserOf(HANDLE process)
-{
-    std::string sid;
-    ScopedHandle token;
-    if (!OpenProcessToken(process, TOKEN_QUERY, token.Put()))
-        return sid;
-    char buffer[256];
-    DWORD size = 0;
-    char *text = nullptr;
-    if (GetTokenInformation(token.Get(), TokenUser, buffer, sizeof buffer, &size) &&
-        ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid, &text)) {
-        sid = text;
-        LocalFree(text);
-    }
-    return sid;
-}
-
-// The full path of a program, as the system names it (long names).
-std::string LongPath(const std::string &path)
-{
-    char full[MAX_PATH];
-    const DWORD n = GetLongPathNameA(path.c_str(), full, sizeof full);
-    return n > 0 && n < sizeof full ? std::string(full, n) : path;
-}
-
-// Who serves a pipe: empty when it is the program at server running as this
-// user, else why it is not.
-std::string CheckServer(HANDLE pipe, const std::string &server)
-{
-    ULONG pid = 0;
-    if (!GetNamedPipeServerProcessId(pipe, &pid))
-        return "its server cannot be identified";
-    const std::string unknown =
-        "its server (process " + std::to_string(pid) + ") cannot be identified";
-    const ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-    if (!process)
-        return unknown;
-    char image[MAX_PATH];
-    DWORD size = sizeof image;
-    std::string why, user;
-    if (!QueryFullProcessImageNameA(process.Get(), 0, image, &size))
-        why = unknown;
-    else if (lstrcmpiA(LongPath(std::string(image, size)).c_str(), LongPath(server).c_str()) != 0)
-        why = "it is served by " + std::string(image, size) + ", not by " + server;
-    else if ((user = UserOf(process.Get())).empty() || user != UserOf(GetCurrentProcess()))
-        why = "its server runs as another user";
-    return why;
-}
 
 } // namespace
 
@@ -163,7 +70,7 @@ PipeEngine::Listening PipeEngine::Listen(const std::string &name)
         GetLastError() == ERROR_PIPE_BUSY)
         return Listening::Taken;
     const std::string sid = UserOf(GetCurrentProcess());
-    const std::string sddl = "D:P(A;;GA;;;" + sid + ")(A;;GA;;;SY)";
+    const std::string sddl = "O:" + sid + "D:P(A;;GA;;;" + sid + ")(A;;GA;;;SY)";
     if (!port_ || sid.empty() ||
         !ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
                                                               &security_, nullptr))
@@ -206,13 +113,21 @@ void PipeEngine::Queue(Request request)
     requests_.push_back(std::move(request));
 }
 
+int PipeEngine::NewId()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return ids_.Take();
+}
+
+void PipeEngine::FreeId(int id)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    ids_.Give(id);
+}
+
 int PipeEngine::Adopt(HANDLE pipe)
 {
-    int id;
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        id = nextId_++;
-    }
+    const int id = NewId();
     Queue({Request::Adopt, id, ScopedHandle(pipe), {}});
     return id;
 }
@@ -266,12 +181,7 @@ void PipeEngine::Accepted(bool connected)
     accepting_ = false;
     if (!connected)
         return ReplaceListener();
-    int id;
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        id = nextId_++;
-    }
-    Take(id, std::move(listener_), false);
+    Take(NewId(), std::move(listener_), false);
 }
 
 void PipeEngine::Take(int id, ScopedHandle pipe, bool adopted)
@@ -390,8 +300,13 @@ void PipeEngine::Handle(Request &request)
 
 void PipeEngine::Completed(OVERLAPPED *done, DWORD bytes, bool ok)
 {
-    if (done == &accept_)
-        return Accepted(ok);
+    if (done == &accept_) {
+        if (finishing_) // no new client is taken
+            accepting_ = false;
+        else
+            Accepted(ok);
+        return;
+    }
     for (auto &c : connections_) {
         if (done == &c->read)
             return FinishRead(*c, bytes, ok);
@@ -412,6 +327,7 @@ bool PipeEngine::Reap()
             c.pipe.Reset();
             events_->Closed(c.id);
             Trace("pipe", "connection %d closed", c.id);
+            FreeId(c.id);
             it = connections_.erase(it);
         } else {
             ++it;
@@ -463,13 +379,7 @@ void PipeEngine::Run()
         Reap();
         if (!name_.empty() && !accepting_)
             wait = std::min(wait, RetryListenMs);
-
-        DWORD bytes = 0;
-        ULONG_PTR key = 0;
-        OVERLAPPED *done = nullptr;
-        const bool ok = GetQueuedCompletionStatus(port_.Get(), &bytes, &key, &done, wait);
-        if (done)
-            Completed(done, bytes, ok);
+        Pump(wait);
     }
     Finish();
 }
@@ -482,20 +392,13 @@ void PipeEngine::Finish()
         Drop(*c);
     if (accepting_)
         CancelIo(listener_.Get());
+    finishing_ = true;
     const DWORD start = GetTickCount();
     while (Reap() || accepting_) {
         const DWORD passed = GetTickCount() - start;
-        DWORD bytes = 0;
-        ULONG_PTR key = 0;
-        OVERLAPPED *done = nullptr;
         if (passed >= StopMs)
             break;
-        const bool ok =
-            GetQueuedCompletionStatus(port_.Get(), &bytes, &key, &done, StopMs - passed);
-        if (done == &accept_)
-            accepting_ = false;
-        else if (done)
-            Completed(done, bytes, ok);
+        Pump(StopMs - passed);
     }
     // What did not come back in time is left to the process's end: its
     // buffers may still be written to.
@@ -509,176 +412,13 @@ void PipeEngine::Finish()
     listener_.Reset();
 }
 
-// ---------------------------------------------------------------------------
-
-void WindowEvents::Opened(int id)
+// The one wait on the port, while running and while finishing.
+void PipeEngine::Pump(DWORD wait)
 {
-    if (!PostMessageA(window_, OpenedMessage, id, 0) && engine_)
-        engine_->Close(id);
-}
-
-bool WindowEvents::Post(int id, std::string line)
-{
-    std::shared_ptr<Backlog> &backlog = backlogs_[id];
-    if (!backlog)
-        backlog = std::make_shared<Backlog>();
-    const size_t size = line.size();
-    if (backlog->cut)
-        return false;
-    if (backlog->lines >= MaxPostedLines || backlog->bytes + size > MaxPostedBytes) {
-        Trace("pipe", "connection %d closed: its lines pile up", id);
-        backlog->cut = true;
-        if (engine_)
-            engine_->Close(id);
-        return false;
-    }
-    backlog->lines++, backlog->bytes += size;
-    // Made in place: a copy would count the line out as it goes.
-    std::unique_ptr<PostedLine> posted(
-        new PostedLine{std::move(line), MicrosecondsNow(), backlog, size});
-    if (PostOwned(window_, LineMessage, id, std::move(posted)))
-        return true;
-    if (engine_)
-        engine_->Close(id);
-    return false;
-}
-
-void WindowEvents::Closed(int id)
-{
-    backlogs_.erase(id);
-    if (PostMessageA(window_, ClosedMessage, id, 0))
-        return;
-    std::lock_guard<std::mutex> hold(lock_);
-    unposted_.push_back(id);
-}
-
-std::vector<int> WindowEvents::Drain()
-{
-    std::lock_guard<std::mutex> hold(lock_);
-    std::vector<int> closed;
-    closed.swap(unposted_);
-    return closed;
-}
-
-// ---------------------------------------------------------------------------
-
-HANDLE OpenPipe(const std::string &name, const std::string &server, DWORD timeoutMs,
-                std::string *refusal)
-{
-    const DWORD start = GetTickCount();
-    for (;;) {
-        ScopedHandle pipe(CreateFileA(
-            name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-            FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
-        if (pipe) {
-            const std::string why = CheckServer(pipe.Get(), server);
-            if (why.empty())
-                return pipe.Release();
-            pipe.Reset();
-            if (refusal)
-                *refusal = why;
-            return INVALID_HANDLE_VALUE;
-        }
-        const DWORD error = GetLastError();
-        const DWORD waited = GetTickCount() - start;
-        if (waited >= timeoutMs)
-            return INVALID_HANDLE_VALUE;
-        if (error == ERROR_PIPE_BUSY)
-            WaitNamedPipeA(name.c_str(), timeoutMs - waited);
-        else
-            Sleep(std::min<DWORD>(50, timeoutMs - waited));
-    }
-}
-
-bool PipeClient::Connect(const std::string &name, const std::string &server, DWORD timeoutMs)
-{
-    Disconnect();
-    refusal_.clear();
-    pipe_.Reset(OpenPipe(name, server, timeoutMs, &refusal_));
-    if (!pipe_)
-        return false;
-    event_.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    reader_ = LineReader();
-    lines_.clear();
-    return static_cast<bool>(event_);
-}
-
-void PipeClient::Disconnect()
-{
-    pipe_.Reset();
-    event_.Reset();
-}
-
-PipeClient::Io PipeClient::Await(OVERLAPPED &ov, bool started, DWORD start, DWORD timeoutMs,
-                                 DWORD *moved)
-{
-    *moved = 0;
-    if (!started)
-        return Io::Failed;
-    const DWORD waited = GetTickCount() - start;
-    if (WaitForSingleObject(event_.Get(), waited >= timeoutMs ? 0 : timeoutMs - waited) !=
-        WAIT_OBJECT_0) {
-        CancelIo(pipe_.Get());
-        GetOverlappedResult(pipe_.Get(), &ov, moved, TRUE);
-        return Io::Late;
-    }
-    return GetOverlappedResult(pipe_.Get(), &ov, moved, FALSE) ? Io::Done : Io::Failed;
-}
-
-bool PipeClient::Send(const std::string &line, DWORD timeoutMs)
-{
-    if (!pipe_)
-        return false;
-    const DWORD start = GetTickCount();
-    size_t at = 0;
-    while (at < line.size()) {
-        OVERLAPPED ov = {};
-        ov.hEvent = event_.Get();
-        const bool started = WriteFile(pipe_.Get(), line.data() + at,
-                                       static_cast<DWORD>(line.size() - at), nullptr, &ov) ||
-                             GetLastError() == ERROR_IO_PENDING;
-        DWORD done = 0;
-        const Io io = Await(ov, started, start, timeoutMs, &done);
-        if (io == Io::Late) {
-            // The server reads nothing: part of a line may have gone, so
-            // the connection is of no further use.
-            Disconnect();
-            return false;
-        }
-        if (io == Io::Failed)
-            return false;
-        at += done;
-    }
-    return true;
-}
-
-bool PipeClient::ReadLine(std::string *line, DWORD timeoutMs)
-{
-    const DWORD start = GetTickCount();
-    while (lines_.empty()) {
-        if (!pipe_)
-            return false;
-        char buffer[4096];
-        OVERLAPPED ov = {};
-        ov.hEvent = event_.Get();
-        const bool started = ReadFile(pipe_.Get(), buffer, sizeof buffer, nullptr, &ov) ||
-                             GetLastError() == ERROR_IO_PENDING;
-        DWORD got = 0;
-        const Io io = Await(ov, started, start, timeoutMs, &got);
-        if (io == Io::Failed)
-            return false;
-        // A read that completed while being cancelled still counts.
-        std::vector<std::string> read;
-        if (!reader_.Feed(buffer, got, &read) && io == Io::Done)
-            return false;
-        lines_.insert(lines_.end(), read.begin(), read.end());
-        if (io == Io::Late) {
-            if (lines_.empty())
-                return false;
-            break;
-        }
-    }
-    *line = std::move(lines_.front());
-    lines_.pop_front();
-    return true;
+    DWORD bytes = 0;
+    ULONG_PTR key = 0;
+    OVERLAPPED *done = nullptr;
+    const bool ok = GetQueuedCompletionStatus(port_.Get(), &bytes, &key, &done, wait);
+    if (done)
+        Completed(done, bytes, ok);
 }
