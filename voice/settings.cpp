@@ -3,6 +3,7 @@
 #include "common/feedback.h"
 #include "common/win32.h"
 #include <cstring>
+#include <string>
 
 UINT SpeechStartedMessage;
 UINT SpeechEndedMessage;
@@ -46,7 +47,10 @@ int32_t PrepareSpeechMode()
     const int32_t setting = ReadUseSpeech();
     if (setting != 0)
         return setting; // including -1: set-up ends
-    if (WinExec(FeedbackProgram, SW_HIDE) < 32)
+    // Beside this program, by its full path: a bare name is looked for in
+    // the current folder and along PATH as well.
+    const std::string feedback = "\"" + ProgramFolder() + FeedbackProgram + "\"";
+    if (WinExec(feedback.c_str(), SW_HIDE) < 32)
         return -1;
     // Whether the window shows up or not, recognition is switched on.
     for (int look = 0; look < FeedbackLooks; ++look) {

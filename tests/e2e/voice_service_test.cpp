@@ -368,6 +368,17 @@ TEST_F(Voice, InstallationKeepsTheUsersSettingAndRemovesOnlyWhatItAdded)
     EXPECT_TRUE(RegistryHas(classKey));
     EXPECT_EQ(Program("nelkovoice.exe", {"/regserver", "/everyone"}), 3) << "an unknown switch";
 
+    // Another program's class (no NelkoRegistration): never overwritten nor
+    // removed.
+    const std::string reg = "C:\\windows\\system32\\reg.exe";
+    ASSERT_EQ(Program("nelkovoice.exe", {"/unregserver"}), 0);
+    ASSERT_EQ(Program(reg, {"add", classKey, "/ve", "/d", "Another", "/f"}), 0);
+    EXPECT_EQ(Program("nelkovoice.exe", {"/regserver"}), 183) << "ERROR_ALREADY_EXISTS";
+    ASSERT_EQ(Program("nelkovoice.exe", {"/unregserver"}), 0);
+    EXPECT_TRUE(RegistryHas(classKey)) << "another program's class was removed";
+    EXPECT_FALSE(RegistryHas(classKey, "NelkoRegistration")) << "and overwritten";
+    ASSERT_EQ(Program(reg, {"delete", classKey, "/f"}), 0);
+
     // A double-click (no arguments) asks first, installs on Yes and says so.
     ASSERT_EQ(Program("nelkovoice.exe", {"/unregserver"}), 0);
     const pid_t offer = session.Start("nelkovoice.exe");

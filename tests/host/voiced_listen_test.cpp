@@ -106,6 +106,10 @@ TEST_F(VoicedListenHubTest, ListenTakesOnlyAFullPathOnADrive)
         {"C:\\clips\\Com1 .wav\\go.wav", "a device, not a file"},
         {"C:/lpt9", "a device, not a file"},
         {"C:\\conout$", "a device, not a file"},
+        {"C:\\COM\xB9.wav", "a device, not a file"}, // superscript one, the ANSI code page
+        {"C:\\lpt\xC2\xB2", "a device, not a file"}, // superscript two as UTF-8
+        {"C:\\clips\\com\xB3 .x\\go.wav", "a device, not a file"},
+        {"C:\\COM\xB4.wav", nullptr}, // an acute accent, no digit
     };
     for (const auto &row : rows) {
         link.files.clear();

@@ -60,3 +60,28 @@ TEST(Trace, WritesToTheNamedFileOnlyWhenTheVariableIsSet)
     }
     std::remove(path.c_str());
 }
+
+TEST(Trace, StopsWithALineSayingSoWhenTheFileIsFull)
+{
+    const std::string path =
+        testing::TempDir() + "voiced-trace-full-" + std::to_string(getpid()) + ".txt";
+    std::remove(path.c_str());
+    setenv("NELKO_VOICE_TRACE", path.c_str(), 1);
+    TraceReadEnvironment();
+    const std::string text(TraceMaxText, 'x');
+    // In batches the writer keeps up with, each written out before the next.
+    for (size_t traced = 0; traced < TraceMaxBytes + (1u << 20); traced += 500 * TraceMaxText) {
+        for (int i = 0; i < 500; ++i)
+            Trace("test", "%s", text.c_str());
+        TraceReadEnvironment();
+    }
+    unsetenv("NELKO_VOICE_TRACE");
+    TraceReadEnvironment();
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    EXPECT_LE(static_cast<size_t>(in.tellg()), TraceMaxBytes + 200);
+    const std::vector<std::string> lines = Lines(path);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find("trace: the file reached 16 MB"), std::string::npos)
+        << lines.back();
+    std::remove(path.c_str());
+}

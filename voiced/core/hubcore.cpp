@@ -21,8 +21,18 @@ bool DeviceName(std::string part)
     for (const char *device : devices)
         if (part == device)
             return true;
-    return part.size() == 4 && (part.compare(0, 3, "COM") == 0 || part.compare(0, 3, "LPT") == 0) &&
-           part[3] >= '1' && part[3] <= '9';
+    if (part.compare(0, 3, "COM") != 0 && part.compare(0, 3, "LPT") != 0)
+        return false;
+    // The system takes the superscript digits one to three for digits there
+    // too: refused as the ANSI code page (1252) spells them and as UTF-8 does,
+    // whichever a client sends; the opened handle is checked as well.
+    const std::string digit = part.substr(3);
+    static const char *const superscripts[] = {"\xB9",     "\xB2",     "\xB3",
+                                               "\xC2\xB9", "\xC2\xB2", "\xC2\xB3"};
+    for (const char *superscript : superscripts)
+        if (digit == superscript)
+            return true;
+    return digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9';
 }
 
 // LISTEN takes a file by its full path on a drive: "C:\clips\a.wav" (either

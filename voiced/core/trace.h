@@ -21,8 +21,11 @@
 
 // Any thread: one line, written whole. Line breaks in the text become
 // spaces; a text longer than TraceMaxText is cut.
+// Queued and written by the trace's own thread; past TraceMaxBytes the file
+// gets one line saying it is full, and no more.
 void Trace(const char *component, const char *format, ...) NELKO_TRACE_FORMAT;
 constexpr size_t TraceMaxText = 400;
+constexpr size_t TraceMaxBytes = 16u << 20;
 
 // A channel line as the trace shows it: its verb and the connection, with
 // the phrase of a SAY or a PHRASE (what a user reports); other fields are
@@ -30,6 +33,6 @@ constexpr size_t TraceMaxText = 400;
 void TraceLine(const char *component, const char *direction, int connection,
                const std::string &line);
 
-// Reads NELKO_VOICE_TRACE again and opens what it names (the first Trace
-// does so by itself): for tests.
+// Writes what is queued, then reads NELKO_VOICE_TRACE again and opens what
+// it names (the first Trace does so by itself): for tests.
 void TraceReadEnvironment();

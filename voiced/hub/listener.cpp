@@ -9,6 +9,9 @@
 #include <cmath>
 #include <cstdio>
 #include <new>
+#ifdef _WIN32
+#include "common/win32.h"
+#endif
 
 unsigned LevelPercent(const int16_t *samples, size_t count)
 {
@@ -27,8 +30,95 @@ unsigned LevelPercent(const int16_t *samples, size_t count)
 
 namespace {
 
-bool ReadSound(const std::string &path, std::vector<int16_t> *samples, std::string *why,
+#ifdef _WIN32
+// The opened handle, not the path's spelling, says whether it is a plain
+// file on a local disk: no device, no pipe, no reparse point (a junction or
+// a link, opened as itself rather than followed), no network or unknown
+// volume. Null when it is.
+const char *NotAPlainLocalFile(HANDLE file)
+{
+    if (GetFileType(file) != FILE_TYPE_DISK)
+        return "a device, not a file";
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info))
+        return "the file cannot be read";
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return "a link or junction, not a file";
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return "a folder, not a file";
+    wchar_t final[MAX_PATH + 8], volume[MAX_PATH + 8];
+    if (!GetFinalPathNameByHandleW(file, final, MAX_PATH, FILE_NAME_NORMALIZED) ||
+        !GetVolumePathNameW(final, volume, MAX_PATH))
+        return "the file's drive cannot be told";
+    const UINT drive = GetDriveTypeW(volume);
+    if (drive == DRIVE_REMOTE)
+        return "the file is on a network drive";
+    return drive == DRIVE_UNKNOWN || drive == DRIVE_NO_ROOT_DIR ? "no such drive" : nullptr;
+}
+
+// Reads the whole file within ReadLimitMs, so that a slow or removable
+// drive cannot hold the reader (and with it the hub's exit): an overlapped
+// read waited on in steps, given up when time runs out or the hub closes.
+bool ReadWithin(HANDLE file, std::vector<uint8_t> *bytes, std::string *why,
+                const std::atomic<bool> *stop)
+{
+    const DWORD ReadLimitMs = 10000, StepMs = 100;
+    const ScopedHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = done.Get();
+    DWORD read = 0;
+    if (!ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &read, &overlapped) &&
+        GetLastError() != ERROR_IO_PENDING) {
+        *why = "the file cannot be read";
+        return false;
+    }
+    for (DWORD waited = 0; WaitForSingleObject(done.Get(), StepMs) == WAIT_TIMEOUT;) {
+        waited += StepMs;
+        if (waited >= ReadLimitMs || (stop && *stop)) {
+            CancelIoEx(file, &overlapped);
+            GetOverlappedResult(file, &overlapped, &read, TRUE); // the buffer is ours again
+            *why = stop && *stop ? "the hub is closing" : "the file took too long to read";
+            return false;
+        }
+    }
+    if (!GetOverlappedResult(file, &overlapped, &read, FALSE) || read != bytes->size()) {
+        *why = "the file cannot be read";
+        return false;
+    }
+    return true;
+}
+
+// The path comes in the ANSI code page, as the channel carries it.
+bool ReadBytes(const std::string &path, std::vector<uint8_t> *bytes, std::string *why,
                const std::atomic<bool> *stop)
+{
+    wchar_t wide[MAX_PATH + 1];
+    if (!MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH + 1)) {
+        *why = "the file cannot be opened";
+        return false;
+    }
+    const ScopedHandle file(CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_OVERLAPPED,
+                                        nullptr));
+    if (file.Get() == INVALID_HANDLE_VALUE) {
+        *why = "the file cannot be opened";
+        return false;
+    }
+    if (const char *notFile = NotAPlainLocalFile(file.Get())) {
+        *why = notFile;
+        return false;
+    }
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > MaxSoundFileBytes) {
+        *why = "the file is too large";
+        return false;
+    }
+    bytes->resize(static_cast<size_t>(size.QuadPart));
+    return bytes->empty() || ReadWithin(file.Get(), bytes, why, stop);
+}
+#else
+bool ReadBytes(const std::string &path, std::vector<uint8_t> *bytes, std::string *why,
+               const std::atomic<bool> *)
 {
     FILE *file = std::fopen(path.c_str(), "rb");
     if (!file) {
@@ -43,11 +133,25 @@ bool ReadSound(const std::string &path, std::vector<int16_t> *samples, std::stri
         *why = size < 0 ? "the file cannot be read" : "the file is too large";
         return false;
     }
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    const size_t read = bytes.empty() ? 0 : std::fread(bytes.data(), 1, bytes.size(), file);
+    bytes->resize(static_cast<size_t>(size));
+    const size_t read = bytes->empty() ? 0 : std::fread(bytes->data(), 1, bytes->size(), file);
     std::fclose(file);
+    if (read != bytes->size()) {
+        *why = "not a wave file the recogniser reads";
+        return false;
+    }
+    return true;
+}
+#endif
+
+bool ReadSound(const std::string &path, std::vector<int16_t> *samples, std::string *why,
+               const std::atomic<bool> *stop)
+{
+    std::vector<uint8_t> bytes;
+    if (!ReadBytes(path, &bytes, why, stop))
+        return false;
     WaveHeader header;
-    if (read != bytes.size() || !ReadWaveHeader(bytes.data(), bytes.size(), &header)) {
+    if (!ReadWaveHeader(bytes.data(), bytes.size(), &header)) {
         *why = "not a wave file the recogniser reads";
         return false;
     }

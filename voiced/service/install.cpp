@@ -15,7 +15,10 @@
 #include "voiced/service/install.h"
 #include "common/win32.h"
 #include "idl/vcmd.h"
+#include <aclapi.h>
+#include <sddl.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -68,13 +71,37 @@ DWORD GetNumber(HKEY root, const char *path, const char *name, DWORD *value)
     return error;
 }
 
-// The class key's NelkoRegistration under root, "" when there is none.
-std::string Registered(HKEY root)
+bool KeyExists(HKEY root, const char *path)
+{
+    RegistryKey key;
+    return RegOpenKeyExA(root, path, 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
+}
+
+// The keys an installation writes under a classes root: the class, and for
+// each interface its Interface key and (the proxy/stub DLL names its factory
+// after one of them) a CLSID key of the same id.
+std::vector<std::string> OwnedKeys()
+{
+    std::vector<std::string> keys{ClassKey};
+    for (const IID *iid : {&IID_IVoiceCmdA, &IID_IVCmdMenuA, &IID_IVCmdAttributesA,
+                           &IID_IVCmdDialogsA, &IID_IVCmdNotifySinkA}) {
+        wchar_t wide[40];
+        char text[40];
+        StringFromGUID2(*iid, wide, 40);
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+        keys.push_back(std::string("Interface\\") + text);
+        keys.push_back(std::string("CLSID\\") + text);
+    }
+    return keys;
+}
+
+// A key's NelkoRegistration, "" when it has none or is not there.
+std::string MarkOf(HKEY root, const std::string &path)
 {
     char text[32] = {};
     DWORD size = sizeof text - 1, type = 0;
     RegistryKey key;
-    if (RegOpenKeyExA(root, ClassKey, 0, KEY_READ, key.Put()) != ERROR_SUCCESS ||
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS ||
         RegQueryValueExA(key.Get(), RegistrationValue, nullptr, &type,
                          reinterpret_cast<BYTE *>(text), &size) != ERROR_SUCCESS ||
         type != REG_SZ)
@@ -82,10 +109,35 @@ std::string Registered(HKEY root)
     return std::string(text, strnlen(text, size));
 }
 
-bool KeyExists(HKEY root, const char *path)
+// Whether a key under root is this system's to write or delete: it carries
+// the mark, or it is an interface's key beside a class key that does (an
+// installation from before the interfaces were marked).
+bool Ours(HKEY root, const std::string &path)
 {
-    RegistryKey key;
-    return RegOpenKeyExA(root, path, 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
+    return !MarkOf(root, path).empty() || (path != ClassKey && !MarkOf(root, ClassKey).empty());
+}
+
+// The first owned key under root that another program wrote, "" for none.
+std::string ForeignKey(HKEY root)
+{
+    for (const std::string &path : OwnedKeys())
+        if (KeyExists(root, path.c_str()) && !Ours(root, path))
+            return path;
+    return "";
+}
+
+// Marks every owned key under root that is there (after writing them).
+DWORD MarkOwned(HKEY root, const char *registration)
+{
+    for (const std::string &path : OwnedKeys()) {
+        RegistryKey key;
+        if (RegOpenKeyExA(root, path.c_str(), 0, KEY_WRITE, key.Put()) != ERROR_SUCCESS)
+            continue;
+        const DWORD error = SetText(key.Get(), RegistrationValue, registration);
+        if (error != ERROR_SUCCESS)
+            return error;
+    }
+    return ERROR_SUCCESS;
 }
 
 // Deletes a key and everything under it.
@@ -109,6 +161,24 @@ DWORD DeleteTree(HKEY root, const std::string &path)
     }
     key.Reset(); // closed before it is deleted
     return error == ERROR_SUCCESS ? RegDeleteKeyA(root, path.c_str()) : error;
+}
+
+// Deletes the owned keys under root that carry the given mark, and those
+// Ours takes for an earlier installation's when the class key carries it.
+DWORD DeleteOwned(HKEY root, const char *registration)
+{
+    if (MarkOf(root, ClassKey) != registration)
+        return ERROR_SUCCESS;
+    DWORD error = ERROR_SUCCESS;
+    for (const std::string &path : OwnedKeys()) {
+        const std::string mark = MarkOf(root, path);
+        if (path == ClassKey || (mark != registration && !mark.empty()))
+            continue;
+        const DWORD deleted = DeleteTree(root, path);
+        error = error == ERROR_SUCCESS ? deleted : error;
+    }
+    const DWORD deleted = DeleteTree(root, ClassKey); // last: it vouches for the rest
+    return error == ERROR_SUCCESS ? deleted : error;
 }
 
 // Deletes a key that holds nothing.
@@ -204,6 +274,54 @@ void RemoveUseSpeech(DWORD addedValue, DWORD addedKey)
         DeleteIfEmpty(HKEY_CURRENT_USER, VoiceKey);
 }
 
+// ERROR_ALREADY_EXISTS with why, when another program wrote one of the keys
+// an installation writes under root: those are never overwritten.
+DWORD RefuseForeign(HKEY root, std::string *why)
+{
+    const std::string foreign = ForeignKey(root);
+    if (foreign.empty())
+        return ERROR_SUCCESS;
+    if (why)
+        *why = "another program's " + foreign + " is registered (it has no " + RegistrationValue +
+               " value); it is left as it is";
+    return ERROR_ALREADY_EXISTS;
+}
+
+// Why standard users could change the program in folder, or null. Any write
+// to the folder (a file added, data written or appended, its security or
+// owner changed) by Users, Authenticated Users, Everyone or INTERACTIVE.
+//
+// Wine keeps no security on files in a unix folder: the descriptor it
+// returns has no DACL at all, which is read as everyone's full access, so
+// /machine is refused under Wine for every folder.
+const char *WritableByUsers(const std::string &folder)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return "its permissions cannot be read";
+    const char *why = dacl ? nullptr : "it has no access list: everyone may write to it";
+    const DWORD writes = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_ADD_SUBDIRECTORY | WRITE_DAC |
+                         WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+    static const char *const users[] = {"S-1-5-32-545", "S-1-5-11", "S-1-1-0", "S-1-5-4"};
+    for (DWORD i = 0; dacl && !why && i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE *ace = nullptr;
+        if (!GetAce(dacl, i, reinterpret_cast<void **>(&ace)) ||
+            ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
+            (ace->Header.AceFlags & INHERIT_ONLY_ACE) || !(ace->Mask & writes))
+            continue;
+        for (const char *text : users) {
+            PSID sid = nullptr;
+            if (ConvertStringSidToSidA(text, &sid) && EqualSid(sid, &ace->SidStart))
+                why = "standard users may write to it";
+            LocalFree(sid);
+        }
+    }
+    LocalFree(descriptor);
+    return why;
+}
+
 // The scope's classes: created for registering, opened for unregistering.
 DWORD OpenClasses(InstallScope scope, bool create, HKEY *classes)
 {
@@ -217,9 +335,10 @@ DWORD OpenClasses(InstallScope scope, bool create, HKEY *classes)
 
 } // namespace
 
-DWORD RegisterService(InstallScope scope)
+DWORD RegisterService(InstallScope scope, std::string *why)
 {
     const bool user = scope == InstallScope::User;
+    const char *registration = user ? ForUser : ForMachine;
     // The user's keys that are there before anything is written.
     DWORD existed = 0;
     for (DWORD i = 0; user && i < UserKeyCount; ++i)
@@ -228,6 +347,15 @@ DWORD RegisterService(InstallScope scope)
     DWORD error = OpenClasses(scope, true, classes.Put());
     if (error != ERROR_SUCCESS)
         return error;
+    if (const DWORD foreign = RefuseForeign(classes.Get(), why))
+        return foreign;
+    // Every user's programs would start this one: a folder they may write
+    // to would let any of them replace it.
+    if (const char *writable = user ? nullptr : WritableByUsers(ProgramFolder())) {
+        if (why)
+            *why = "the folder " + ProgramFolder() + " is not safe for every user: " + writable;
+        return ERROR_ACCESS_DENIED;
+    }
 
     // What an earlier registration added stays recorded as added.
     DWORD addedBefore = 0, keyBefore = 0, keysBefore = 0;
@@ -236,7 +364,7 @@ DWORD RegisterService(InstallScope scope)
     GetNumber(classes.Get(), ClassKey, AddedUserKeys, &keysBefore);
 
     RegistryKey key;
-    error = WriteClass(classes.Get(), user ? ForUser : ForMachine, key.Put());
+    error = WriteClass(classes.Get(), registration, key.Put());
     bool addedKey = false, addedValue = false;
     if (error == ERROR_SUCCESS)
         error = AddUseSpeech(&addedKey, &addedValue);
@@ -246,24 +374,31 @@ DWORD RegisterService(InstallScope scope)
         error = SetNumber(key.Get(), AddedVoiceKey, keyBefore || addedKey);
     if (error == ERROR_SUCCESS)
         error = CallProxyDll("DllRegisterServer", classes.Get());
+    if (error == ERROR_SUCCESS)
+        error = MarkOwned(classes.Get(), registration);
     if (error != ERROR_SUCCESS || !user)
         return error;
 
     // COM reads HKEY_CLASSES_ROOT: where the user's class does not show
-    // there (and no machine-wide one does), a copy goes where it reads.
-    const std::string shown = Registered(HKEY_CLASSES_ROOT);
+    // there (and no machine-wide one does), a copy goes where it reads,
+    // unless another program's keys are there.
+    const std::string shown = MarkOf(HKEY_CLASSES_ROOT, ClassKey);
     const bool copy = shown != ForUser && shown != ForMachine;
     if (copy) {
+        error = RefuseForeign(HKEY_CLASSES_ROOT, why);
         RegistryKey copied;
-        error = WriteClass(HKEY_CLASSES_ROOT, UserCopy, copied.Put());
+        if (error == ERROR_SUCCESS)
+            error = WriteClass(HKEY_CLASSES_ROOT, UserCopy, copied.Put());
         if (error == ERROR_SUCCESS)
             error = CallProxyDll("DllRegisterServer", HKEY_CLASSES_ROOT);
+        if (error == ERROR_SUCCESS)
+            error = MarkOwned(HKEY_CLASSES_ROOT, UserCopy);
     }
     DWORD created = keysBefore;
     for (DWORD i = 0; i < UserKeyCount; ++i)
         created |= !(existed & 1u << i) && KeyExists(HKEY_CURRENT_USER, UserKeys[i]) ? 1u << i : 0;
-    if (error == ERROR_SUCCESS)
-        error = SetNumber(key.Get(), AddedUserKeys, created);
+    const DWORD recorded = SetNumber(key.Get(), AddedUserKeys, created);
+    error = error == ERROR_SUCCESS ? recorded : error;
     if (error == ERROR_SUCCESS)
         error = SetNumber(key.Get(), CopiedValue, copy);
     return error;
@@ -272,12 +407,15 @@ DWORD RegisterService(InstallScope scope)
 DWORD UnregisterService(InstallScope scope)
 {
     const bool user = scope == InstallScope::User;
+    const char *registration = user ? ForUser : ForMachine;
     RegistryKey classes;
     DWORD error = OpenClasses(scope, false, classes.Put());
     if (error == ERROR_FILE_NOT_FOUND)
         return ERROR_SUCCESS; // nothing was ever installed there
     if (error != ERROR_SUCCESS)
         return error;
+    if (MarkOf(classes.Get(), ClassKey) != registration)
+        return ERROR_SUCCESS; // not installed here, or another program's class
     DWORD addedValue = 0, addedKey = 0, addedKeys = 0, copied = 0;
     GetNumber(classes.Get(), ClassKey, AddedUseSpeech, &addedValue);
     GetNumber(classes.Get(), ClassKey, AddedVoiceKey, &addedKey);
@@ -286,19 +424,11 @@ DWORD UnregisterService(InstallScope scope)
     RemoveUseSpeech(addedValue, addedKey);
 
     // The copy goes only while it is still the one this installation wrote.
-    DWORD copyError = ERROR_SUCCESS;
-    if (user && copied && Registered(HKEY_CLASSES_ROOT) == UserCopy) {
-        copyError = CallProxyDll("DllUnregisterServer", HKEY_CLASSES_ROOT);
-        const DWORD deleted = DeleteTree(HKEY_CLASSES_ROOT, ClassKey);
-        copyError = deleted != ERROR_SUCCESS ? deleted : copyError;
-    }
-    const DWORD proxies = CallProxyDll("DllUnregisterServer", classes.Get());
-    error = DeleteTree(classes.Get(), ClassKey);
+    const DWORD copyError = user && copied ? DeleteOwned(HKEY_CLASSES_ROOT, UserCopy) : 0;
+    error = DeleteOwned(classes.Get(), registration);
     classes.Reset();
     for (DWORD i = 0; user && i < UserKeyCount; ++i)
         if (addedKeys & 1u << i)
             DeleteIfEmpty(HKEY_CURRENT_USER, UserKeys[i]);
-    if (error != ERROR_SUCCESS)
-        return error;
-    return copyError != ERROR_SUCCESS ? copyError : proxies;
+    return error != ERROR_SUCCESS ? error : copyError;
 }

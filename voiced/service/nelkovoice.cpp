@@ -16,6 +16,7 @@
 // the file, or has no recogniser); 3 for an unknown command line; 4 when
 // another program holds the hub's pipe (nothing is sent to it); a Win32
 // error code for a failed installation.
+#include "common/dllsearch.h"
 #include "voiced/service/ids.h"
 #include "voiced/service/hublink.h"
 #include "voiced/service/install.h"
@@ -335,10 +336,12 @@ std::string Text(HINSTANCE instance, UINT id)
 int Install(bool add, bool machine)
 {
     const InstallScope scope = machine ? InstallScope::Machine : InstallScope::User;
-    const DWORD error = add ? RegisterService(scope) : UnregisterService(scope);
+    std::string why;
+    const DWORD error = add ? RegisterService(scope, &why) : UnregisterService(scope);
     if (error)
         Print(stderr, std::string("nelkovoice: ") + (add ? "registration" : "removal") +
-                          " failed, error " + std::to_string(error) + "\n");
+                          " failed, error " + std::to_string(error) +
+                          (why.empty() ? "" : ": " + why) + "\n");
     return static_cast<int>(error);
 }
 
@@ -363,6 +366,7 @@ int OfferInstall(HINSTANCE instance)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
+    LoadDllsFromSystemAndProgramFolders();
     const int argc = __argc;
     char **argv = __argv;
     if (argc >= 2 && IsSwitch(argv[1], "Embedding"))
