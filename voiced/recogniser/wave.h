@@ -1,5 +1,6 @@
-// Wave files: one reader and one writer, and the conversion to the
-// recogniser's rate.
+// Wave files in every encoding the recogniser takes, read and written
+// through the project's one WAVE reader and writer (common/wave.h); and the
+// conversion to the recogniser's rate.
 #pragma once
 #include <atomic>
 #include <cstddef>
