@@ -3,6 +3,7 @@
 #include "common/win32.h"
 #include "voiced/hub/ids.h"
 #include "voiced/hub/messages.h"
+#include "voiced/hub/soundfile.h"
 #include <commctrl.h>
 
 namespace {
@@ -55,15 +56,14 @@ void Speech::Stop()
     ear_.Stop();
 }
 
-// A file on a local drive (the hub has checked the path's form). It is read
-// and decoded off this thread; its answer goes to the hub from there.
+// A plain file on a local drive (the hub has checked the path's form, this
+// what it opens). It is read and decoded off this thread; its answer goes to
+// the hub from there.
 bool Speech::ListenToFile(int client, const std::string &path, std::string *why)
 {
-    const std::string root = path.substr(0, 3);
-    switch (GetDriveTypeA(root.c_str())) {
-    case DRIVE_REMOTE: *why = "the file is on a network drive"; return false;
-    case DRIVE_UNKNOWN:
-    case DRIVE_NO_ROOT_DIR: *why = "no such drive"; return false;
+    if (const char *refused = NotAPlainLocalFile(path)) {
+        *why = refused;
+        return false;
     }
     FeedbackHub *hub = &hub_;
     return ear_.ListenFile(
