@@ -60,3 +60,31 @@ TEST(Trace, WritesToTheNamedFileOnlyWhenTheVariableIsSet)
     }
     std::remove(path.c_str());
 }
+
+// A trace left on grows to TraceMaxBytes at most, and its last line says
+// that nothing more is written.
+TEST(Trace, TheFileStopsGrowingAtItsLimit)
+{
+    const std::string path =
+        testing::TempDir() + "voiced-trace-full-" + std::to_string(getpid()) + ".txt";
+    std::remove(path.c_str());
+    setenv("NELKO_VOICE_TRACE", path.c_str(), 1);
+    TraceReadEnvironment();
+    const std::string text(TraceMaxText, 't');
+    const size_t lines = TraceMaxBytes / TraceMaxText * 5 / 4;
+    for (size_t line = 0; line < lines; ++line) {
+        Trace("test", "%s", text.c_str());
+        if (line % (TraceMaxWaiting / 2) == 0)
+            TraceReadEnvironment(); // waits for the writer: no line is dropped
+    }
+    unsetenv("NELKO_VOICE_TRACE");
+    TraceReadEnvironment();
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const auto size = static_cast<size_t>(in.tellg());
+    EXPECT_LE(size, TraceMaxBytes);
+    EXPECT_GT(size, TraceMaxBytes - 2 * TraceMaxText) << "stopped well short of the limit";
+    const std::vector<std::string> all = Lines(path);
+    ASSERT_FALSE(all.empty());
+    EXPECT_EQ(all.back(), "the trace is full: nothing more is written");
+    std::remove(path.c_str());
+}

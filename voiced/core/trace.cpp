@@ -1,14 +1,20 @@
-// The trace: one file, one lock, opened for appending when the variable is
-// first read. The service and the hub may append to the same file: each line
-// goes out in one write and is flushed at once.
+// The trace: one file, opened for appending when the variable is first
+// read, and written by a thread of its own, so that no thread that traces
+// (the pipe engine's above all) waits on the disk. The service and the hub
+// may append to the same file: each line goes out in one write. Lines that
+// come faster than the disk takes them are dropped past TraceMaxWaiting, and
+// the file grows to TraceMaxBytes at most.
 #include "voiced/core/trace.h"
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <deque>
 #include <mutex>
+#include <thread>
 #ifdef _WIN32
 #include <process.h>
 #define NELKO_PID _getpid
@@ -21,20 +27,63 @@ namespace {
 
 const char TraceVariable[] = "NELKO_VOICE_TRACE";
 
+const char FullLine[] = "the trace is full: nothing more is written\n";
+
 struct TraceFile {
     std::mutex lock;
-    FILE *file = nullptr; // under lock
+    std::condition_variable waiting, written;
+    FILE *file = nullptr;          // under lock
+    std::deque<std::string> lines; // under lock: for the writer
+    bool writing = false;          // under lock: the writer holds lines
+    size_t size = 0;               // under lock: the file's bytes
     std::atomic<bool> on{false};
 
-    TraceFile() { Open(); }
+    TraceFile()
+    {
+        Open();
+        std::thread([this] { Run(); }).detach();
+    }
     void Open()
     {
-        std::lock_guard<std::mutex> hold(lock);
+        std::unique_lock<std::mutex> hold(lock);
+        written.wait(hold, [this] { return lines.empty() && !writing; });
         if (file)
             std::fclose(file);
         const char *path = std::getenv(TraceVariable);
         file = path && *path ? std::fopen(path, "a") : nullptr;
+        size = file && std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : 0;
         on = file != nullptr;
+    }
+    // The writer's thread: the lines go out one write each, until the file
+    // is full.
+    void Run()
+    {
+        for (std::unique_lock<std::mutex> hold(lock);;) {
+            waiting.wait(hold, [this] { return !lines.empty(); });
+            std::deque<std::string> taken;
+            taken.swap(lines);
+            writing = true;
+            FILE *out = file;
+            size_t at = size;
+            hold.unlock();
+            for (const std::string &line : taken)
+                at = Append(out, at, line);
+            hold.lock();
+            size = at;
+            writing = false;
+            written.notify_all();
+        }
+    }
+    static size_t Append(FILE *out, size_t at, const std::string &line)
+    {
+        const size_t room = TraceMaxBytes - sizeof FullLine;
+        if (!out || at > room)
+            return at;
+        const bool fits = line.size() <= room - at;
+        const std::string &text = fits ? line : FullLine;
+        std::fwrite(text.data(), 1, text.size(), out);
+        std::fflush(out);
+        return fits ? at + line.size() : TraceMaxBytes;
     }
 };
 
@@ -67,13 +116,15 @@ void Write(const char *component, const char *text)
 {
     TraceFile &trace = TheTrace();
     std::lock_guard<std::mutex> hold(trace.lock);
-    if (!trace.file)
+    if (!trace.file || trace.lines.size() >= TraceMaxWaiting)
         return;
     char stamp[40];
     Stamp(stamp, sizeof stamp);
-    std::fprintf(trace.file, "%s %d %s: %s\n", stamp, static_cast<int>(NELKO_PID()), component,
-                 text);
-    std::fflush(trace.file);
+    char line[TraceMaxText + 128];
+    std::snprintf(line, sizeof line, "%s %d %s: %s\n", stamp, static_cast<int>(NELKO_PID()),
+                  component, text);
+    trace.lines.push_back(line);
+    trace.waiting.notify_one();
 }
 
 } // namespace

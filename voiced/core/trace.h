@@ -19,10 +19,14 @@
 #define NELKO_TRACE_FORMAT
 #endif
 
-// Any thread: one line, written whole. Line breaks in the text become
-// spaces; a text longer than TraceMaxText is cut.
+// Any thread: one line, written whole by the trace's own thread soon after.
+// Line breaks in the text become spaces; a text longer than TraceMaxText is
+// cut. At most TraceMaxWaiting lines wait to be written (more are dropped),
+// and the file grows to TraceMaxBytes at most: its last line then says so.
 void Trace(const char *component, const char *format, ...) NELKO_TRACE_FORMAT;
 constexpr size_t TraceMaxText = 400;
+constexpr size_t TraceMaxWaiting = 4096;
+constexpr size_t TraceMaxBytes = 16 << 20;
 
 // A channel line as the trace shows it: its verb and the connection, with
 // the phrase of a SAY or a PHRASE (what a user reports); other fields are
@@ -30,6 +34,7 @@ constexpr size_t TraceMaxText = 400;
 void TraceLine(const char *component, const char *direction, int connection,
                const std::string &line);
 
-// Reads NELKO_VOICE_TRACE again and opens what it names (the first Trace
-// does so by itself): for tests.
+// Waits until every line traced so far is written, then reads
+// NELKO_VOICE_TRACE again and opens what it names (the first Trace does so
+// by itself): for tests.
 void TraceReadEnvironment();
