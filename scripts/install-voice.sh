@@ -3,7 +3,9 @@
 # from its first start: registers nelkovoice.exe (its class, the proxy/stub
 # DLL, and HKCU\Software\Voice UseSpeech = 2 when the user has no setting) and
 # puts Feedback.exe, with the recogniser's acoustic model and dictionaries,
-# beside nelko.exe. Running it again changes nothing.
+# beside nelko.exe. The service is registered from beside nelko.exe too, so
+# that Nelko and the service start and trust the one Feedback.exe. Running it
+# again changes nothing.
 #
 #   scripts/install-voice.sh [--uninstall] [--prefix DIR] [WIN32_DIR [NELKO_DIR]]
 #
@@ -41,10 +43,15 @@ for file in nelkovoice.exe vcmdps.dll "${HUB_FILES[@]}" "$MODEL/mdef"; do
   fi
 done
 
+# Copied beside nelko.exe when it is elsewhere: the service with the hub.
+INSTALL_FILES=(nelkovoice.exe vcmdps.dll "${HUB_FILES[@]}")
+SERVICE="$NELKO_DIR/nelkovoice.exe"
+
 if [ "$uninstall" -eq 1 ]; then
-  wine "$WIN32_DIR/nelkovoice.exe" /unregserver
+  [ -f "$SERVICE" ] || SERVICE="$WIN32_DIR/nelkovoice.exe"
+  wine "$SERVICE" /unregserver
   if [ "$NELKO_DIR" != "$WIN32_DIR" ]; then
-    for file in "${HUB_FILES[@]}"; do
+    for file in "${INSTALL_FILES[@]}"; do
       if cmp -s "$WIN32_DIR/$file" "$NELKO_DIR/$file"; then
         rm -f "$NELKO_DIR/$file"
       fi
@@ -58,13 +65,13 @@ if [ "$uninstall" -eq 1 ]; then
 fi
 
 if [ "$NELKO_DIR" != "$WIN32_DIR" ]; then
-  for file in "${HUB_FILES[@]}"; do
+  for file in "${INSTALL_FILES[@]}"; do
     cp -f "$WIN32_DIR/$file" "$NELKO_DIR/$file"
   done
   mkdir -p "$NELKO_DIR/$MODEL"
   cp -f "$WIN32_DIR/$MODEL"/* "$NELKO_DIR/$MODEL/"
 fi
-if ! wine "$WIN32_DIR/nelkovoice.exe" /regserver; then
+if ! wine "$SERVICE" /regserver; then
   echo "install-voice: registering the voice-command service in $WINEPREFIX failed" >&2
   exit 1
 fi

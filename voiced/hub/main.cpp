@@ -248,6 +248,7 @@ int Run(int show)
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
 {
     Instance = instance;
+    LoadDllsFromOwnFolders();
     const ScopedHandle mutex(CreateMutexA(nullptr, FALSE, HubMutexName().c_str()));
     if (mutex && GetLastError() == ERROR_ALREADY_EXISTS)
         return HandOver(show);

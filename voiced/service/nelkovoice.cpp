@@ -363,6 +363,7 @@ int OfferInstall(HINSTANCE instance)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
+    LoadDllsFromOwnFolders();
     const int argc = __argc;
     char **argv = __argv;
     if (argc >= 2 && IsSwitch(argv[1], "Embedding"))
