@@ -1,12 +1,12 @@
 // The entry point: start-up, the message loop and shut-down.
 #include "app/app.h"
-#include "common/dllsearch.h"
+#include "common/win32.h"
 #include "voice/voice.h"
 #include <mmsystem.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int show)
 {
-    LoadDllsFromSystemAndProgramFolders();
+    LoadDllsFromOwnFolders();
     if (!previous && !RegisterMainClass(instance))
         return 0;
     if (VoiceConnect())

@@ -164,6 +164,18 @@ inline std::string ProgramFolder()
     return file.substr(0, file.find_last_of("\\/") + 1);
 }
 
+// DLLs named without a path are looked for in the system folder and the
+// program's own only, never in the current folder; where the system lacks
+// the call, only the current folder is taken out of the search.
+inline void LoadDllsFromOwnFolders()
+{
+    using SetDirectories = BOOL(WINAPI *)(DWORD);
+    const auto set = reinterpret_cast<SetDirectories>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+    if (!set || !set(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_APPLICATION_DIR))
+        SetDllDirectoryA("");
+}
+
 // A message number for a window that takes work from other threads,
 // registered under a name of this desktop session's own: no stray WM_APP
 // message means anything to it.

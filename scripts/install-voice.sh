@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the voice-command service into a Wine prefix, so that Nelko listens
 # from its first start: registers nelkovoice.exe (its class, the proxy/stub
-# DLL, and HKCU\Software\Voice UseSpeech = 2 when the user has no setting)
-# beside nelko.exe, with Feedback.exe and the recogniser's acoustic model and
-# dictionaries. Running it again changes nothing.
+# DLL, and HKCU\Software\Voice UseSpeech = 2 when the user has no setting) and
+# puts Feedback.exe, with the recogniser's acoustic model and dictionaries,
+# beside nelko.exe. The service is registered from beside nelko.exe too, so
+# that Nelko and the service start and trust the one Feedback.exe. Running it
+# again changes nothing.
 #
 #   scripts/install-voice.sh [--uninstall] [--prefix DIR] [WIN32_DIR [NELKO_DIR]]
 #
@@ -31,25 +33,25 @@ source "$ROOT/scripts/wine-env.sh"
 WIN32_DIR="$(cd "${1:-$ROOT/build/$NELKO_WINDOWS}" && pwd)"
 NELKO_DIR="$(cd "${2:-$WIN32_DIR}" && pwd)"
 
-# Everything goes beside nelko.exe, the service too: the service starts the
-# hub beside itself and Nelko starts the one beside itself, so with the
-# service left in WIN32_DIR there were two Feedback.exe to start, and the
-# service takes no hub but its own. One installed folder holds one.
-FILES=(nelkovoice.exe vcmdps.dll Feedback.exe cmudict-en-us.dict nelko.dict)
+# What the hub needs beside it: the program and the recogniser's files.
+HUB_FILES=(Feedback.exe cmudict-en-us.dict nelko.dict)
 MODEL=model/en-us
-for file in "${FILES[@]}" "$MODEL/mdef"; do
+for file in nelkovoice.exe vcmdps.dll "${HUB_FILES[@]}" "$MODEL/mdef"; do
   if [ ! -f "$WIN32_DIR/$file" ]; then
     echo "install-voice: $WIN32_DIR/$file is missing; build the win32 tree first" >&2
     exit 1
   fi
 done
 
+# Copied beside nelko.exe when it is elsewhere: the service with the hub.
+INSTALL_FILES=(nelkovoice.exe vcmdps.dll "${HUB_FILES[@]}")
+SERVICE="$NELKO_DIR/nelkovoice.exe"
+
 if [ "$uninstall" -eq 1 ]; then
-  if [ -f "$NELKO_DIR/nelkovoice.exe" ]; then
-    wine "$NELKO_DIR/nelkovoice.exe" /unregserver
-  fi
+  [ -f "$SERVICE" ] || SERVICE="$WIN32_DIR/nelkovoice.exe"
+  wine "$SERVICE" /unregserver
   if [ "$NELKO_DIR" != "$WIN32_DIR" ]; then
-    for file in "${FILES[@]}"; do
+    for file in "${INSTALL_FILES[@]}"; do
       if cmp -s "$WIN32_DIR/$file" "$NELKO_DIR/$file"; then
         rm -f "$NELKO_DIR/$file"
       fi
@@ -63,13 +65,13 @@ if [ "$uninstall" -eq 1 ]; then
 fi
 
 if [ "$NELKO_DIR" != "$WIN32_DIR" ]; then
-  for file in "${FILES[@]}"; do
+  for file in "${INSTALL_FILES[@]}"; do
     cp -f "$WIN32_DIR/$file" "$NELKO_DIR/$file"
   done
   mkdir -p "$NELKO_DIR/$MODEL"
   cp -f "$WIN32_DIR/$MODEL"/* "$NELKO_DIR/$MODEL/"
 fi
-if ! wine "$NELKO_DIR/nelkovoice.exe" /regserver; then
+if ! wine "$SERVICE" /regserver; then
   echo "install-voice: registering the voice-command service in $WINEPREFIX failed" >&2
   exit 1
 fi

@@ -3,7 +3,6 @@
 #include "common/feedback.h"
 #include "common/win32.h"
 #include <cstring>
-#include <string>
 
 UINT SpeechStartedMessage;
 UINT SpeechEndedMessage;
@@ -47,10 +46,10 @@ int32_t PrepareSpeechMode()
     const int32_t setting = ReadUseSpeech();
     if (setting != 0)
         return setting; // including -1: set-up ends
-    // Beside this program, by its full path: a bare name is looked for in
-    // the current folder and along PATH as well.
-    const std::string feedback = "\"" + ProgramFolder() + FeedbackProgram + "\"";
-    if (WinExec(feedback.c_str(), SW_HIDE) < 32)
+    // By its full path beside this program: a bare name would also be
+    // looked for in the current folder.
+    const std::string program = "\"" + ProgramFolder() + FeedbackProgram + "\"";
+    if (WinExec(program.c_str(), SW_HIDE) < 32)
         return -1;
     // Whether the window shows up or not, recognition is switched on.
     for (int look = 0; look < FeedbackLooks; ++look) {

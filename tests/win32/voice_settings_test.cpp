@@ -1,7 +1,9 @@
 // The speech setting, the feedback program and the speech-state messages.
 #include "voice/voice.h"
+#include "harness.h"
 #include "voice_support.h"
 #include <gtest/gtest.h>
+#include <string>
 #include <vector>
 
 using voicetest::Box;
@@ -95,6 +97,27 @@ TEST_F(SpeechSettingTest, ZeroGoesOnAfterTheFeedbackWindowNeverAppears)
     EXPECT_EQ(PrepareSpeechMode(), SpeechModeListening);
     EXPECT_GE(GetTickCount() - start, 12000u);
     EXPECT_TRUE(catcher.boxes.empty());
+}
+
+// Only the feedback program beside Nelko is started: one in the current
+// folder is not, and set-up ends as when there is none.
+TEST_F(SpeechSettingTest, AFeedbackProgramInTheCurrentFolderIsNotStarted)
+{
+    char temp[MAX_PATH];
+    ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
+    const std::string folder =
+        std::string(temp) + "nelko-elsewhere-" + std::to_string(GetCurrentProcessId()) + "\\";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA((harness::TestDir() + "nelko-voicefeedback.exe").c_str(),
+                          (folder + "Feedback.exe").c_str(), FALSE));
+    char current[MAX_PATH];
+    GetCurrentDirectoryA(sizeof current, current);
+    SetCurrentDirectoryA(folder.c_str());
+    voicetest::SetUseSpeech(0);
+    EXPECT_EQ(PrepareSpeechMode(), -1);
+    SetCurrentDirectoryA(current);
+    DeleteFileA((folder + "Feedback.exe").c_str());
+    RemoveDirectoryA(folder.c_str());
 }
 
 TEST(SpeechMessages, RegistersBothNames)

@@ -482,18 +482,32 @@ TEST_F(VoicedPipe, HubLinkKeepsUpWhileItsWindowIsBusy)
     DestroyWindow(busy);
 }
 
+// An engine listening on a pipe of its own, its events bridged to a window
+// that takes nothing until the test says so.
+class VoicedWindowEvents : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        events.Attach(&engine);
+        ASSERT_EQ(engine.Listen(name), PipeEngine::Listening::Yes);
+        ASSERT_TRUE(engine.Start());
+    }
+    void TearDown() override
+    {
+        engine.Stop();
+        DestroyWindow(busy);
+    }
+    HWND busy = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    WindowEvents events{busy};
+    PipeEngine engine{&events};
+    const std::string name = TestPipe();
+};
+
 // A client that sends faster than the window takes its lines is cut off
 // once MaxPostedLines of them wait; another client's line still reaches the
 // window, and nothing is left counted once the window has taken them.
-TEST(VoicedWindowEvents, AClientWhoseLinesPileUpIsCutOffAndNoOtherIs)
+TEST_F(VoicedWindowEvents, AClientWhoseLinesPileUpIsCutOffAndNoOtherIs)
 {
-    HWND busy = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    WindowEvents events(busy);
-    PipeEngine engine(&events);
-    events.Attach(&engine);
-    const std::string name = TestPipe();
-    ASSERT_EQ(engine.Listen(name), PipeEngine::Listening::Yes);
-    ASSERT_TRUE(engine.Start());
     PipeClient calm, flood;
     ASSERT_TRUE(calm.Connect(name, OwnProgram(), WaitMs));
     ASSERT_TRUE(flood.Connect(name, OwnProgram(), WaitMs));
@@ -518,22 +532,13 @@ TEST(VoicedWindowEvents, AClientWhoseLinesPileUpIsCutOffAndNoOtherIs)
     TakeLines(events, take, [&] { return taken.count("LAST") > 0; });
     EXPECT_EQ(taken["MORE"], WindowEvents::MaxPostedLines - 1);
     EXPECT_EQ(taken["LAST"], 1u) << "the calm client was cut off";
-    engine.Stop();
-    DestroyWindow(busy);
 }
 
 // A service publishing every menu at the longest a line may be, twice over
 // (its state changed while the first set was on its way), while the window
 // takes nothing: it is not cut off, and every line reaches the window.
-TEST(VoicedWindowEvents, TwoWholePublicationsPassWhileTheWindowIsBusy)
+TEST_F(VoicedWindowEvents, TwoWholePublicationsPassWhileTheWindowIsBusy)
 {
-    HWND busy = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    WindowEvents events(busy);
-    PipeEngine engine(&events);
-    events.Attach(&engine);
-    const std::string name = TestPipe();
-    ASSERT_EQ(engine.Listen(name), PipeEngine::Listening::Yes);
-    ASSERT_TRUE(engine.Start());
     PipeClient service;
     ASSERT_TRUE(service.Connect(name, OwnProgram(), WaitMs));
     const std::string menu = "MENU\t" + std::string(MaxChannelLine - 5, 'm') + "\n";
@@ -550,8 +555,6 @@ TEST(VoicedWindowEvents, TwoWholePublicationsPassWhileTheWindowIsBusy)
     TakeLines(events, take, [&] { return last; });
     EXPECT_EQ(menus, lines);
     EXPECT_TRUE(last) << "the service was cut off";
-    engine.Stop();
-    DestroyWindow(busy);
 }
 
 } // namespace

@@ -8,7 +8,6 @@
 // The window shows the view (view.h) of the hub (hub.h) and the speech side
 // (speech.h); this file owns the window, its procedure and the process's
 // lifetime.
-#include "common/dllsearch.h"
 #include "common/win32.h"
 #include "voiced/hub/hub.h"
 #include "voiced/hub/ids.h"
@@ -248,8 +247,8 @@ int Run(int show)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
 {
-    LoadDllsFromSystemAndProgramFolders();
     Instance = instance;
+    LoadDllsFromOwnFolders();
     const ScopedHandle mutex(CreateMutexA(nullptr, FALSE, HubMutexName().c_str()));
     if (mutex && GetLastError() == ERROR_ALREADY_EXISTS)
         return HandOver(show);

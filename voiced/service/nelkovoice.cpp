@@ -16,7 +16,6 @@
 // the file, or has no recogniser); 3 for an unknown command line; 4 when
 // another program holds the hub's pipe (nothing is sent to it); a Win32
 // error code for a failed installation.
-#include "common/dllsearch.h"
 #include "voiced/service/ids.h"
 #include "voiced/service/hublink.h"
 #include "voiced/service/install.h"
@@ -366,7 +365,7 @@ int OfferInstall(HINSTANCE instance)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
-    LoadDllsFromSystemAndProgramFolders();
+    LoadDllsFromOwnFolders();
     const int argc = __argc;
     char **argv = __argv;
     if (argc >= 2 && IsSwitch(argv[1], "Embedding"))
