@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace e2e;
@@ -173,6 +174,40 @@ TEST_F(Listen, AMalformedFileIsRefusedAndTheHubKeepsServing)
     std::remove(bad.c_str());
     EXPECT_EQ(Hear(clip), 0) << "the hub took a good file after it";
     EXPECT_NE(session.FindWindow(FeedbackWindowTitle, 1000), 0u) << session.Describe();
+}
+
+// What is opened is what was named: a good clip under a device's name with a
+// superscript digit (which Wine opens as a file), a link to a good clip and a
+// good clip inside a linked folder are refused; the clip itself is taken.
+TEST_F(Listen, DevicesAndLinksAreRefused)
+{
+    const std::string clip = Clips::Get().Say("wave");
+    const std::string folder = clip.substr(0, clip.rfind('/'));
+    const std::string links = testing::TempDir() + "voice-listen-links-" + std::to_string(getpid());
+    ASSERT_EQ(mkdir(links.c_str(), 0700), 0);
+    ASSERT_EQ(symlink(clip.c_str(), (links + "/link.wav").c_str()), 0);
+    ASSERT_EQ(symlink(folder.c_str(), (links + "/folder").c_str()), 0);
+    const std::string devices[] = {"COM\u00B9.wav", "lpt\u00B2"};
+    for (const std::string &device : devices)
+        std::ofstream(links + "/" + device, std::ios::binary) << ReadFile(clip);
+    session.Start("Feedback.exe");
+    ASSERT_NE(session.FindWindow(FeedbackWindowTitle, 10000), 0u) << session.Describe();
+    const struct {
+        std::string path;
+        const char *why;
+    } rows[] = {
+        {Clips::Windows(links + "/" + devices[0]), "a superscript one names the device"},
+        {Clips::Windows(links + "/" + devices[1]), "a superscript two names the device"},
+        {Clips::Windows(links + "/link.wav"), "a link to a clip"},
+        {Clips::Windows(links + "/folder" + clip.substr(folder.size())), "a clip through a link"},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(Program("nelkovoice.exe", {"/listen", row.path}), 2) << row.why;
+    EXPECT_EQ(Hear(clip), 0) << "the clip itself is taken";
+    for (const std::string &name :
+         {devices[0], devices[1], std::string("link.wav"), std::string("folder")})
+        unlink((links + "/" + name).c_str());
+    rmdir(links.c_str());
 }
 
 // A minute of speech with fifteen commands between pauses, noise bursts and

@@ -14,6 +14,8 @@
 #include <fstream>
 #include <signal.h>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace e2e;
 
@@ -367,6 +369,18 @@ TEST_F(Voice, InstallationKeepsTheUsersSettingAndRemovesOnlyWhatItAdded)
     EXPECT_FALSE(RegistryHas(machineKey));
     EXPECT_TRUE(RegistryHas(classKey));
     EXPECT_EQ(Program("nelkovoice.exe", {"/regserver", "/everyone"}), 3) << "an unknown switch";
+
+    // Not for every user from a folder every user may write to.
+    const std::string open = testing::TempDir() + "voice-open-" + std::to_string(getpid());
+    ASSERT_EQ(mkdir(open.c_str(), 0777) | chmod(open.c_str(), 0777), 0);
+    for (const char *file : {"/nelkovoice.exe", "/vcmdps.dll"})
+        std::ofstream(open + file, std::ios::binary) << ReadFile(Win32Dir() + file);
+    EXPECT_EQ(Program(open + "/nelkovoice.exe", {"/regserver", "/machine"}), 5)
+        << "ERROR_ACCESS_DENIED";
+    EXPECT_FALSE(RegistryHas(machineKey));
+    for (const char *file : {"/nelkovoice.exe", "/vcmdps.dll"})
+        unlink((open + file).c_str());
+    rmdir(open.c_str());
 
     // Another program's class (no NelkoRegistration): never overwritten nor
     // removed.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cwchar>
 #include <new>
 #ifdef _WIN32
 #include "common/win32.h"
@@ -54,6 +55,23 @@ const char *NotAPlainLocalFile(HANDLE file)
     if (drive == DRIVE_REMOTE)
         return "the file is on a network drive";
     return drive == DRIVE_UNKNOWN || drive == DRIVE_NO_ROOT_DIR ? "no such drive" : nullptr;
+}
+
+// Whether the file was reached through a junction or link in one of the
+// path's folders (the file's own name is opened as itself): the path the
+// handle ends at is not the one spelled, with short names made long.
+bool ThroughALink(const wchar_t *spelled, HANDLE file)
+{
+    wchar_t full[MAX_PATH + 8], asked[MAX_PATH + 8], final[MAX_PATH + 8];
+    const DWORD n = GetFullPathNameW(spelled, MAX_PATH, full, nullptr);
+    const DWORD m = n && n < MAX_PATH ? GetLongPathNameW(full, asked, MAX_PATH) : 0;
+    const DWORD f = GetFinalPathNameByHandleW(file, final, MAX_PATH, FILE_NAME_NORMALIZED);
+    if (!m || m >= MAX_PATH || !f || f >= MAX_PATH)
+        return true; // not told apart: taken for a link
+    const wchar_t *reached = final;
+    if (wcsncmp(reached, L"\\\\?\\", 4) == 0)
+        reached += 4;
+    return CompareStringOrdinal(asked, -1, reached, -1, TRUE) != CSTR_EQUAL;
 }
 
 // Reads the whole file within ReadLimitMs, so that a slow or removable
@@ -106,6 +124,10 @@ bool ReadBytes(const std::string &path, std::vector<uint8_t> *bytes, std::string
     }
     if (const char *notFile = NotAPlainLocalFile(file.Get())) {
         *why = notFile;
+        return false;
+    }
+    if (ThroughALink(wide, file.Get())) {
+        *why = "the path goes through a link or junction";
         return false;
     }
     LARGE_INTEGER size;

@@ -291,9 +291,9 @@ DWORD RefuseForeign(HKEY root, std::string *why)
 // to the folder (a file added, data written or appended, its security or
 // owner changed) by Users, Authenticated Users, Everyone or INTERACTIVE.
 //
-// Wine keeps no security on files in a unix folder: the descriptor it
-// returns has no DACL at all, which is read as everyone's full access, so
-// /machine is refused under Wine for every folder.
+// Wine makes the DACL up from the unix mode: the owner and SYSTEM get full
+// access, Everyone read and execute (0x1200a9), or write as well (0x1301ff)
+// where the folder is writable by others, which is then refused here.
 const char *WritableByUsers(const std::string &folder)
 {
     PACL dacl = nullptr;
