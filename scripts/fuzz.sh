@@ -28,7 +28,11 @@ for target in "${targets[@]}"; do
   log=$DIR/logs/$target-${SECONDS_EACH}s.log # a long run beside ./test keeps its own
   dict=()
   [ -f "$ROOT/tests/fuzz/$target.dict" ] && dict=(-dict="$ROOT/tests/fuzz/$target.dict")
-  "$exe" -max_total_time="$SECONDS_EACH" -timeout=10 -print_final_stats=1 "${dict[@]}" \
+  # The channel's targets take inputs past two of its longest lines (64 KiB
+  # each, a full MENU line among them), which libFuzzer's default would cut.
+  max_len=()
+  case $target in channel | hub) max_len=(-max_len=140000) ;; esac
+  "$exe" -max_total_time="$SECONDS_EACH" -timeout=10 -print_final_stats=1 "${dict[@]}" "${max_len[@]}" \
     -artifact_prefix="$DIR/crashes/$target-" "$kept" "$ROOT/tests/fuzz/corpus/$target" \
     >"$log" 2>&1
   status=$?
