@@ -2,6 +2,7 @@
 #include "voice/voice.h"
 #include "voice_support.h"
 #include <gtest/gtest.h>
+#include <string>
 #include <vector>
 
 using voicetest::Box;
@@ -95,6 +96,22 @@ TEST_F(SpeechSettingTest, ZeroGoesOnAfterTheFeedbackWindowNeverAppears)
     EXPECT_EQ(PrepareSpeechMode(), SpeechModeListening);
     EXPECT_GE(GetTickCount() - start, 12000u);
     EXPECT_TRUE(catcher.boxes.empty());
+}
+
+// Only the program beside this one: a Feedback.exe in the current folder is
+// not started when there is none beside it.
+TEST_F(SpeechSettingTest, ZeroStartsNoFeedbackProgramFromTheCurrentFolder)
+{
+    char temp[MAX_PATH], saved[MAX_PATH];
+    ASSERT_TRUE(GetTempPathA(MAX_PATH, temp) && GetCurrentDirectoryA(MAX_PATH, saved));
+    const std::string decoy = std::string(temp) + "Feedback.exe";
+    ASSERT_TRUE(CopyFileA("C:\\windows\\system32\\hostname.exe", decoy.c_str(), FALSE));
+    SetCurrentDirectoryA(temp);
+    voicetest::SetUseSpeech(0);
+    EXPECT_EQ(PrepareSpeechMode(), -1) << "the current folder's Feedback.exe was started";
+    SetCurrentDirectoryA(saved);
+    for (int tries = 0; tries < 50 && !DeleteFileA(decoy.c_str()); ++tries)
+        Sleep(100);
 }
 
 TEST(SpeechMessages, RegistersBothNames)
