@@ -59,7 +59,10 @@ const char *NotAPlainLocalFile(HANDLE file)
 
 // Whether the file was reached through a junction or link in one of the
 // path's folders (the file's own name is opened as itself): the path the
-// handle ends at is not the one spelled, with short names made long.
+// handle ends at is not the one spelled, with short names made long. Wine
+// 8 follows a unix symbolic link even with FILE_FLAG_OPEN_REPARSE_POINT and
+// shows no reparse attribute, but its final path is the link's target, so
+// a link is refused there by this alone (and `mklink /j` fails in its cmd).
 bool ThroughALink(const wchar_t *spelled, HANDLE file)
 {
     wchar_t full[MAX_PATH + 8], asked[MAX_PATH + 8], final[MAX_PATH + 8];

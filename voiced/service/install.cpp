@@ -322,6 +322,24 @@ const char *WritableByUsers(const std::string &folder)
     return why;
 }
 
+// COM reads HKEY_CLASSES_ROOT: where the user's class does not show there
+// (and no machine-wide one does), a copy goes where it reads, unless another
+// program's keys are there.
+DWORD CopyToClassesRoot(std::string *why, bool *copy)
+{
+    const std::string shown = MarkOf(HKEY_CLASSES_ROOT, ClassKey);
+    *copy = shown != ForUser && shown != ForMachine;
+    if (!*copy)
+        return ERROR_SUCCESS;
+    DWORD error = RefuseForeign(HKEY_CLASSES_ROOT, why);
+    RegistryKey copied;
+    if (error == ERROR_SUCCESS)
+        error = WriteClass(HKEY_CLASSES_ROOT, UserCopy, copied.Put());
+    if (error == ERROR_SUCCESS)
+        error = CallProxyDll("DllRegisterServer", HKEY_CLASSES_ROOT);
+    return error == ERROR_SUCCESS ? MarkOwned(HKEY_CLASSES_ROOT, UserCopy) : error;
+}
+
 // The scope's classes: created for registering, opened for unregistering.
 DWORD OpenClasses(InstallScope scope, bool create, HKEY *classes)
 {
@@ -379,21 +397,8 @@ DWORD RegisterService(InstallScope scope, std::string *why)
     if (error != ERROR_SUCCESS || !user)
         return error;
 
-    // COM reads HKEY_CLASSES_ROOT: where the user's class does not show
-    // there (and no machine-wide one does), a copy goes where it reads,
-    // unless another program's keys are there.
-    const std::string shown = MarkOf(HKEY_CLASSES_ROOT, ClassKey);
-    const bool copy = shown != ForUser && shown != ForMachine;
-    if (copy) {
-        error = RefuseForeign(HKEY_CLASSES_ROOT, why);
-        RegistryKey copied;
-        if (error == ERROR_SUCCESS)
-            error = WriteClass(HKEY_CLASSES_ROOT, UserCopy, copied.Put());
-        if (error == ERROR_SUCCESS)
-            error = CallProxyDll("DllRegisterServer", HKEY_CLASSES_ROOT);
-        if (error == ERROR_SUCCESS)
-            error = MarkOwned(HKEY_CLASSES_ROOT, UserCopy);
-    }
+    bool copy = false;
+    error = CopyToClassesRoot(why, &copy);
     DWORD created = keysBefore;
     for (DWORD i = 0; i < UserKeyCount; ++i)
         created |= !(existed & 1u << i) && KeyExists(HKEY_CURRENT_USER, UserKeys[i]) ? 1u << i : 0;
