@@ -69,6 +69,7 @@ visible_menu() { # the program's visible untitled window tall enough to be the m
     read -r _ _ _ h < <(geometry "$id")
     [ "${h:-0}" -gt 100 ] && { echo "$id"; return; }
   done
+  return 0 # none yet: the caller looks again
 }
 pick() { # right-click Nelko, then the menu entry with this index (0 = "Random")
   local menu="" _
