@@ -392,7 +392,6 @@ TEST_F(Voice, InstallationKeepsTheUsersSettingAndRemovesOnlyWhatItAdded)
     EXPECT_TRUE(RegistryHas(classKey)) << "another program's class was removed";
     EXPECT_FALSE(RegistryHas(classKey, "NelkoRegistration")) << "and overwritten";
     ASSERT_EQ(Program(reg, {"delete", classKey, "/f"}), 0);
-
     // A double-click (no arguments) asks first, installs on Yes and says so.
     ASSERT_EQ(Program("nelkovoice.exe", {"/unregserver"}), 0);
     const pid_t offer = session.Start("nelkovoice.exe");
@@ -422,10 +421,20 @@ TEST_F(Voice, HubServesThroughTenThousandComingsAndGoings)
     EXPECT_EQ(result, 0) << ReadFile(out);
 }
 
-// Fifty clients that watch, ask and never read (half of them are refused
-// for a bad line they add): Nelko goes on obeying what is said meanwhile.
-TEST_F(Voice, ClientsThatNeverReadDoNotStopNelkoObeying)
+// A hundred and fifty clients that name themselves as services and idle do
+// not keep Nelko's service out (the oldest give way); then fifty that watch,
+// ask and never read (half of them are refused for a bad line they add):
+// Nelko goes on obeying what is said meanwhile.
+TEST_F(Voice, ClientsThatIdleOrNeverReadDoNotStopNelkoObeying)
 {
+    session.Start("Feedback.exe");
+    ASSERT_NE(session.FindWindow(FeedbackWindowTitle, 10000), 0u) << session.Describe();
+    const std::string idleOut = testing::TempDir() + "voice-idle.txt";
+    remove(idleOut.c_str());
+    const pid_t idle = session.Start("voiceprobe.exe", {"idle", "150", "45", "Z:" + idleOut});
+    ASSERT_TRUE(session.WaitFor(
+        [&] { return ReadFile(idleOut).find("connected\t150") != std::string::npos; }, 30000))
+        << ReadFile(idleOut);
     StartNelko();
     const std::string out = testing::TempDir() + "voice-deaf.txt";
     remove(out.c_str());
@@ -443,6 +452,12 @@ TEST_F(Voice, ClientsThatNeverReadDoNotStopNelkoObeying)
         EXPECT_TRUE(Moved(before, 96, 0)) << "round " << round;
     }
     EXPECT_EQ(session.WaitExit(deaf, 40000), 0);
+    ASSERT_EQ(session.WaitExit(idle, 60000), 0) << ReadFile(idleOut);
+    // The fifty past the hub's hundred, and one for each client after them.
+    const std::string idleReport = ReadFile(idleOut);
+    const size_t at = idleReport.find("given way\t");
+    ASSERT_NE(at, std::string::npos) << idleReport;
+    EXPECT_GE(atoi(idleReport.c_str() + at + 10), 51) << idleReport;
     EXPECT_EQ(Escape(), 0);
 }
 

@@ -254,6 +254,42 @@ TEST_F(VoicedHubTest, PhrasesAwaitingAnswersAreBounded)
     EXPECT_TRUE(link.dropped.empty());
 }
 
+// A full table makes the oldest connection holding no menu give way, told
+// why: services that named themselves and idle, or watchers, cannot shut a
+// new service out; services holding menus are never the ones to go.
+TEST_F(VoicedHubTest, IdleClientsGiveWayOldestFirstWhenTheTableIsFull)
+{
+    Service(1, 100, NelkoMenu); // the oldest, but it holds a menu
+    for (int client = 2; client <= int(HubCore::MaxClients); ++client) {
+        hub.Opened(client);
+        hub.Received(client, client % 2 ? "WATCH" : "SERVICE\t" + std::to_string(client));
+    }
+    EXPECT_TRUE(link.dropped.empty()) << "a full table is not yet too full";
+    const int newcomer = HubCore::MaxClients + 1;
+    Service(newcomer, 7, "MENU\t1\t1\t1\tNew\tMain\tHello");
+    EXPECT_EQ(link.dropped, std::vector<int>{2});
+    EXPECT_EQ(link.Take(2), std::vector<std::string>{
+                                "ERROR\tthe hub is full: the oldest connection without a menu "
+                                "gives way"});
+    EXPECT_EQ(hub.Clients(), HubCore::MaxClients);
+    hub.Opened(newcomer + 1);
+    EXPECT_EQ(link.dropped.back(), 3) << "a watcher gives way too";
+    ASSERT_EQ(hub.Say("Hello"), 1u);
+    EXPECT_EQ(link.Take(newcomer), std::vector<std::string>{"PHRASE\t1\tHello"});
+
+    // With every slot holding a menu, the newcomer itself is turned away.
+    RecordingLink full;
+    HubCore busy{&full};
+    for (int client = 1; client <= int(HubCore::MaxClients); ++client) {
+        busy.Opened(client);
+        busy.Received(client, "SERVICE\t" + std::to_string(client));
+        busy.Received(client, "MENU\t1\t1\t1\tA\tMain\tGo");
+    }
+    busy.Opened(newcomer);
+    EXPECT_EQ(full.dropped, std::vector<int>{newcomer});
+    EXPECT_EQ(busy.Services().size(), HubCore::MaxClients);
+}
+
 // Connection ids go on past INT_MAX from 1 (under the sanitizers, an
 // overflow fails).
 TEST(VoicedIdPool, IdsWrapWithoutOverflow)

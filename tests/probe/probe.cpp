@@ -32,6 +32,11 @@
 //                                    command list a thousand times, every
 //                                    other one adds a line the hub refuses,
 //                                    and none reads anything; for SECONDS
+//   voiceprobe.exe idle COUNT SECONDS OUT
+//                                    COUNT clients that name themselves as
+//                                    services and idle, holding no menu, for
+//                                    SECONDS; then how many the hub turned
+//                                    away ("given way\t...")
 //   voiceprobe.exe squat SECONDS OUT takes the hub's pipe before the hub, as
 //                                    another program might, and writes every
 //                                    line it is sent ("line\t..."); for
@@ -51,6 +56,7 @@
 // by the service) and from SAY to HEARD at this end (through the hub). Then it
 // says COUNT phrases at once, twice, and reports the service's and the hub's
 // private memory before and after each burst.
+#include "voiced/core/hubcore.h"
 #include "voiced/pipe/client.h"
 #include "voiced/pipe/engine.h"
 #include <commctrl.h>
@@ -507,7 +513,7 @@ int Stress(int cycles, int phrases, Report &out)
     for (const auto &seq : stress.delivered_)
         (seq.second == 1 ? once : more) += 1;
     const int missing = static_cast<int>(stress.said_.size()) - once - more;
-    const int slots = static_cast<int>(PipeEngine::MaxConnections) - 2; // the stressor holds two
+    const int slots = static_cast<int>(HubCore::MaxClients) - 2; // the stressor holds two
     const int serving = SlotsServing(slots);
     char text[300];
     snprintf(text, sizeof text,
@@ -537,6 +543,29 @@ int Deaf(int count, int seconds, Report &out)
     }
     out.Line("connected\t" + std::to_string(count));
     Sleep(static_cast<DWORD>(seconds) * 1000);
+    return 0;
+}
+
+// Clients that name themselves as services and then idle, holding no menu:
+// how many of them the hub turned away meanwhile (an ERROR waits for them).
+int Idle(int count, int seconds, Report &out)
+{
+    std::vector<std::unique_ptr<PipeClient>> clients;
+    for (int i = 0; i < count; ++i) {
+        clients.push_back(std::make_unique<PipeClient>());
+        if (!clients.back()->Connect(HubPipeName(), HubProgramPath(), ReplyMs) ||
+            !clients.back()->Send(FormatServiceNotice({GetCurrentProcessId()})))
+            return 2;
+    }
+    out.Line("connected\t" + std::to_string(count));
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    int turnedAway = 0;
+    for (auto &client : clients) {
+        ChannelMessage message;
+        ErrorNotice error;
+        turnedAway += ReadMessage(*client, 50, &message) && ParseErrorNotice(message, &error);
+    }
+    out.Line("given way\t" + std::to_string(turnedAway));
     return 0;
 }
 
@@ -613,8 +642,8 @@ int main(int argc, char **argv)
     if (argc < 3) {
         fputs("use: voiceprobe window OUT | voiceprobe bench COUNT OUT | voiceprobe serve COUNT "
               "SECONDS OUT PHRASE... | voiceprobe flood COUNT PHRASE OUT | voiceprobe stress "
-              "CYCLES PHRASES OUT | voiceprobe deaf COUNT SECONDS OUT | voiceprobe squat SECONDS "
-              "OUT | voiceprobe junk OUT\n",
+              "CYCLES PHRASES OUT | voiceprobe deaf COUNT SECONDS OUT | voiceprobe idle COUNT "
+              "SECONDS OUT | voiceprobe squat SECONDS OUT | voiceprobe junk OUT\n",
               stderr);
         return 3;
     }
@@ -636,6 +665,8 @@ int main(int argc, char **argv)
         result = Stress(std::max(10, atoi(argv[2])), std::max(10, atoi(argv[3])), out);
     else if (mode == "deaf" && argc == 5)
         result = Deaf(std::max(1, atoi(argv[2])), std::max(1, atoi(argv[3])), out);
+    else if (mode == "idle" && argc == 5)
+        result = Idle(std::max(1, atoi(argv[2])), std::max(1, atoi(argv[3])), out);
     else if (mode == "squat" && argc == 4)
         result = Squat(std::max(1, atoi(argv[2])), out);
     else if (mode == "junk" && argc == 3)

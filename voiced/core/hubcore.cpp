@@ -70,7 +70,27 @@ bool HubService::Listening() const
 
 void HubCore::Opened(int client)
 {
-    clients_.insert(client);
+    clients_[client] = ++openings_;
+    if (clients_.size() > MaxClients)
+        GiveWay();
+}
+
+// A connection that holds no menu costs its program nothing to make again:
+// a table full of them (named services that idle, watchers) must not keep
+// out a service that comes to publish its menus.
+void HubCore::GiveWay()
+{
+    int oldest = 0;
+    uint64_t came = UINT64_MAX;
+    for (const auto &[client, opened] : clients_) {
+        const HubService *service = ServiceOf(client);
+        if ((!service || service->menus.empty()) && opened < came) {
+            oldest = client;
+            came = opened;
+        }
+    }
+    if (came != UINT64_MAX)
+        Refuse(oldest, "the hub is full: the oldest connection without a menu gives way");
 }
 
 void HubCore::Closed(int client)

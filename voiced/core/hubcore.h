@@ -48,6 +48,8 @@ class HubCore {
     };
     explicit HubCore(Link *link) : link_(link) {}
 
+    // A client beyond MaxClients makes the oldest one holding no menu (it
+    // may be the newcomer) give way, told why.
     void Opened(int client);
     void Received(int client, const std::string &line);
     void Closed(int client);
@@ -74,6 +76,7 @@ class HubCore {
     size_t Clients() const { return clients_.size(); }
 
     // Limits on what one client may make the hub hold.
+    static constexpr size_t MaxClients = 100;
     static constexpr size_t MaxMenusPerService = MaxServiceMenus;
     static constexpr size_t MaxPending = 4096; // phrases awaiting their results
     // Phrases in every service's menus together (the grammar is made of
@@ -91,6 +94,7 @@ class HubCore {
     };
     void Refuse(int client, const std::string &why);
     HubService *ServiceOf(int client);
+    void GiveWay();
     void Serve(int client, const ChannelMessage &message);
     void Watchers(const std::string &line);
     void MenusChanged();
@@ -119,7 +123,8 @@ class HubCore {
     void OnDone(int client, const ChannelMessage &message);
 
     Link *link_;
-    std::set<int> clients_;
+    std::map<int, uint64_t> clients_; // each with when it came, in openings
+    uint64_t openings_ = 0;
     std::set<int> watchers_;
     std::vector<HubService> services_;
     std::map<uint32_t, Pending> pending_;

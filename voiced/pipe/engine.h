@@ -31,7 +31,10 @@ class PipeEngine {
         virtual void Line(int id, std::string line) = 0;
         virtual void Closed(int id) = 0;
     };
-    static constexpr size_t MaxConnections = 100; // more are closed at once
+    // More are closed at once. The hub's own table (HubCore::MaxClients) is
+    // smaller and turns idle clients away; this bounds a crowd that comes
+    // faster than the hub's thread takes the news.
+    static constexpr size_t MaxConnections = 200;
     // The most a conforming peer has on its way at once: a service's whole
     // publication (every menu at the longest line), sent a second time
     // while the first is still going, and room for the rest.
