@@ -562,7 +562,7 @@ int Idle(int count, int seconds, Report &out)
     int turnedAway = 0;
     for (auto &client : clients) {
         ChannelMessage message;
-        ErrorNotice error;
+        ReasonNotice error;
         turnedAway += ReadMessage(*client, 50, &message) && ParseErrorNotice(message, &error);
     }
     out.Line("given way\t" + std::to_string(turnedAway));
