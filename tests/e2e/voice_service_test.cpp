@@ -526,6 +526,45 @@ TEST_F(Voice, SquatterOnThePipeIsRefused)
     e2e::Run("rm -rf '" + folder + "'");
 }
 
+// Clients know the hub by its program file, not by how the path to it is
+// spelt: the very Feedback.exe started through a drive of its own (Wine's
+// subst drive is a link in the prefix's dosdevices) or through a linked
+// folder (Wine shows a junction as a unix link) serves /say; a copy of it in
+// another folder is refused. Every program is started by a Windows path,
+// which Wine keeps as spelt (a unix path it names through the nearest drive).
+TEST_F(Voice, TheHubIsKnownByItsFileNotByItsPath)
+{
+    const auto windowsPath = [](std::string path) {
+        std::replace(path.begin(), path.end(), '/', '\\');
+        return "Z:" + path;
+    };
+    const std::string links = testing::TempDir() + "nelko-links-" + std::to_string(getpid());
+    const std::string drive = VoicePrefix() + "/dosdevices/s:";
+    e2e::Run("mkdir -p '" + links + "/copy' && ln -sfn '" + Win32Dir() + "' '" + links +
+             "/linked' && cp '" + Win32Dir() + "/Feedback.exe' '" + links + "/copy/' && ln -sfn '" +
+             Win32Dir() + "' '" + drive + "'");
+    ASSERT_TRUE(session.WaitFor([] { return WineProcesses("Feedback.exe").empty(); }, 15000));
+    const struct {
+        std::string program;
+        int said; // 1: the hub took it and nobody listens; 4: the hub refused
+        const char *why;
+    } rows[] = {
+        {"S:\\Feedback.exe", 1, "the real one through a drive of its own"},
+        {windowsPath(links + "/linked/Feedback.exe"), 1, "the real one through a linked folder"},
+        {windowsPath(links + "/copy/Feedback.exe"), 4, "a copy in another folder"},
+    };
+    const std::string service = windowsPath(Win32Dir() + "/nelkovoice.exe");
+    for (const auto &row : rows) {
+        const pid_t hub = session.Start(row.program);
+        const Window window = session.FindWindow(FeedbackWindowTitle, 10000);
+        ASSERT_NE(window, 0u) << row.why << session.Describe();
+        EXPECT_EQ(Program(service, {"/say", "Wave"}), row.said) << row.why;
+        session.Key(window, XK_Escape);
+        EXPECT_EQ(session.WaitExit(hub, ProgramMs), 0) << row.why;
+    }
+    e2e::Run("rm -rf '" + links + "' '" + drive + "'");
+}
+
 // The latency benchmark: run it by name, it is not part of the test run.
 //   e2e_tests --gtest_also_run_disabled_tests --gtest_filter='Voice.DISABLED_Benchmark'
 TEST_F(Voice, DISABLED_Benchmark)

@@ -29,9 +29,16 @@ std::string HubMutexName()
     return "Local\\NelkoVoiceHub-" + UserOf(GetCurrentProcess());
 }
 
+// In UTF-8, read through the wide-character call: a folder named outside the
+// ANSI code page is still found.
 std::string HubProgramPath()
 {
-    return ProgramFolder() + FeedbackProgram;
+    wchar_t path[MAX_PATH + 1];
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
+    if (n == 0 || n > MAX_PATH)
+        return "";
+    const std::string file = Utf8FromWide(std::wstring(path, n));
+    return file.substr(0, file.find_last_of('\\') + 1) + FeedbackProgram;
 }
 
 uint64_t MicrosecondsNow()

@@ -10,7 +10,7 @@ std::string HubPipeName();
 // The named mutex the running hub holds (a second start finds it), in this
 // session's namespace and named for the user.
 std::string HubMutexName();
-// Feedback.exe beside the running program.
+// Feedback.exe beside the running program, in UTF-8.
 std::string HubProgramPath();
 
 // Microseconds on the system's monotonic clock, comparable between processes.

@@ -6,12 +6,38 @@
 
 namespace {
 
-// The full path of a program, as the system names it (long names).
-std::string LongPath(const std::string &path)
+// What the file at a path is, however the path is spelt: its volume's serial
+// number and its index there. False when it cannot be opened or read.
+bool IdentityOf(const std::wstring &path, BY_HANDLE_FILE_INFORMATION *info)
 {
-    char full[MAX_PATH];
-    const DWORD n = GetLongPathNameA(path.c_str(), full, sizeof full);
-    return n > 0 && n < sizeof full ? std::string(full, n) : path;
+    const ScopedHandle file(CreateFileW(path.c_str(), 0,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+    return file && GetFileInformationByHandle(file.Get(), info);
+}
+
+bool SameFile(const std::wstring &one, const std::wstring &other)
+{
+    BY_HANDLE_FILE_INFORMATION a, b;
+    return IdentityOf(one, &a) && IdentityOf(other, &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// A process's mandatory integrity level (its label's last sub-authority);
+// 0 when it cannot be read.
+DWORD IntegrityOf(HANDLE process)
+{
+    ScopedHandle token;
+    if (!OpenProcessToken(process, TOKEN_QUERY, token.Put()))
+        return 0;
+    char buffer[128];
+    DWORD size = 0;
+    if (!GetTokenInformation(token.Get(), TokenIntegrityLevel, buffer, sizeof buffer, &size))
+        return 0;
+    PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL *>(buffer)->Label.Sid;
+    const UCHAR count = *GetSidSubAuthorityCount(sid);
+    return count ? *GetSidSubAuthority(sid, count - 1) : 0;
 }
 
 std::string SidText(PSID sid)
@@ -72,6 +98,26 @@ std::string UserOf(HANDLE process)
     return sid;
 }
 
+std::wstring WideFromUtf8(const std::string &text)
+{
+    const int size = static_cast<int>(text.size());
+    std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0), L'\0');
+    if (!wide.empty())
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), size, &wide[0], static_cast<int>(wide.size()));
+    return wide;
+}
+
+std::string Utf8FromWide(const std::wstring &text)
+{
+    const int size = static_cast<int>(text.size());
+    std::string utf8(
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr), '\0');
+    if (!utf8.empty())
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), size, &utf8[0], static_cast<int>(utf8.size()),
+                            nullptr, nullptr);
+    return utf8;
+}
+
 std::string CheckServer(HANDLE pipe, const std::string &server)
 {
     ULONG pid = 0;
@@ -82,15 +128,17 @@ std::string CheckServer(HANDLE pipe, const std::string &server)
     const ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!process)
         return unknown;
-    char image[MAX_PATH];
-    DWORD size = sizeof image;
+    wchar_t image[MAX_PATH + 1];
+    DWORD size = MAX_PATH;
     std::string why, user;
-    if (!QueryFullProcessImageNameA(process.Get(), 0, image, &size))
+    if (!QueryFullProcessImageNameW(process.Get(), 0, image, &size))
         why = unknown;
-    else if (lstrcmpiA(LongPath(std::string(image, size)).c_str(), LongPath(server).c_str()) != 0)
-        why = "it is served by " + std::string(image, size) + ", not by " + server;
+    else if (!SameFile(std::wstring(image, size), WideFromUtf8(server)))
+        why = "it is served by " + Utf8FromWide(std::wstring(image, size)) + ", not by " + server;
     else if ((user = UserOf(process.Get())).empty() || user != UserOf(GetCurrentProcess()))
         why = "its server runs as another user";
+    else if (IntegrityOf(process.Get()) < IntegrityOf(GetCurrentProcess()))
+        why = "its server runs at a lower integrity level";
     else
         why = CheckPipe(pipe, user);
     return why;

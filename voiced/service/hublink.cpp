@@ -2,6 +2,7 @@
 // service's thread; the pipe itself runs on the engine's thread.
 #include "voiced/service/hublink.h"
 #include "voiced/pipe/client.h"
+#include "voiced/pipe/peer.h"
 
 namespace {
 
@@ -17,16 +18,17 @@ bool HubRunning()
     return static_cast<bool>(mutex);
 }
 
-bool StartHidden(const std::string &program)
+bool StartHidden(const std::string &program) // in UTF-8
 {
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process = {};
-    std::string commandLine = "\"" + program + "\"";
-    if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &process))
+    const std::wstring path = WideFromUtf8(program);
+    std::wstring commandLine = L"\"" + path + L"\"";
+    if (!CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
         return false;
     const ScopedHandle thread(process.hThread), started(process.hProcess); // runs on its own
     return true;
