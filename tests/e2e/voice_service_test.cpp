@@ -392,6 +392,17 @@ TEST_F(Voice, InstallationKeepsTheUsersSettingAndRemovesOnlyWhatItAdded)
     EXPECT_TRUE(RegistryHas(classKey)) << "another program's class was removed";
     EXPECT_FALSE(RegistryHas(classKey, "NelkoRegistration")) << "and overwritten";
     ASSERT_EQ(Program(reg, {"delete", classKey, "/f"}), 0);
+    // Nor an interface's key that another program wrote over this
+    // installation's: removing takes only the keys carrying the mark.
+    ASSERT_EQ(Program("nelkovoice.exe", {"/regserver"}), 0);
+    ASSERT_EQ(Program(reg, {"delete", proxyKey, "/f"}), 0);
+    ASSERT_EQ(Program(reg, {"add", proxyKey, "/ve", "/d", "Another", "/f"}), 0);
+    ASSERT_EQ(Program("nelkovoice.exe", {"/unregserver"}), 0);
+    EXPECT_FALSE(RegistryHas(classKey));
+    EXPECT_TRUE(RegistryHas(proxyKey)) << "another program's interface key was removed";
+    EXPECT_EQ(Program("nelkovoice.exe", {"/regserver"}), 183) << "nor is it overwritten";
+    ASSERT_EQ(Program(reg, {"delete", proxyKey, "/f"}), 0);
+
     // A double-click (no arguments) asks first, installs on Yes and says so.
     ASSERT_EQ(Program("nelkovoice.exe", {"/unregserver"}), 0);
     const pid_t offer = session.Start("nelkovoice.exe");

@@ -110,11 +110,11 @@ std::string MarkOf(HKEY root, const std::string &path)
 }
 
 // Whether a key under root is this system's to write or delete: it carries
-// the mark, or it is an interface's key beside a class key that does (an
-// installation from before the interfaces were marked).
+// the mark. A key another program wrote over one of ours (deleted and made
+// again) has none, and is left to it.
 bool Ours(HKEY root, const std::string &path)
 {
-    return !MarkOf(root, path).empty() || (path != ClassKey && !MarkOf(root, ClassKey).empty());
+    return !MarkOf(root, path).empty();
 }
 
 // The first owned key under root that another program wrote, "" for none.
@@ -163,16 +163,14 @@ DWORD DeleteTree(HKEY root, const std::string &path)
     return error == ERROR_SUCCESS ? RegDeleteKeyA(root, path.c_str()) : error;
 }
 
-// Deletes the owned keys under root that carry the given mark, and those
-// Ours takes for an earlier installation's when the class key carries it.
+// Deletes the owned keys under root that carry the given mark.
 DWORD DeleteOwned(HKEY root, const char *registration)
 {
     if (MarkOf(root, ClassKey) != registration)
         return ERROR_SUCCESS;
     DWORD error = ERROR_SUCCESS;
     for (const std::string &path : OwnedKeys()) {
-        const std::string mark = MarkOf(root, path);
-        if (path == ClassKey || (mark != registration && !mark.empty()))
+        if (path == ClassKey || MarkOf(root, path) != registration)
             continue;
         const DWORD deleted = DeleteTree(root, path);
         error = error == ERROR_SUCCESS ? deleted : error;
