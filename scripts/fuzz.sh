@@ -29,9 +29,10 @@ for target in "${targets[@]}"; do
   dict=()
   [ -f "$ROOT/tests/fuzz/$target.dict" ] && dict=(-dict="$ROOT/tests/fuzz/$target.dict")
   # The channel's targets take inputs past two of its longest lines (64 KiB
-  # each, a full MENU line among them), which libFuzzer's default would cut.
+  # each, a full MENU line among them), a service's a full menu's block, the
+  # grammar's a full menu's phrases: libFuzzer's default (4096) would cut them.
   max_len=()
-  case $target in channel | hub) max_len=(-max_len=140000) ;; esac
+  case $target in channel | hub | servicecore | grammar) max_len=(-max_len=140000) ;; esac
   "$exe" -max_total_time="$SECONDS_EACH" -timeout=10 -print_final_stats=1 "${dict[@]}" "${max_len[@]}" \
     -artifact_prefix="$DIR/crashes/$target-" "$kept" "$ROOT/tests/fuzz/corpus/$target" \
     >"$log" 2>&1

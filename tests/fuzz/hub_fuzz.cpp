@@ -3,14 +3,32 @@
 // close it (0x80) and may make the rest a phrase typed in the hub's window
 // (0x40) instead of a line that client sent. Whatever comes, the hub writes
 // only well-formed lines a client's reader takes, only to open clients, and
-// holds no more than its limits.
+// holds no more than its limits; a file to listen to reaches the link only
+// when its path keeps the rules.
 #include "tests/fuzz/fuzz.h"
 #include "voiced/core/hubcore.h"
 #include <algorithm>
+#include <regex>
 
 namespace {
 
 constexpr int Clients = 4;
+
+// The rules for a file to listen to, written apart from the hub's: a full
+// path on a drive with no stream, wildcard or reserved character, and no
+// part naming a device, whatever its letter case, trailing spaces or what
+// follows a dot (COM and LPT with a superscript digit too, as code page 1252
+// and UTF-8 spell it).
+bool KeepsTheRules(const std::string &path)
+{
+    static const std::regex full(R"([A-Za-z]:[\\/][^:*?"<>|]*[^\\/:*?"<>|])");
+    static const std::regex device(R"((^|[\\/])(con|prn|aux|nul|conin\$|conout\$|)"
+                                   R"((com|lpt)([1-9]|\xB9|\xB2|\xB3|\xC2\xB9|\xC2\xB2|\xC2\xB3)))"
+                                   R"( *(\.[^\\/]*)?($|[\\/]))",
+                                   std::regex::icase);
+    return path.size() <= HubCore::MaxListenPath && std::regex_match(path, full) &&
+           !std::regex_search(path.substr(2), device);
+}
 
 struct Link : HubCore::Link {
     bool open[Clients] = {};
@@ -30,6 +48,13 @@ struct Link : HubCore::Link {
     {
         Require(client >= 0 && client < Clients && open[client], "a closed client dropped");
         dropped.push_back(client);
+    }
+    bool Listen(int client, const std::string &path, std::string *why) override
+    {
+        Require(client >= 0 && client < Clients && open[client], "a closed client listens");
+        Require(KeepsTheRules(path), "a path the rules refuse reached the link");
+        *why = "no recogniser";
+        return false;
     }
 };
 
