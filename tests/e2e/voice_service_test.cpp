@@ -537,6 +537,42 @@ TEST_F(Voice, SquatterOnThePipeIsRefused)
     e2e::Run("rm -rf '" + folder + "'");
 }
 
+// A client with every menu a service may hold, each full of the longest
+// phrases, toggles its awake state twenty times (each time the service
+// publishes all of them again, 2 MB): the service is not cut off, the hub
+// hands on a spread of the phrases afterwards (every seventh, and each
+// menu's last), and phrases said through /say, from the first menu to the
+// last, run.
+TEST_F(Voice, AFullServiceTogglingItsAwakeStateKeepsEveryPhrase)
+{
+    session.Start("Feedback.exe");
+    ASSERT_NE(session.FindWindow(FeedbackWindowTitle, 10000), 0u) << session.Describe();
+    const std::string out = testing::TempDir() + "voice-burst.txt";
+    remove(out.c_str());
+    const pid_t burst = session.Start("voiceprobe.exe", {"burst", "20", "Z:" + out});
+    ASSERT_TRUE(session.WaitFor([&] { return ReadFile(out).find("tables\t") != std::string::npos; },
+                                240000))
+        << ReadFile(out);
+    const std::string report = ReadFile(out);
+    int had = 0, asked = 0;
+    sscanf(report.c_str() + report.find("tables\t"), "tables\t%d of %d", &had, &asked);
+    EXPECT_GT(asked, 16384 / 7) << report;
+    EXPECT_EQ(had, asked) << "phrases the hub does not hand on; " << report;
+    for (const char *said : {"Burst 0 0", "Burst 17 200", "Burst 40 99", "Burst 63 255"}) {
+        const std::string phrase =
+            (said + std::string(" alpha bravo charlie delta echo foxtrot golf hotel india "
+                                "juliet kilo lima mike november oscar papa quebec romeo "
+                                "sierra tango"))
+                .substr(0, 127);
+        EXPECT_EQ(Say(phrase), 0) << phrase;
+        EXPECT_TRUE(session.WaitFor(
+            [&] { return ReadFile(out).find("recognized\t" + phrase + "\n") != std::string::npos; },
+            10000))
+            << phrase;
+    }
+    EXPECT_EQ(session.WaitExit(burst, 60000), 0) << ReadFile(out);
+}
+
 // Clients know the hub by its program file, not by how the path to it is
 // spelt: the very Feedback.exe started through a drive of its own (Wine's
 // subst drive is a link in the prefix's dosdevices) or through a linked

@@ -37,6 +37,14 @@
 //                                    services and idle, holding no menu, for
 //                                    SECONDS; then how many the hub turned
 //                                    away ("given way\t...")
+//   voiceprobe.exe burst SECONDS OUT a client of the service with 64 menus of
+//                                    256 phrases ("Burst M C") that toggles
+//                                    its awake state 20 times; then how many
+//                                    of a spread of them (every seventh, and
+//                                    each menu's last) the hub hands on
+//                                    ("tables\t... of ..."); then, for
+//                                    SECONDS, each command run
+//                                    ("recognized\t...")
 //   voiceprobe.exe squat SECONDS OUT takes the hub's pipe before the hub, as
 //                                    another program might, and writes every
 //                                    line it is sent ("line\t..."); for
@@ -56,12 +64,16 @@
 // by the service) and from SAY to HEARD at this end (through the hub). Then it
 // says COUNT phrases at once, twice, and reports the service's and the hub's
 // private memory before and after each burst.
+#include "common/win32.h"
+#include "idl/vcmd.h"
+#include "voiced/core/commands.h"
 #include "voiced/core/hubcore.h"
 #include "voiced/pipe/client.h"
 #include "voiced/pipe/engine.h"
 #include <commctrl.h>
 #include <psapi.h>
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -569,6 +581,158 @@ int Idle(int count, int seconds, Report &out)
     return 0;
 }
 
+// A client of the service with every menu it may have, each full: the
+// sink counts what it is told, and from when the tables are checked on,
+// names each command it runs.
+class BurstSink final : public IVCmdNotifySinkA {
+  public:
+    explicit BurstSink(Report &out) : out_(out) {}
+    std::atomic<bool> naming{false};
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
+    {
+        *object = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IVCmdNotifySinkA)
+            return E_NOINTERFACE;
+        *object = this;
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; } // lives as long as the probe
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE CommandRecognize(DWORD, VCMDNAMEA *, DWORD, DWORD, BYTE *, DWORD,
+                                               char *, char *command) override
+    {
+        if (naming && command)
+            out_.Line(std::string("recognized\t") + command);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE CommandOther(VCMDNAMEA *, char *) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE CommandStart() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE MenuActivate(VCMDNAMEA *, BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE UtteranceBegin() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE UtteranceEnd() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE VUMeter(WORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE AttribChanged(DWORD) override { return S_OK; }
+
+  private:
+    Report &out_;
+};
+
+// "Burst M C" and words to the longest phrase a menu keeps: every
+// publication of the client's menus is as large as any can be.
+std::string BurstPhrase(size_t menu, size_t command)
+{
+    const std::string words = " alpha bravo charlie delta echo foxtrot golf hotel india juliet "
+                              "kilo lima mike november oscar papa quebec romeo sierra tango";
+    const std::string phrase = "Burst " + std::to_string(menu) + " " + std::to_string(command);
+    return (phrase + words).substr(0, MaxPhraseLength);
+}
+
+// A menu's commands as Add takes them: records of a header and the phrase,
+// then an empty category, each padded to four bytes.
+std::vector<BYTE> BurstBlock(size_t menu)
+{
+    std::vector<BYTE> block;
+    for (size_t command = 0; command < MaxMenuCommands; ++command) {
+        const std::string phrase = BurstPhrase(menu, command);
+        const DWORD size = (RecordHeaderSize + phrase.size() + 2 + 3) & ~3u;
+        const DWORD fields[] = {size,
+                                0,
+                                DWORD(command + 1),
+                                RecordHeaderSize,
+                                0,
+                                DWORD(RecordHeaderSize + phrase.size() + 1),
+                                0,
+                                0,
+                                0};
+        const size_t at = block.size();
+        block.resize(at + size);
+        memcpy(&block[at], fields, sizeof fields);
+        memcpy(&block[at + RecordHeaderSize], phrase.c_str(), phrase.size() + 1);
+    }
+    return block;
+}
+
+// How many of the phrases the hub hands to a listening menu, asked with
+// SAY a window at a time (within what the hub holds unread for a client).
+size_t PhrasesTheHubHas(PipeClient &hub, const std::vector<std::string> &phrases)
+{
+    constexpr size_t Window = 64;
+    size_t had = 0;
+    for (size_t at = 0; at < phrases.size(); at += Window) {
+        const size_t end = std::min(phrases.size(), at + Window);
+        for (size_t i = at; i < end; ++i)
+            if (!hub.Send(FormatSayNotice({phrases[i]})))
+                return had;
+        ChannelMessage message;
+        SaidNotice said;
+        for (size_t i = at; i < end; ++i)
+            if (ReadMessage(hub, ReplyMs, &message) && ParseSaidNotice(message, &said))
+                had += said.services > 0;
+    }
+    return had;
+}
+
+// Every menu a service may hold, each full, published and then republished
+// by the client's awake state toggled twenty times; then whether the hub
+// has a spread of them, and the client stays SECONDS for phrases said to it.
+int Burst(int seconds, Report &out)
+{
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
+        return 2;
+    BurstSink sink(out);
+    ComPtr<IVoiceCmdA> service;
+    ComPtr<IVCmdAttributesA> attributes;
+    if (CoCreateInstance(CLSID_VCmd, nullptr, CLSCTX_LOCAL_SERVER, IID_IVoiceCmdA,
+                         reinterpret_cast<void **>(service.Put())) != S_OK ||
+        FAILED(service->QueryInterface(IID_IVCmdAttributesA,
+                                       reinterpret_cast<void **>(attributes.Put()))) ||
+        FAILED(
+            service->Register("", &sink, IID_IVCmdNotifySinkA, VCMDRF_ALLNOTIFICATIONS, nullptr)) ||
+        attributes->EnabledSet(1) != S_OK || attributes->AwakeStateSet(1) != S_OK)
+        return 2;
+    std::vector<ComPtr<IVCmdMenuA>> menus(MaxServiceMenus);
+    std::vector<std::string> phrases;
+    for (size_t m = 0; m < menus.size(); ++m) {
+        VCMDNAMEA name = {};
+        snprintf(name.szApplication, sizeof name.szApplication, "Burst");
+        snprintf(name.szState, sizeof name.szState, "Menu %u", unsigned(m));
+        LANGUAGEA language = {};
+        language.LanguageID = 0x409;
+        std::vector<BYTE> block = BurstBlock(m);
+        DWORD first = 0;
+        if (FAILED(service->MenuCreate(&name, &language, 0, menus[m].Put())) ||
+            FAILED(menus[m]->Add(MaxMenuCommands, {block.data(), DWORD(block.size())}, &first)) ||
+            FAILED(menus[m]->Activate(nullptr, 0)))
+            return 2;
+        // Asked of the hub: a spread over every menu, its last phrase
+        // included. Each SAY costs the hub and the service a pass over every
+        // phrase (some ms under Wine): all 16384 would take minutes.
+        for (size_t c = m % 7; c < MaxMenuCommands; c += 7)
+            phrases.push_back(BurstPhrase(m, c));
+        if ((MaxMenuCommands - 1 - m % 7) % 7 != 0)
+            phrases.push_back(BurstPhrase(m, MaxMenuCommands - 1));
+    }
+    out.Line("menus\t" + std::to_string(menus.size()));
+    for (int toggle = 0; toggle < 20; ++toggle)
+        if (attributes->AwakeStateSet(toggle % 2) != S_OK)
+            return 2;
+    if (attributes->AwakeStateSet(1) != S_OK)
+        return 2;
+    out.Line("toggled\t20");
+    PipeClient hub;
+    if (!hub.Connect(HubPipeName(), HubProgramPath(), ReplyMs))
+        return 2;
+    // The last publication is on its way: wait until the last menu is there.
+    const DWORD start = GetTickCount();
+    while (PhrasesTheHubHas(hub, {phrases.back()}) == 0 && GetTickCount() - start < 60000)
+        Sleep(500);
+    const size_t had = PhrasesTheHubHas(hub, phrases);
+    sink.naming = true;
+    out.Line("tables\t" + std::to_string(had) + " of " + std::to_string(phrases.size()));
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    return had == phrases.size() ? 0 : 1;
+}
+
 // Another program on the hub's pipe: what would it be told?
 class Squatter : public PipeEngine::Events {
   public:
@@ -643,7 +807,9 @@ int main(int argc, char **argv)
         fputs("use: voiceprobe window OUT | voiceprobe bench COUNT OUT | voiceprobe serve COUNT "
               "SECONDS OUT PHRASE... | voiceprobe flood COUNT PHRASE OUT | voiceprobe stress "
               "CYCLES PHRASES OUT | voiceprobe deaf COUNT SECONDS OUT | voiceprobe idle COUNT "
-              "SECONDS OUT | voiceprobe squat SECONDS OUT | voiceprobe junk OUT\n",
+              "SECONDS OUT | voiceprobe burst SECONDS OUT | voiceprobe squat SECONDS OUT | "
+              "voiceprobe "
+              "junk OUT\n",
               stderr);
         return 3;
     }
@@ -665,6 +831,8 @@ int main(int argc, char **argv)
         result = Stress(std::max(10, atoi(argv[2])), std::max(10, atoi(argv[3])), out);
     else if (mode == "deaf" && argc == 5)
         result = Deaf(std::max(1, atoi(argv[2])), std::max(1, atoi(argv[3])), out);
+    else if (mode == "burst" && argc == 4)
+        result = Burst(std::max(1, atoi(argv[2])), out);
     else if (mode == "idle" && argc == 5)
         result = Idle(std::max(1, atoi(argv[2])), std::max(1, atoi(argv[3])), out);
     else if (mode == "squat" && argc == 4)
