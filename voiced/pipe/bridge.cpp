@@ -13,17 +13,14 @@ bool WindowEvents::Post(int id, std::string line)
 {
     {
         std::lock_guard<std::mutex> hold(lock_);
-        Backlog &backlog = backlogs_[id];
-        if (backlog.cut)
-            return false;
-        if (backlog.lines >= MaxPostedLines || backlog.bytes + line.size() > MaxPostedBytes) {
+        const Backlogs::Hand hand = backlogs_.Add(id, line.size());
+        if (hand == Backlogs::Hand::CutNow) {
             Trace("pipe", "connection %d closed: its lines pile up", id);
-            backlog.cut = true;
             if (engine_)
                 engine_->Close(id);
-            return false;
         }
-        backlog.lines++, backlog.bytes += line.size();
+        if (hand != Backlogs::Hand::On)
+            return false;
     }
     mail_.Post({Event::Line, id, std::move(line), MicrosecondsNow()});
     return true;
@@ -33,7 +30,7 @@ void WindowEvents::Closed(int id)
 {
     {
         std::lock_guard<std::mutex> hold(lock_);
-        backlogs_.erase(id);
+        backlogs_.Closed(id);
     }
     mail_.Post({Event::Closed, id, {}, 0});
 }
@@ -43,8 +40,7 @@ bool WindowEvents::Next(Event *event)
     if (!mail_.Next(event))
         return false;
     std::lock_guard<std::mutex> hold(lock_);
-    const auto backlog = backlogs_.find(event->id);
-    if (event->kind == Event::Line && backlog != backlogs_.end())
-        backlog->second.lines--, backlog->second.bytes -= event->line.size();
+    if (event->kind == Event::Line)
+        backlogs_.Taken(event->id, event->line.size());
     return true;
 }

@@ -1,9 +1,9 @@
 // The bridge from a pipe engine's thread to a window's thread.
 #pragma once
+#include "voiced/core/backlog.h"
 #include "voiced/pipe/engine.h"
 #include "voiced/pipe/names.h"
 #include <windows.h>
-#include <map>
 #include <string>
 #include <mutex>
 
@@ -40,13 +40,8 @@ class WindowEvents : public PipeEngine::Events {
     bool Post(int id, std::string line);
 
   private:
-    // What a connection has handed on that the window has not taken yet.
-    struct Backlog {
-        size_t lines = 0, bytes = 0;
-        bool cut = false; // closed for it
-    };
     PipeEngine *engine_ = nullptr;
     Mailbox<Event> mail_;
     std::mutex lock_;
-    std::map<int, Backlog> backlogs_; // under lock_
+    Backlogs backlogs_{MaxPostedLines, MaxPostedBytes}; // under lock_
 };

@@ -111,24 +111,13 @@ void HubLink::OnClosed(int id)
 // will take; everything else goes to the window, in order.
 void HubLink::Line(int id, std::string line)
 {
-    ChannelMessage message;
-    const bool parsed = ParseChannelLine(line, &message);
-    if (parsed && message.verb == Verb::Level) {
-        LevelNotice level;
-        if (!ParseLevelNotice(message, &level))
-            return;
-        level_ = level.level;
-        if (!levelPosted_.exchange(true) && !Post(id, std::move(line)))
-            levelPosted_ = false;
-        return;
+    uint32_t dropped = 0;
+    switch (gate_.Arrived(line, &dropped)) {
+    case LinkGate::Action::AnswerDropped: engine_.Send(id, FormatDroppedNotice(dropped)); break;
+    case LinkGate::Action::Post:
+        if (!Post(id, line))
+            gate_.NotPosted(line);
+        break;
+    case LinkGate::Action::Keep: break;
     }
-    PhraseNotice notice;
-    const bool phrase = parsed && ParsePhraseNotice(message, &notice);
-    if (phrase && postedPhrases_ >= MaxPostedPhrases) {
-        engine_.Send(id, FormatDroppedNotice(notice.seq));
-        return;
-    }
-    postedPhrases_ += phrase;
-    if (!Post(id, std::move(line)))
-        postedPhrases_ -= phrase;
 }

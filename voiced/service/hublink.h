@@ -2,7 +2,6 @@
 #include "voiced/pipe/bridge.h"
 #include "voiced/pipe/engine.h"
 #include <windows.h>
-#include <atomic>
 
 // The link from a service process to the hub: connects (starting the hub
 // hidden when none runs), passes the hub's lines to a window of the service's
@@ -18,16 +17,11 @@ class HubLink : WindowEvents {
     using WindowEvents::Next;
     // PHRASE lines handed to the window and not handled yet. While the
     // service's thread is inside a call into its client it may handle none;
-    // a phrase beyond MaxPostedPhrases is answered at once as dropped.
-    static constexpr int MaxPostedPhrases = 16;
-    void PhraseTaken() { --postedPhrases_; } // a PHRASE line was handled
-    // LEVEL lines: only the latest level counts, so at most one waits at a
-    // time. The window's thread takes the latest when it handles one.
-    uint16_t TakeLevel()
-    {
-        levelPosted_ = false;
-        return level_;
-    }
+    // a phrase beyond MaxPostedPhrases is answered at once as dropped. Of
+    // LEVEL lines only the latest level counts: at most one waits at a time.
+    // The window tells the link each line it handles (LinkGate::Handled).
+    static constexpr int MaxPostedPhrases = LinkGate::MaxWaitingPhrases;
+    void Handled(const std::string &line, uint16_t *level) { gate_.Handled(line, level); }
 
     HubLink(HWND window, std::string pipeName, std::string hubProgram);
     ~HubLink();
@@ -47,9 +41,7 @@ class HubLink : WindowEvents {
     std::string pipeName_;
     std::string hubProgram_;
     PipeEngine engine_;
-    std::atomic<int> postedPhrases_{0};
-    std::atomic<uint16_t> level_{0};
-    std::atomic<bool> levelPosted_{false};
+    LinkGate gate_;
     int connection_ = 0; // the window's thread only
     int pending_ = 0;    // adopted, not yet reported open
     DWORD lastStart_ = 0;

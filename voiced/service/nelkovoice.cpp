@@ -130,12 +130,10 @@ void OnLinkLine(const HubLink::Event &line)
         return;
     const bool isPhrase = ParsePhraseNotice(message, &phrase);
     const bool isLevel = ParseLevelNotice(message, &level);
-    if (Link && isPhrase)
-        Link->PhraseTaken();
     // Not this line's level but the latest: the link posts one LEVEL at a
     // time and keeps the newer ones for it.
-    if (Link && isLevel)
-        level.level = Link->TakeLevel();
+    if (Link)
+        Link->Handled(line.line, &level.level);
     if (!Link || !Link->Connected())
         return;
     if (isPhrase)
