@@ -123,6 +123,9 @@ void OnCommand(WORD id, WORD code)
         if (code == LBN_SELCHANGE)
             OnCommandClicked();
         break;
+    case IDC_LISTEN:
+    case IDC_HOLD_KEY:
+    case IDC_NAME: Ears->OnListenControl(id, code); break;
     }
 }
 
