@@ -309,6 +309,12 @@ void Listener::SetKeyDown(bool down)
         hold_.Release();
 }
 
+void Listener::ForgetLead()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    hold_.ForgetLead();
+}
+
 bool Listener::Hear(const int16_t *samples, size_t count)
 {
     Meter(LevelPercent(samples, count));

@@ -88,6 +88,8 @@ class Listener {
     void SetListening(RecogniserListen mode, const std::string &name);
     // The key held to talk went down or up (Hold mode).
     void SetKeyDown(bool down);
+    // The microphone was paused: the sound before it is no lead.
+    void ForgetLead();
     State CurrentState() const { return state_.load(); }
     // Microphone samples (RecogniserRate, mono) as they arrive; false when
     // they were dropped because the backlog is full.

@@ -60,6 +60,11 @@ void HoldSound::Press()
     state_ = Down;
 }
 
+void HoldSound::ForgetLead()
+{
+    ringFill_ = ringAt_ = 0;
+}
+
 void HoldSound::Release()
 {
     if (state_ != Down)

@@ -52,6 +52,9 @@ class HoldSound {
     void Press();
     void Release();
     bool Held() const { return state_ == Down; }
+    // The sound stopped coming for a while: what the ring holds is no
+    // longer just before a press.
+    void ForgetLead();
     // Samples as they arrive; true when they completed a hold, which Take
     // then hands out.
     bool Add(const int16_t *samples, size_t count);

@@ -143,6 +143,8 @@ void OnTimer(UINT_PTR timer)
         Ears->OnMeterTick();
     else if (timer == GraceTimer)
         OnGraceOver();
+    else if (timer == PauseTimer)
+        Ears->OnPauseTimer();
 }
 
 // In the work area's bottom right corner, out of the way of a character that

@@ -20,10 +20,20 @@ class CaptureDevice {
     bool Filled(size_t buffer, const int16_t **samples, size_t *count) const;
     // Gives a filled buffer back to be filled again.
     bool Requeue(size_t buffer);
+    // Stops capturing (the buffer being filled comes back done) or starts
+    // again; nothing to do when it already is so.
+    bool Pause(bool paused)
+    {
+        if (paused == paused_)
+            return true;
+        paused_ = paused;
+        return (paused ? waveInStop(device_) : waveInStart(device_)) == MMSYSERR_NOERROR;
+    }
     size_t Buffers() const { return headers_.size(); }
 
   private:
     HWAVEIN device_ = nullptr;
+    bool paused_ = false;
     std::vector<std::vector<int16_t>> memory_;
     std::vector<WAVEHDR> headers_;
 };
@@ -93,7 +103,8 @@ bool Microphone::Start()
     if (thread_.joinable())
         return true;
     stop_.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!stop_)
+    pauseChanged_.Reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    if (!stop_ || !pauseChanged_)
         return false;
     thread_ = std::thread(&Microphone::Run, this);
     return true;
@@ -106,6 +117,13 @@ void Microphone::Stop()
     SetEvent(stop_.Get());
     thread_.join();
     stop_.Reset();
+    pauseChanged_.Reset();
+}
+
+void Microphone::Pause(bool paused)
+{
+    if (paused_.exchange(paused) != paused && pauseChanged_)
+        SetEvent(pauseChanged_.Get());
 }
 
 void Microphone::Report(bool open)
@@ -139,7 +157,7 @@ bool Microphone::Capture()
         CaptureDevice device(done.Get());
         if (!device.Open())
             return false;
-        if (device.Start()) {
+        if (device.Start() && (!paused_ || device.Pause(true))) {
             Report(true);
             opened = true;
             while (Deliver(device, done.Get())) {
@@ -156,9 +174,14 @@ bool Microphone::Deliver(CaptureDevice &device, HANDLE done)
     // A buffer that does not come back within a few of its lengths means
     // the device has stopped delivering.
     const DWORD stallMs = BufferMs * Buffers * 3;
-    HANDLE waits[2] = {stop_.Get(), done};
-    if (WaitForMultipleObjects(2, waits, FALSE, stallMs) != WAIT_OBJECT_0 + 1)
+    HANDLE waits[3] = {stop_.Get(), done, pauseChanged_.Get()};
+    const DWORD woken = WaitForMultipleObjects(3, waits, FALSE, paused_ ? INFINITE : stallMs);
+    if (woken == WAIT_OBJECT_0 + 2) {
+        if (!device.Pause(paused_))
+            return false;
+    } else if (woken != WAIT_OBJECT_0 + 1) {
         return false;
+    }
     bool delivering = true;
     for (size_t buffer = 0; buffer < device.Buffers(); ++buffer) {
         const int16_t *samples;

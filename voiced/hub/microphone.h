@@ -5,6 +5,7 @@
 #include "common/win32.h"
 #include <windows.h>
 #include <cstdint>
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -31,6 +32,9 @@ class Microphone {
 
     bool Start();
     void Stop();
+    // Any thread: stops capturing (the device stays open, nothing is
+    // delivered and the sound stack has nothing to do) or starts again.
+    void Pause(bool paused);
 
   private:
     void Run();
@@ -44,5 +48,7 @@ class Microphone {
     Hooks hooks_;
     std::thread thread_;
     ScopedHandle stop_;
+    ScopedHandle pauseChanged_;
+    std::atomic<bool> paused_{false};
     int reported_ = -1; // the last state reported: -1 none yet, 0 closed, 1 open
 };

@@ -42,6 +42,7 @@ class Speech {
     // The window's messages.
     void OnMeterTick();
     void OnSensitivity(); // the slider moved
+    void OnPauseTimer();  // Hold mode: the key has been up a while
     // A Listen control (the mode, the key, the name) told of a change.
     void OnListenControl(WORD id, WORD code);
     // A key went down (true) or up anywhere, from the keyboard hook.
@@ -55,6 +56,8 @@ class Speech {
     void FillListen();  // the choices of mode and key
     void ShowListen();  // the controls for the mode chosen
     void ApplyListen(); // the settings to the ear, the hook and the registry
+    void PauseLater();  // the microphone, unless the key goes down first
+    void Resume();      // the microphone, paused or about to be
 
     HWND window_;
     FeedbackHub &hub_;
@@ -64,6 +67,7 @@ class Speech {
     uint16_t levelSent_ = 0; // the last level the services were given
     int meterTicks_ = 0;
     HHOOK keyHook_ = nullptr; // in Hold mode
+    bool paused_ = false;     // the microphone, in Hold mode with the key up
     Listener ear_;
     Microphone microphone_; // feeds ear_, so it stops first
 };
