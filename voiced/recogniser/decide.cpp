@@ -14,8 +14,10 @@
 #include "voiced/recogniser/decide.h"
 #include "voiced/recogniser/checks.h"
 #include "voiced/recogniser/decoder.h"
+#include "voiced/recogniser/lexicon.h"
 #include "voiced/recogniser/prepare.h"
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <system_error>
 #include <thread>
@@ -76,6 +78,18 @@ void CheckEveryday(Recogniser *r, PreparedFrames *p, const Pass &grammar, Recogn
                            r->logBase * ScoreScale, c);
 }
 
+// Name mode: the name's own score, which the utterance's may not exceed.
+void CheckName(Recogniser *r, const PreparedFrames &p, const Pass &grammar, const Pass &phones,
+               RecogniserChecks *c)
+{
+    const double shortfall =
+        NameShortfallOf(grammar.path, phones.path, PhraseWords(r->options.name).size(),
+                        int(p.frames), r->logBase * ScoreScale, p.spread);
+    c->named = true;
+    c->nameScore = std::exp(-NameWeight * shortfall);
+    c->score = std::min(c->score, c->nameScore);
+}
+
 // The passes and the checks. A command is checked twice before the phone
 // loop's score says whether it is needed: for everyday words here, and
 // whether the speaker said more on the phone loop's decoder once the loop is
@@ -94,9 +108,12 @@ void Hear(Recogniser *r, PreparedFrames *p, std::string *heard, RecogniserChecks
     c->phrase = r->phrases.count(*heard) > 0;
     c->loudFrames = LoudFrames(p->energy);
     const bool command = c->phrase && c->loudFrames <= CommandLoudFrames;
+    // A hold is meant for the recogniser: what the speaker said beside a
+    // command, or took for silence, does not refuse it.
+    const bool hold = r->options.listen == RecogniserListen::Hold;
     auto more = [&] {
         beside.Join();
-        if (command)
+        if (command && !hold)
             CheckSaidMore(r, std::move(p->saidMore), *heard, c);
     };
     Beside checking(more);
@@ -107,9 +124,11 @@ void Hear(Recogniser *r, PreparedFrames *p, std::string *heard, RecogniserChecks
         c->score = ScoreOf(grammar.score, phones.score, p->frames, r->logBase, p->spread,
                            p->chatter ? r->options.chatterScale : 1);
     // Amid chatter the silences hold the other voices.
-    if (command && !p->chatter)
+    if (command && !p->chatter && !hold)
         c->silenceShortfall =
             SilenceShortfallOf(grammar.path, phones.path, p->energy, r->logBase * ScoreScale);
+    if (command && decoded && looped && r->options.listen == RecogniserListen::Name)
+        CheckName(r, *p, grammar, phones, c);
 }
 
 } // namespace

@@ -53,6 +53,11 @@ struct RecogniserChecks {
     // loop fits best: by how much better (natural log; refused over
     // SilenceShortfall), 0 for none.
     double silenceShortfall = 0;
+    // Name mode: the name's own score (0..1), its frames' fit against the
+    // phone loop's as the score's; the score is no higher than it, so that
+    // a name not heard clearly lowers the utterance's.
+    bool named = false;
+    double nameScore = 1;
     double score = 0; // 0..1: how well the audio fits what was heard
 };
 
