@@ -62,6 +62,15 @@ TEST(HoldSound, KeepsTheLeadBeforeThePressAndTheTailAfterTheRelease)
     const auto next = stream.Feed(20, 20);
     ASSERT_EQ(next.size(), 1u);
     EXPECT_EQ(next[0], Range(221, 255)) << "the lead is what came since the last tail";
+
+    stream.Feed(40);
+    sound.ForgetLead(); // the microphone paused and woke again
+    stream.Feed(5);
+    sound.Press();
+    sound.Release();
+    const auto woken = stream.Feed(20, 20);
+    ASSERT_EQ(woken.size(), 1u);
+    EXPECT_EQ(woken[0], Range(296, 320)) << "nothing from before the pause";
 }
 
 TEST(HoldSound, EdgesOfAHold)

@@ -473,6 +473,24 @@ TEST(Listener, InHoldModeOnlyTheHoldAndFilesAreDecoded)
                                                     "file: Go Right", "file ends"}));
 }
 
+// Name mode from the start, before any phrase is set.
+TEST(Listener, InNameModeACommandCountsAfterTheName)
+{
+    Ears ears;
+    Listener listener(ears.Hooks());
+    RecogniserOptions options{NELKO_RECOGNISER_MODEL, NELKO_RECOGNISER_DICT,
+                              NELKO_RECOGNISER_EXTRA_DICT};
+    options.listen = RecogniserListen::Name;
+    listener.Start(options);
+    ASSERT_TRUE(ears.WaitFor("ready"));
+    listener.SetPhrases(Commands);
+    listener.Listen(
+        Join({Floor(0.5), Speech("go left"), Floor(1.5), Speech("nelko, go right"), Floor(0.6)}));
+    ASSERT_TRUE(ears.WaitFor("file ends"));
+    EXPECT_EQ(ears.Log(), (std::vector<std::string>{"ready", "file begins", "file: (none)",
+                                                    "file: Go Right", "file ends"}));
+}
+
 // Files handed in by path are read on a thread of their own. At most a few
 // wait; the rest are refused at once, and one that cannot be read is
 // answered so and frees its place.

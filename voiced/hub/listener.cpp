@@ -540,8 +540,12 @@ void Listener::Run()
         options = options_;
         optionsChanged_ = false;
     }
-    Recogniser *r = RecogniserCreate(options);
-    applied_ = options;
+    // Made listening always and then told the mode: in Name mode a
+    // recogniser with no phrases yet (the menus come later) is refused.
+    RecogniserOptions always = options;
+    always.listen = RecogniserListen::Always;
+    Recogniser *r = RecogniserCreate(always);
+    applied_ = always;
     if (!r) {
         // Nothing will be decoded: what is queued and what comes is dropped;
         // files still being read are refused by the reading thread.
@@ -555,6 +559,10 @@ void Listener::Run()
         }
         SetState(State::Unavailable);
         return;
+    }
+    if (options.listen != always.listen) {
+        RecogniserUpdate(r, options);
+        applied_ = options;
     }
     SetState(State::Ready);
     for (;;) {
