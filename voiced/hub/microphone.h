@@ -32,8 +32,8 @@ class Microphone {
 
     bool Start();
     void Stop();
-    // Any thread: stops capturing (the device stays open, nothing is
-    // delivered and the sound stack has nothing to do) or starts again.
+    // Any thread: closes the device until the pause ends (nothing is
+    // delivered and nothing is reported), then opens it again.
     void Pause(bool paused);
 
   private:
