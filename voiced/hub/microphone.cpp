@@ -137,51 +137,45 @@ void Microphone::Run()
                 return;
             continue;
         }
-        const bool opened = Capture();
-        if (!opened)
-            Report(false);
-        else if (paused_)
-            continue;
-        if (WaitForSingleObject(stop_.Get(), RetryMs) == WAIT_OBJECT_0)
+        // After a pause the device opens again at once (the pause may have
+        // ended already); after a failure, in a while.
+        if (!Capture() && WaitForSingleObject(stop_.Get(), RetryMs) == WAIT_OBJECT_0)
             return;
     }
 }
 
 bool Microphone::Capture()
 {
-    if (waveInGetNumDevs() == 0)
-        return false;
     const ScopedHandle done(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-    if (!done)
-        return false;
-    bool opened = false;
-    {
+    bool opened = false, paused = false;
+    if (done && waveInGetNumDevs() > 0) {
         CaptureDevice device(done.Get());
-        if (!device.Open())
-            return false;
-        if (device.Start()) {
+        if (device.Open() && device.Start()) {
             Report(true);
             Trace("hub", "microphone capturing");
             opened = true;
-            while (Deliver(device, done.Get())) {
+            while (Deliver(device, done.Get(), &paused)) {
             }
         }
     } // the device is closed before it is reported closed
-    Trace("hub", "microphone %s", paused_ ? "paused" : "closed");
-    if (opened && !paused_)
+    if (opened)
+        Trace("hub", "microphone %s", paused ? "paused" : "closed");
+    if (!paused)
         Report(false);
-    return opened;
+    return paused;
 }
 
-bool Microphone::Deliver(CaptureDevice &device, HANDLE done)
+bool Microphone::Deliver(CaptureDevice &device, HANDLE done, bool *paused)
 {
     // A buffer that does not come back within a few of its lengths means
     // the device has stopped delivering.
     const DWORD stallMs = BufferMs * Buffers * 3;
     HANDLE waits[3] = {stop_.Get(), done, pauseChanged_.Get()};
     const DWORD woken = WaitForMultipleObjects(3, waits, FALSE, stallMs);
-    if (woken == WAIT_OBJECT_0 + 2)
-        return !paused_;
+    if (woken == WAIT_OBJECT_0 + 2) {
+        *paused = paused_;
+        return !*paused;
+    }
     if (woken != WAIT_OBJECT_0 + 1)
         return false;
     bool delivering = true;

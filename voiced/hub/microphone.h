@@ -38,11 +38,12 @@ class Microphone {
 
   private:
     void Run();
-    // Captures until stopped or the device fails; false when it did not open.
+    // Captures until stopped, paused or the device fails; true when it was
+    // paused (and the device was closed for it).
     bool Capture();
-    // Hands on the buffers the device filled; false when stopped or when
-    // the device stopped delivering.
-    bool Deliver(CaptureDevice &device, HANDLE done);
+    // Hands on the buffers the device filled; false when stopped, paused
+    // (*paused set) or when the device stopped delivering.
+    bool Deliver(CaptureDevice &device, HANDLE done, bool *paused);
     void Report(bool open);
 
     Hooks hooks_;
