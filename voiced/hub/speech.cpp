@@ -240,6 +240,15 @@ void Speech::OnPauseTimer()
         return;
     microphone_.Pause(true);
     paused_ = true;
+    // Nothing to meter until the next press: the meter falls to nothing
+    // and its timer stops (ten ticks a second were most of what the hub
+    // then cost under Wine).
+    KillTimer(window_, MeterTimer);
+    SendDlgItemMessageA(window_, IDC_LEVEL, PBM_SETPOS, 0, 0);
+    if (levelSent_ != 0) {
+        levelSent_ = 0;
+        hub_.Level(0);
+    }
 }
 
 void Speech::Resume()
@@ -250,6 +259,7 @@ void Speech::Resume()
     ear_.ForgetLead();
     microphone_.Pause(false);
     paused_ = false;
+    SetTimer(window_, MeterTimer, MeterMs, nullptr);
 }
 
 // Auto-repeat brings more presses of a key held: only changes count.
