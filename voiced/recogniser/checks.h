@@ -35,7 +35,7 @@ constexpr double SilenceLoudness = 12;
 // Name mode: the name must be heard clearly. Its own score is its
 // shortfall a frame against the phone loop times NameWeight, as the score
 // is the utterance's; the utterance's score is no higher.
-constexpr double NameWeight = 1.0;
+constexpr double NameWeight = 0.5;
 
 // The decoder keeps acoustic scores in its log base, shifted right by ten bits.
 constexpr double ScoreScale = 1024;
