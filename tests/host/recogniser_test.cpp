@@ -819,6 +819,16 @@ TEST_F(RecogniserTest, InNameModeACommandCountsOnlyAfterTheName)
     // Back to always: the command alone is one again.
     RecogniserUpdate(r, RecogniserOptions());
     EXPECT_EQ(Accepted(Hear(Speech::Say("go left"))), std::vector<std::string>{"Go Left"});
+    // Created in Name mode, before any phrase is set.
+    RecogniserOptions options{NELKO_RECOGNISER_MODEL, NELKO_RECOGNISER_DICT,
+                              NELKO_RECOGNISER_EXTRA_DICT};
+    options.listen = RecogniserListen::Name;
+    Recogniser *fresh = RecogniserCreate(options);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(RecogniserSetPhrases(fresh, Commands, nullptr), 1);
+    EXPECT_EQ(Accepted(HearWith(fresh, Speech::Say("nelko go left"))),
+              std::vector<std::string>{"Go Left"});
+    RecogniserDestroy(fresh);
 }
 
 TEST_F(RecogniserTest, InHoldModeOnlyTheHoldIsHeardAndOnceWhole)

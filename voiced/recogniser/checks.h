@@ -34,8 +34,11 @@ constexpr double SilenceLoudness = 12;
 
 // Name mode: the name must be heard clearly. Its own score is its
 // shortfall a frame against the phone loop times NameWeight, as the score
-// is the utterance's; the utterance's score is no higher.
-constexpr double NameWeight = 1.0;
+// is the utterance's; the utterance's score is no higher. (The tuning part
+// said after the name, at the name's threshold of 0.08: 1.0 left 28.8% of
+// the commands in chatter at 15 dB, 0.5 75%, for 9.0% and 20.6% of the
+// near misses and other phrases accepted.)
+constexpr double NameWeight = 0.5;
 
 // The decoder keeps acoustic scores in its log base, shifted right by ten bits.
 constexpr double ScoreScale = 1024;

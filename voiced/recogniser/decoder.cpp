@@ -433,6 +433,9 @@ bool SetSearches(Recogniser *r, const std::vector<std::string> &phrases,
     }
     AddPronunciations(r, words);
     Usable usable = UsablePhrases(r, phrases, phraseWords, unknownWords);
+    for (const std::string &w : name) // the name alone is no command, with phrases or without
+        if (Known(r, w))
+            usable.decoys.push_back(w);
     std::string grammar = BuildGrammar(usable.words, NamedDecoys(r, name, usable.decoys));
     CopyPronunciations(r, usable);
     if (!SetGrammar(r->ps, GrammarSearch, grammar) ||

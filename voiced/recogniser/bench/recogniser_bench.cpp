@@ -31,7 +31,7 @@
 //          --keep DIR (where the synthesised clips go; default a temporary
 //          folder)  --tsv FILE (one line per utterance: condition, file,
 //          expected, heard, score, accepted, why a phrase heard was
-//          refused); and the recogniser's own
+//          refused, the name's score in Name mode); and the recogniser's own
 //          (RecogniserFlagsUsage: --threshold T, --model DIR, ...)
 #include "voiced/recogniser/flags.h"
 #include "voiced/recogniser/lexicon.h"
@@ -670,6 +670,7 @@ struct Utterance {
     double score, decodeMs;
     bool early; // decoded while its end silence was waited
     RecogniserRefusal refusal;
+    double nameScore; // Name mode's, 1 in the others
 };
 
 struct Heard {
@@ -678,8 +679,9 @@ struct Heard {
 
 void Collect(void *context, const RecogniserUtterance &u)
 {
-    static_cast<Heard *>(context)->utterances.push_back(
-        {u.phrase, u.heard, u.checks.score, u.decodeMs, u.decided < u.end, u.refusal});
+    static_cast<Heard *>(context)->utterances.push_back({u.phrase, u.heard, u.checks.score,
+                                                         u.decodeMs, u.decided < u.end, u.refusal,
+                                                         u.checks.nameScore});
 }
 
 double CpuMs()
@@ -798,14 +800,14 @@ bool DecodeClip(Recogniser *r, const std::string &dir, const std::string &name, 
                  u.heard == Joined(clip.expected))
             refused = std::string("(refused: ") + RecogniserRefusalName(u.refusal) + ")";
         if (tsv)
-            std::fprintf(tsv, "%s\t%s\t%s\t%s\t%.4f\t%s\t%s\n", name.c_str(), clip.file.c_str(),
-                         clip.Expected(), u.heard.c_str(), u.score, u.phrase.c_str(),
-                         RecogniserRefusalName(u.refusal));
+            std::fprintf(tsv, "%s\t%s\t%s\t%s\t%.4f\t%s\t%s\t%.4f\n", name.c_str(),
+                         clip.file.c_str(), clip.Expected(), u.heard.c_str(), u.score,
+                         u.phrase.c_str(), RecogniserRefusalName(u.refusal), u.nameScore);
     }
     if (acceptedCount == 0 && !refused.empty())
         *got = refused;
     if (tsv && heard.utterances.empty())
-        std::fprintf(tsv, "%s\t%s\t%s\t\t0\t\t\n", name.c_str(), clip.file.c_str(),
+        std::fprintf(tsv, "%s\t%s\t%s\t\t0\t\t\t1\n", name.c_str(), clip.file.c_str(),
                      clip.Expected());
     if (!heard.utterances.empty())
         t->cpuMs.push_back(cpu / heard.utterances.size());
