@@ -540,12 +540,8 @@ void Listener::Run()
         options = options_;
         optionsChanged_ = false;
     }
-    // Made listening always and then told the mode: in Name mode a
-    // recogniser with no phrases yet (the menus come later) is refused.
-    RecogniserOptions always = options;
-    always.listen = RecogniserListen::Always;
-    Recogniser *r = RecogniserCreate(always);
-    applied_ = always;
+    Recogniser *r = RecogniserCreate(options);
+    applied_ = options;
     if (!r) {
         // Nothing will be decoded: what is queued and what comes is dropped;
         // files still being read are refused by the reading thread.
@@ -559,10 +555,6 @@ void Listener::Run()
         }
         SetState(State::Unavailable);
         return;
-    }
-    if (options.listen != always.listen) {
-        RecogniserUpdate(r, options);
-        applied_ = options;
     }
     SetState(State::Ready);
     for (;;) {
