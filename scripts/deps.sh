@@ -18,6 +18,7 @@ PACKAGES=(
   libx11-dev libxext-dev libxtst-dev
   imagemagick
   espeak-ng sox flite festival festvox-kallpc16k festvox-us-slt-hts
+  klettres-data
   pulseaudio pulseaudio-utils ffmpeg
   wine64 zip
   clang libfuzzer-14-dev libclang-rt-14-dev

@@ -143,6 +143,35 @@ TEST(RecogniserChecks, SilenceTakenForSpeechIsALoudSilenceThePhoneLoopFitsBetter
     }
 }
 
+TEST(RecogniserChecks, TheNamesShortfallIsThePhoneLoopsBetterFitOverTheNameAlone)
+{
+    // A silence over frames 0-4, "nelko" over 5-14, a pause over 15-19,
+    // "go" over 20-29; the phone loop has a stretch per word.
+    const struct {
+        const char *why;
+        int32_t nameScore;
+        size_t nameWords;
+        double spread, shortfall;
+    } rows[] = {
+        {"the loop fits the name better: its gain a frame", -1000, 1, 30, 20},
+        {"clean speech counts as the score counts it", -1000, 1, 120, 10},
+        {"the name fits as well as the loop: none", -800, 1, 30, 0},
+        {"two name words: the command's first counts too", -1000, 2, 30, 10},
+        {"a name longer than the words heard: none", -1000, 3, 30, 0},
+    };
+    for (const auto &row : rows) {
+        const std::vector<Segment> grammar = {
+            Word("<sil>", 0, 4, -10), Word("nelko", 5, 14, row.nameScore),
+            Word("<sil>", 15, 19, -900), Word("go", 20, 29, -500)};
+        const std::vector<Segment> phones = {
+            Word("phone_sil", 0, 4, -10), Word("phone_n", 5, 14, -800),
+            Word("phone_s", 15, 19, -10), Word("phone_g", 20, 29, -500)};
+        EXPECT_DOUBLE_EQ(NameShortfallOf(grammar, phones, row.nameWords, 30, 1, row.spread),
+                         row.shortfall)
+            << row.why;
+    }
+}
+
 TEST(RecogniserChecks, ScoreIsTheShortfallPerFrameScaledByTheSpread)
 {
     // A shortfall of 300 over 100 frames, in units of 1e-4 natural log

@@ -782,3 +782,73 @@ TEST_F(RecogniserTest, CommandsAreHeardThroughChatter)
     }
     EXPECT_GE(right.size(), 9u) << "missed: " << testing::PrintToString(wrong);
 }
+
+TEST_F(RecogniserTest, InNameModeACommandCountsOnlyAfterTheName)
+{
+    RecogniserOptions named;
+    named.listen = RecogniserListen::Name;
+    RecogniserUpdate(r, named); // rebuilds the grammar from the phrases set
+    struct Case {
+        const char *why;
+        std::vector<int16_t> samples;
+        const char *phrase; // the phrase as given, without the name
+    } cases[] = {
+        {"the command alone", Speech::Say("go left"), ""},
+        {"the name first", Speech::Say("nelko go left"), "Go Left"},
+        {"a pause after the name",
+         Joined({Speech::Floor(0.5), Sounded("nelko"), Speech::Floor(0.3), Sounded("go left"),
+                 Speech::Floor(0.5)}),
+         "Go Left"},
+        {"the name and half a command", Speech::Say("nelko go"), ""},
+    };
+    for (const Case &c : cases) {
+        std::vector<Heard> heard = Hear(c.samples);
+        ASSERT_EQ(heard.size(), 1u) << c.why;
+        EXPECT_EQ(heard[0].phrase, c.phrase) << c.why;
+        if (*c.phrase) {
+            EXPECT_EQ(heard[0].heard, "nelko go left") << c.why;
+        }
+    }
+    // A name without a pronunciation is reported, and nothing is taken.
+    named.name = "zqxv";
+    RecogniserUpdate(r, named);
+    std::vector<std::string> unknown;
+    RecogniserSetPhrases(r, Commands, &unknown);
+    EXPECT_NE(std::find(unknown.begin(), unknown.end(), "zqxv"), unknown.end());
+    EXPECT_EQ(Accepted(Hear(Speech::Say("zqxv go left"))), std::vector<std::string>{});
+    // Back to always: the command alone is one again.
+    RecogniserUpdate(r, RecogniserOptions());
+    EXPECT_EQ(Accepted(Hear(Speech::Say("go left"))), std::vector<std::string>{"Go Left"});
+    // Created in Name mode, before any phrase is set.
+    RecogniserOptions options{NELKO_RECOGNISER_MODEL, NELKO_RECOGNISER_DICT,
+                              NELKO_RECOGNISER_EXTRA_DICT};
+    options.listen = RecogniserListen::Name;
+    Recogniser *fresh = RecogniserCreate(options);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(RecogniserSetPhrases(fresh, Commands, nullptr), 1);
+    EXPECT_EQ(Accepted(HearWith(fresh, Speech::Say("nelko go left"))),
+              std::vector<std::string>{"Go Left"});
+    RecogniserDestroy(fresh);
+}
+
+TEST_F(RecogniserTest, InHoldModeOnlyTheHoldIsHeardAndOnceWhole)
+{
+    RecogniserOptions hold;
+    hold.listen = RecogniserListen::Hold;
+    RecogniserUpdate(r, hold);
+    const std::vector<int16_t> said = Speech::Say("Go Left", 0.3);
+    EXPECT_TRUE(Hear(said).empty()); // outside the key: not even reported
+    for (const char *what : {"Go Left", "hello there"}) {
+        std::vector<Heard> heard;
+        const std::vector<int16_t> s = Speech::Say(what, 0.3);
+        RecogniserFeedHeld(r, s.data(), s.size(), Collect, &heard);
+        ASSERT_EQ(heard.size(), 1u) << what;
+        EXPECT_EQ(heard[0].phrase, std::string(what) == "Go Left" ? "Go Left" : "") << what;
+    }
+    // A hold cut tight at the speech, as the key may be let go: one
+    // utterance all the same.
+    std::vector<Heard> tight;
+    const std::vector<int16_t> s = Sounded("Go Left");
+    RecogniserFeedHeld(r, s.data(), s.size(), Collect, &tight);
+    EXPECT_EQ(tight.size(), 1u);
+}

@@ -443,6 +443,54 @@ TEST(Listener, AFileInterruptsTheMicrophoneWhichGoesOnAfterIt)
     EXPECT_EQ(listener.Level(), 0u);
 }
 
+// Hold mode: speech with the key up is never decoded; the hold, from just
+// before the press to just after the release, is one utterance. A file
+// handed in is decoded as it would be always.
+TEST(Listener, InHoldModeOnlyTheHoldAndFilesAreDecoded)
+{
+    Ears ears;
+    Listener listener(ears.Hooks());
+    listener.SetPhrases(Commands);
+    RecogniserOptions options{NELKO_RECOGNISER_MODEL, NELKO_RECOGNISER_DICT,
+                              NELKO_RECOGNISER_EXTRA_DICT};
+    options.listen = RecogniserListen::Hold;
+    listener.Start(options);
+    ASSERT_TRUE(ears.WaitFor("ready"));
+    const auto hear = [&](const std::vector<int16_t> &samples) {
+        for (size_t at = 0; at < samples.size(); at += 160)
+            ASSERT_TRUE(
+                listener.Hear(samples.data() + at, std::min<size_t>(160, samples.size() - at)));
+    };
+    hear(Join({Floor(0.5), Speech("go left"), Floor(1.0)}));
+    listener.SetKeyDown(true);
+    hear(Join({Floor(0.1), Speech("wave")}));
+    listener.SetKeyDown(false);
+    hear(Floor(0.5));
+    ASSERT_TRUE(ears.WaitFor("mic: Wave"));
+    listener.Listen(Join({Floor(0.5), Speech("go right"), Floor(0.6)}));
+    ASSERT_TRUE(ears.WaitFor("file ends"));
+    EXPECT_EQ(ears.Log(), (std::vector<std::string>{"ready", "mic: Wave", "file begins",
+                                                    "file: Go Right", "file ends"}));
+}
+
+// Name mode from the start, before any phrase is set.
+TEST(Listener, InNameModeACommandCountsAfterTheName)
+{
+    Ears ears;
+    Listener listener(ears.Hooks());
+    RecogniserOptions options{NELKO_RECOGNISER_MODEL, NELKO_RECOGNISER_DICT,
+                              NELKO_RECOGNISER_EXTRA_DICT};
+    options.listen = RecogniserListen::Name;
+    listener.Start(options);
+    ASSERT_TRUE(ears.WaitFor("ready"));
+    listener.SetPhrases(Commands);
+    listener.Listen(
+        Join({Floor(0.5), Speech("go left"), Floor(1.5), Speech("nelko, go right"), Floor(0.6)}));
+    ASSERT_TRUE(ears.WaitFor("file ends"));
+    EXPECT_EQ(ears.Log(), (std::vector<std::string>{"ready", "file begins", "file: (none)",
+                                                    "file: Go Right", "file ends"}));
+}
+
 // Files handed in by path are read on a thread of their own. At most a few
 // wait; the rest are refused at once, and one that cannot be read is
 // answered so and frees its place.

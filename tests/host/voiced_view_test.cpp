@@ -32,6 +32,9 @@ std::string Text(unsigned id)
         {IDS_SPEECH_NO_MICROPHONE, "no microphone"},
         {IDS_SPEECH_MICROPHONE, "microphone"},
         {IDS_SPEECH_FILE, "file"},
+        {IDS_SPEECH_HOLD, "hold %s"},
+        {IDS_SPEECH_KEY_DOWN, "key down"},
+        {IDS_SPEECH_NAME, "name %s"},
         {IDS_RECOGNISED_NONE, "none"},
         {IDS_RECOGNISED_TAKEN, "taken %s|%d"},
         {IDS_RECOGNISED_LOW, "low %s|%d|%d"},
@@ -210,23 +213,36 @@ TEST(VoicedViewTest, RecognisedShowsTheEarsLastUtteranceWithWholePercentsRounded
 TEST(VoicedViewTest, SpeechSaysWhatTheEarListensTo)
 {
     using State = Listener::State;
+    using Mode = RecogniserListen;
     const struct {
         const char *why;
         State ear;
         bool microphoneOpen, decodingFile;
+        Mode mode;
+        bool keyDown;
         const char *speech;
     } rows[] = {
-        {"the model is loading", State::Starting, true, false, "starting"},
-        {"no model", State::Unavailable, true, true, "unavailable"},
-        {"a file being decoded comes before the microphone", State::Ready, true, true, "file"},
-        {"the microphone", State::Ready, true, false, "microphone"},
-        {"neither", State::Ready, false, false, "no microphone"},
+        {"the model is loading", State::Starting, true, false, Mode::Hold, false, "starting"},
+        {"no model", State::Unavailable, true, true, Mode::Always, false, "unavailable"},
+        {"a file being decoded comes before the microphone", State::Ready, true, true, Mode::Hold,
+         true, "file"},
+        {"the microphone", State::Ready, true, false, Mode::Always, false, "microphone"},
+        {"neither", State::Ready, false, false, Mode::Name, false, "no microphone"},
+        {"the key to hold, by its name", State::Ready, true, false, Mode::Hold, false,
+         "hold Scroll Lock"},
+        {"the key held", State::Ready, true, false, Mode::Hold, true, "key down"},
+        {"the name as the user spelt it", State::Ready, true, false, Mode::Name, false,
+         "name Hey Nelko"},
     };
     for (const auto &row : rows) {
         ViewState state;
         state.speech.ear = row.ear;
         state.speech.microphoneOpen = row.microphoneOpen;
         state.speech.decodingFile = row.decodingFile;
+        state.speech.listen.mode = row.mode;
+        state.speech.listen.key = 0x91;
+        state.speech.listen.name = "Hey Nelko";
+        state.speech.keyDown = row.keyDown;
         EXPECT_EQ(ComputeView(state, Text).speech, row.speech) << row.why;
     }
 }

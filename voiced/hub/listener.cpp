@@ -289,6 +289,32 @@ unsigned Listener::Level()
     return shown_;
 }
 
+void Listener::SetListening(RecogniserListen mode, const std::string &name)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    if (mode != options_.listen)
+        hold_ = HoldSound(size_t(RecogniserHoldLeadSeconds * RecogniserRate),
+                          size_t(RecogniserHoldTailSeconds * RecogniserRate), MaxBacklogSamples);
+    options_.listen = mode;
+    options_.name = name;
+    optionsChanged_ = true;
+}
+
+void Listener::SetKeyDown(bool down)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    if (down)
+        hold_.Press();
+    else
+        hold_.Release();
+}
+
+void Listener::ForgetLead()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    hold_.ForgetLead();
+}
+
 bool Listener::Hear(const int16_t *samples, size_t count)
 {
     Meter(LevelPercent(samples, count));
@@ -296,10 +322,18 @@ bool Listener::Hear(const int16_t *samples, size_t count)
         std::lock_guard<std::mutex> hold(lock_);
         if (stop_ || state_ == State::Unavailable)
             return false;
-        if (backlog_ + count > MaxBacklogSamples)
-            return false;
-        backlog_ += count;
-        jobs_.push_back(Job{Job::Samples, std::vector<int16_t>(samples, samples + count)});
+        if (options_.listen == RecogniserListen::Hold) {
+            // Nothing to decode until a hold is complete.
+            if (!hold_.Add(samples, count))
+                return true;
+            jobs_.push_back(Job{Job::Held, hold_.Take()});
+            backlog_ += jobs_.back().samples.size();
+        } else {
+            if (backlog_ + count > MaxBacklogSamples)
+                return false;
+            backlog_ += count;
+            jobs_.push_back(Job{Job::Samples, std::vector<int16_t>(samples, samples + count)});
+        }
     }
     wake_.notify_all();
     return true;
@@ -435,8 +469,10 @@ void Listener::ApplySettings(Recogniser *r)
     // be typed.
     if (newPhrases)
         RecogniserSetPhrases(r, phrases, nullptr);
-    if (newOptions)
+    if (newOptions) {
         RecogniserUpdate(r, options);
+        applied_ = options;
+    }
 }
 
 void Listener::Do(Recogniser *r, Job &job)
@@ -454,28 +490,46 @@ void Listener::Do(Recogniser *r, Job &job)
             RecogniserFlush(r, Report, this);
         streamOpen_ = false;
         break;
-    case Job::File:
-        // A file is a stream of its own: what the microphone left open is
-        // decoded first, and its stream starts afresh afterwards.
-        if (streamOpen_)
-            RecogniserFlush(r, Report, this);
-        if (hooks_.file)
-            hooks_.file(true);
-        source_ = Source::File;
-        for (size_t at = 0; at < job.samples.size(); at += FileChunk) {
-            const size_t n = std::min(FileChunk, job.samples.size() - at);
-            Meter(LevelPercent(job.samples.data() + at, n));
-            RecogniserFeed(r, job.samples.data() + at, n, Report, this);
-        }
-        RecogniserFlush(r, Report, this);
-        MeterOff();
-        streamOpen_ = false;
+    case Job::File: DecodeFile(r, job.samples); break;
+    case Job::Held:
         source_ = Source::Microphone;
-        --filesPending_;
-        if (hooks_.file)
-            hooks_.file(false);
+        Trace("ear", "a hold of %.0f ms", job.samples.size() * 1000.0 / RecogniserRate);
+        RecogniserFeedHeld(r, job.samples.data(), job.samples.size(), Report, this);
         break;
     }
+}
+
+// A file is a stream of its own: what the microphone left open is decoded
+// first, and its stream starts afresh afterwards. Handing a file in says
+// what is meant as a key's hold does: in Hold mode it is decoded as Always
+// would (the recogniser hears nothing fed outside a hold).
+void Listener::DecodeFile(Recogniser *r, const std::vector<int16_t> &samples)
+{
+    if (streamOpen_)
+        RecogniserFlush(r, Report, this);
+    if (hooks_.file)
+        hooks_.file(true);
+    const bool hold = applied_.listen == RecogniserListen::Hold;
+    if (hold) {
+        RecogniserOptions always = applied_;
+        always.listen = RecogniserListen::Always;
+        RecogniserUpdate(r, always);
+    }
+    source_ = Source::File;
+    for (size_t at = 0; at < samples.size(); at += FileChunk) {
+        const size_t n = std::min(FileChunk, samples.size() - at);
+        Meter(LevelPercent(samples.data() + at, n));
+        RecogniserFeed(r, samples.data() + at, n, Report, this);
+    }
+    RecogniserFlush(r, Report, this);
+    if (hold)
+        RecogniserUpdate(r, applied_);
+    MeterOff();
+    streamOpen_ = false;
+    source_ = Source::Microphone;
+    --filesPending_;
+    if (hooks_.file)
+        hooks_.file(false);
 }
 
 void Listener::Run()
@@ -487,6 +541,7 @@ void Listener::Run()
         optionsChanged_ = false;
     }
     Recogniser *r = RecogniserCreate(options);
+    applied_ = options;
     if (!r) {
         // Nothing will be decoded: what is queued and what comes is dropped;
         // files still being read are refused by the reading thread.
@@ -516,7 +571,7 @@ void Listener::Run()
             }
             job = std::move(jobs_.front());
             jobs_.pop_front();
-            if (job.kind == Job::Samples)
+            if (job.kind == Job::Samples || job.kind == Job::Held)
                 backlog_ -= job.samples.size();
         }
         ApplySettings(r);

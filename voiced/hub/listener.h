@@ -4,6 +4,7 @@
 // thread. Plain code on both trees: the microphone and the window are the
 // feedback program's Win32 layers over it.
 #pragma once
+#include "voiced/hub/listening.h"
 #include "voiced/recogniser/recogniser.h"
 #include <atomic>
 #include <condition_variable>
@@ -78,6 +79,17 @@ class Listener {
     // after the next piece of sound is taken up.
     void SetThreshold(double threshold);
     double Threshold() const;
+    // When the recogniser takes a command, and the name said first in Name
+    // mode (RecognisedName's form): applies from the next piece of sound.
+    // In Hold mode the microphone's samples are only kept (a ring of
+    // RecogniserHoldLeadSeconds) until the key goes down; the hold, with
+    // RecogniserHoldTailSeconds after the key comes up, is then decoded
+    // whole. The thread is not woken in between.
+    void SetListening(RecogniserListen mode, const std::string &name);
+    // The key held to talk went down or up (Hold mode).
+    void SetKeyDown(bool down);
+    // The microphone was paused: the sound before it is no lead.
+    void ForgetLead();
     State CurrentState() const { return state_.load(); }
     // Microphone samples (RecogniserRate, mono) as they arrive; false when
     // they were dropped because the backlog is full.
@@ -104,7 +116,7 @@ class Listener {
 
   private:
     struct Job {
-        enum Kind { Samples, MicrophoneEnd, File } kind;
+        enum Kind { Samples, MicrophoneEnd, File, Held } kind;
         std::vector<int16_t> samples;
     };
     struct FileRead {
@@ -116,6 +128,7 @@ class Listener {
     void Read(FileRead &read);
     void ApplySettings(Recogniser *r);
     void Do(Recogniser *r, Job &job);
+    void DecodeFile(Recogniser *r, const std::vector<int16_t> &samples);
     static void Report(void *context, const RecogniserUtterance &utterance);
     void SetState(State state);
     void Meter(unsigned level); // a piece of sound was fed
@@ -138,6 +151,9 @@ class Listener {
     std::vector<std::string> phrases_;  // under lock_
     RecogniserOptions options_;         // under lock_
     bool optionsChanged_ = false;       // under lock_
+    HoldSound hold_{size_t(RecogniserHoldLeadSeconds * RecogniserRate),
+                    size_t(RecogniserHoldTailSeconds *RecogniserRate),
+                    MaxBacklogSamples}; // under lock_, in Hold mode
     std::atomic<State> state_{State::Starting};
     std::atomic<unsigned> peak_{0};  // the loudest since the last Level, | FreshLevel
     std::atomic<unsigned> shown_{0}; // what Level said last
@@ -145,4 +161,5 @@ class Listener {
     // The listener's thread only.
     Source source_ = Source::Microphone; // of the stream being fed
     bool streamOpen_ = false;            // samples fed since the last flush
+    RecogniserOptions applied_;          // what the recogniser was last told
 };

@@ -123,6 +123,9 @@ void OnCommand(WORD id, WORD code)
         if (code == LBN_SELCHANGE)
             OnCommandClicked();
         break;
+    case IDC_LISTEN:
+    case IDC_HOLD_KEY:
+    case IDC_NAME: Ears->OnListenControl(id, code); break;
     }
 }
 
@@ -140,6 +143,8 @@ void OnTimer(UINT_PTR timer)
         Ears->OnMeterTick();
     else if (timer == GraceTimer)
         OnGraceOver();
+    else if (timer == PauseTimer)
+        Ears->OnPauseTimer();
 }
 
 // In the work area's bottom right corner, out of the way of a character that

@@ -5,6 +5,7 @@
 #include "common/win32.h"
 #include <windows.h>
 #include <cstdint>
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -31,18 +32,24 @@ class Microphone {
 
     bool Start();
     void Stop();
+    // Any thread: closes the device until the pause ends (nothing is
+    // delivered and nothing is reported), then opens it again.
+    void Pause(bool paused);
 
   private:
     void Run();
-    // Captures until stopped or the device fails; false when it did not open.
+    // Captures until stopped, paused or the device fails; true when it was
+    // paused (and the device was closed for it).
     bool Capture();
-    // Hands on the buffers the device filled; false when stopped or when
-    // the device stopped delivering.
-    bool Deliver(CaptureDevice &device, HANDLE done);
+    // Hands on the buffers the device filled; false when stopped, paused
+    // (*paused set) or when the device stopped delivering.
+    bool Deliver(CaptureDevice &device, HANDLE done, bool *paused);
     void Report(bool open);
 
     Hooks hooks_;
     std::thread thread_;
     ScopedHandle stop_;
+    ScopedHandle pauseChanged_;
+    std::atomic<bool> paused_{false};
     int reported_ = -1; // the last state reported: -1 none yet, 0 closed, 1 open
 };

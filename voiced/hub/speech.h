@@ -1,7 +1,10 @@
 // The hub's speech: the ear (the recogniser's thread) fed by the microphone
 // and by the files to listen to that come with LISTEN. What the ear takes is
 // said to the hub; its input level goes to the window's meter and to the
-// services; the sensitivity slider sets its threshold.
+// services; the sensitivity slider sets its threshold, and the Listen
+// controls when it takes a command (listening.h): always, while a key is
+// held (seen wherever the focus is, through a low-level keyboard hook), or
+// after a name. The settings are the user's (settings.h).
 //
 // Every call is made on the window's thread. The ear's and the microphone's
 // threads report through the hub's mailbox (FeedbackHub::Post), whose work
@@ -39,12 +42,22 @@ class Speech {
     // The window's messages.
     void OnMeterTick();
     void OnSensitivity(); // the slider moved
+    void OnPauseTimer();  // Hold mode: the key has been up a while
+    // A Listen control (the mode, the key, the name) told of a change.
+    void OnListenControl(WORD id, WORD code);
+    // A key went down (true) or up anywhere, from the keyboard hook.
+    void OnKey(unsigned vk, bool down);
 
   private:
     bool HasInput() const; // the microphone or a file
     void Report(std::function<void()> change);
     void OnUtterance(const Listener::Heard &heard);
     void ShowSensitivity();
+    void FillListen();  // the choices of mode and key
+    void ShowListen();  // the controls for the mode chosen
+    void ApplyListen(); // the settings to the ear, the hook and the registry
+    void PauseLater();  // the microphone, unless the key goes down first
+    void Resume();      // the microphone, paused or about to be
 
     HWND window_;
     FeedbackHub &hub_;
@@ -53,6 +66,8 @@ class Speech {
     SpeechState state_;
     uint16_t levelSent_ = 0; // the last level the services were given
     int meterTicks_ = 0;
+    HHOOK keyHook_ = nullptr; // in Hold mode
+    bool paused_ = false;     // the microphone, in Hold mode with the key up
     Listener ear_;
     Microphone microphone_; // feeds ear_, so it stops first
 };

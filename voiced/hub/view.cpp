@@ -50,7 +50,19 @@ std::string SpeechText(const SpeechState &speech, const TextTable &text)
     }
     if (speech.decodingFile)
         return text(IDS_SPEECH_FILE);
-    return text(speech.microphoneOpen ? IDS_SPEECH_MICROPHONE : IDS_SPEECH_NO_MICROPHONE);
+    if (!speech.microphoneOpen)
+        return text(IDS_SPEECH_NO_MICROPHONE);
+    switch (speech.listen.mode) {
+    case RecogniserListen::Always: break;
+    case RecogniserListen::Hold: {
+        if (speech.keyDown)
+            return text(IDS_SPEECH_KEY_DOWN);
+        const HoldKey *key = FindHoldKey(speech.listen.key);
+        return Format(text, IDS_SPEECH_HOLD, std::string(key ? key->name : "?"));
+    }
+    case RecogniserListen::Name: return Format(text, IDS_SPEECH_NAME, speech.listen.name);
+    }
+    return text(IDS_SPEECH_MICROPHONE);
 }
 
 std::string RecognisedText(const ViewState &state, const TextTable &text)

@@ -19,6 +19,8 @@ struct SpeechState {
     bool decodingFile = false;
     bool recognised = false;   // an utterance has been heard
     Listener::Heard utterance; // the last one
+    ListenSettings listen;     // the mode, and its key or name
+    bool keyDown = false;      // Hold mode's key is held
 };
 
 // Everything the window shows.

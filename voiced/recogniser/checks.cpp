@@ -98,18 +98,38 @@ bool EverydayFitsBetter(const std::string &heard, int32_t heardScore, const std:
     return true;
 }
 
+namespace {
+
+bool Within(const Segment &s, int frames)
+{
+    return s.first >= 0 && s.first <= s.last && s.last < frames;
+}
+
+// The phone loop's score per frame: each stretch's spread evenly over it.
+std::vector<double> PhoneFit(const std::vector<Segment> &phones, int frames)
+{
+    std::vector<double> fit(size_t(std::max(frames, 0)));
+    for (const Segment &s : phones)
+        if (Within(s, frames))
+            for (int i = s.first; i <= s.last; i++)
+                fit[i] = double(s.score) / (s.last - s.first + 1);
+    return fit;
+}
+
+// The score's factor for the utterance's energy spread.
+double SpreadFactor(double spread)
+{
+    return std::sqrt(SpreadRef / std::max(spread, MinSpread));
+}
+
+} // namespace
+
 double SilenceShortfallOf(const std::vector<Segment> &grammar, const std::vector<Segment> &phones,
                           const std::vector<double> &energy, double scale)
 {
     const int frames = int(energy.size());
-    auto within = [frames](const Segment &s) {
-        return s.first >= 0 && s.first <= s.last && s.last < frames;
-    };
-    std::vector<double> phoneFit(energy.size());
-    for (const Segment &s : phones)
-        if (within(s))
-            for (int i = s.first; i <= s.last; i++)
-                phoneFit[i] = double(s.score) / (s.last - s.first + 1);
+    auto within = [frames](const Segment &s) { return Within(s, frames); };
+    const std::vector<double> phoneFit = PhoneFit(phones, frames);
     auto loudEnd = [&energy](const Segment &s) {
         return Percentile90({energy.begin() + s.first, energy.begin() + s.last + 1});
     };
@@ -129,11 +149,36 @@ double SilenceShortfallOf(const std::vector<Segment> &grammar, const std::vector
     return most;
 }
 
+double NameShortfallOf(const std::vector<Segment> &grammar, const std::vector<Segment> &phones,
+                       size_t nameWords, int frames, double scale, double spread)
+{
+    const std::vector<double> phoneFit = PhoneFit(phones, frames);
+    double fit = 0, own = 0;
+    int count = 0;
+    size_t words = 0;
+    for (const Segment &s : grammar) {
+        if (words == nameWords)
+            break;
+        if (s.silence)
+            continue;
+        words++;
+        if (!Within(s, frames))
+            return 0;
+        own += s.score;
+        count += s.last - s.first + 1;
+        for (int i = s.first; i <= s.last; i++)
+            fit += phoneFit[i];
+    }
+    if (words < nameWords || count == 0)
+        return 0;
+    return std::max(0.0, (fit - own) * scale / count * SpreadFactor(spread));
+}
+
 double ScoreOf(int32_t grammar, int32_t phones, size_t frames, double logBase, double spread,
                double chatterScale)
 {
     double perFrame = double(grammar - phones) / frames * logBase * ScoreScale;
-    perFrame *= std::sqrt(SpreadRef / std::max(spread, MinSpread));
+    perFrame *= SpreadFactor(spread);
     perFrame *= chatterScale;
     return std::exp(perFrame < 0 ? perFrame : 0);
 }
@@ -195,5 +240,10 @@ std::string RecogniserChecksText(const RecogniserChecks &c, double threshold)
                   verdict.c_str(), c.loudFrames, CommandLoudFrames, said, everyday,
                   c.silenceShortfall, SilenceShortfall, c.score, threshold,
                   c.chatter ? "yes" : "no");
-    return line;
+    std::string text = line;
+    if (c.named) {
+        std::snprintf(line, sizeof line, ", name's score %.3f", c.nameScore);
+        text += line;
+    }
+    return text;
 }

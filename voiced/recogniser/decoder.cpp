@@ -333,6 +333,34 @@ std::string InsidePhoneLoop(Recogniser *r, const std::string &grammar)
            grammar.substr(end) + "<loop> = <phone>+;\n<phone> = " + phones + ";\n";
 }
 
+// Name mode's words, said before every phrase; none in the other modes.
+std::vector<std::string> NameWords(const RecogniserOptions &options)
+{
+    if (options.listen != RecogniserListen::Name)
+        return {};
+    return PhraseWords(options.name);
+}
+
+// The grammar's decoys: each alone and, after the name, each but the name's
+// own words ("nelko go" is the name and half a command, no command). A name
+// the decoder cannot say is in no phrase and in no decoy.
+std::vector<std::string> NamedDecoys(Recogniser *r, const std::vector<std::string> &name,
+                                     const std::vector<std::string> &decoys)
+{
+    std::string prefix;
+    for (const std::string &w : name) {
+        if (!Known(r, w))
+            return decoys;
+        prefix += w + " ";
+    }
+    std::vector<std::string> all = decoys;
+    if (!prefix.empty())
+        for (const std::string &d : decoys)
+            if (std::find(name.begin(), name.end(), d) == name.end())
+                all.push_back(prefix + d);
+    return all;
+}
+
 } // namespace
 
 // Decodes the utterance with a search: 1 and its best path's acoustic
@@ -393,17 +421,22 @@ void FreeDecoders(Recogniser *r)
 bool SetSearches(Recogniser *r, const std::vector<std::string> &phrases,
                  std::vector<std::string> *unknownWords)
 {
+    const std::vector<std::string> name = NameWords(r->options);
     std::vector<std::vector<std::string>> phraseWords;
     std::vector<std::string> words(std::begin(Decoys), std::end(Decoys));
     words.insert(words.end(), r->options.everydayWords.begin(), r->options.everydayWords.end());
     for (const std::string &phrase : phrases) {
-        phraseWords.push_back(PhraseWords(phrase));
-        for (const std::string &w : phraseWords.back())
-            words.push_back(w);
+        phraseWords.push_back(name);
+        for (const std::string &w : PhraseWords(phrase))
+            phraseWords.back().push_back(w);
+        words.insert(words.end(), phraseWords.back().begin(), phraseWords.back().end());
     }
     AddPronunciations(r, words);
     Usable usable = UsablePhrases(r, phrases, phraseWords, unknownWords);
-    std::string grammar = BuildGrammar(usable.words, usable.decoys);
+    for (const std::string &w : name) // the name alone is no command, with phrases or without
+        if (Known(r, w))
+            usable.decoys.push_back(w);
+    std::string grammar = BuildGrammar(usable.words, NamedDecoys(r, name, usable.decoys));
     CopyPronunciations(r, usable);
     if (!SetGrammar(r->ps, GrammarSearch, grammar) ||
         !SetGrammar(r->loop, SpeechSearch, InsidePhoneLoop(r, grammar), CheckBeam) ||

@@ -35,6 +35,14 @@ const Flag Flags[] = {
      [](RecogniserOptions &o, const char *v) { o.everydayWordCost = std::atof(v); }},
     {"--noisy-everyday-cost",
      [](RecogniserOptions &o, const char *v) { o.noisyEverydayWordCost = std::atof(v); }},
+    {"--listen",
+     [](RecogniserOptions &o, const char *v) {
+         const std::string mode = v;
+         o.listen = mode == "hold"   ? RecogniserListen::Hold
+                    : mode == "name" ? RecogniserListen::Name
+                                     : RecogniserListen::Always;
+     }},
+    {"--name", [](RecogniserOptions &o, const char *v) { o.name = v; }},
     {"--max-utterance",
      [](RecogniserOptions &o, const char *v) { o.maxUtteranceSeconds = std::atof(v); }},
 };
@@ -45,7 +53,8 @@ const char RecogniserFlagsUsage[] =
     "[--model DIR] [--dict FILE] [--extra FILE] [--threshold T] "
     "[--lw W] [--chatter-margin DB] [--chatter-scale S] "
     "[--end-silence SECONDS] [--everyday-words FILE] [--everyday-cost P] "
-    "[--noisy-everyday-cost P] [--max-utterance SECONDS]";
+    "[--noisy-everyday-cost P] [--max-utterance SECONDS] "
+    "[--listen always|hold|name] [--name WORD]";
 
 int ReadRecogniserFlag(int argc, char **argv, int *i, RecogniserOptions *options)
 {

@@ -33,6 +33,7 @@ struct Recogniser {
     RecogniserOptions options;
     std::set<std::string> decoderWords;         // words the decoder has a pronunciation for
     std::map<std::string, std::string> phrases; // joined words -> the phrase as given
+    std::vector<std::string> phrasesSet;        // as last given, for a grammar rebuilt
     double logBase = 0;                         // natural log of the score base
     int frameShift = 160;                       // samples per frame
     int maxPrespeech = 21;                      // frames the detector can hand out at once

@@ -1,7 +1,8 @@
 // recognise: decodes wave files against a list of phrases and prints one
 // line per utterance, tab-separated: file, start and end in seconds, the
 // phrase accepted ("-" for none), the score, what the grammar heard and,
-// with --why, what each check found and which refused it.
+// with --why, what each check found and which refused it. With --listen
+// hold, each file is decoded as one hold of the key.
 //
 //   recognise [--why] [--phrases FILE] [RECOGNISER FLAGS] FILE.wav...
 //
@@ -101,6 +102,11 @@ int main(int argc, char **argv)
             continue;
         }
         Printing printing{file, why};
+        // In Hold mode each file is one hold of the key.
+        if (options.listen == RecogniserListen::Hold) {
+            RecogniserFeedHeld(r, samples.data(), samples.size(), Print, &printing);
+            continue;
+        }
         RecogniserFeed(r, samples.data(), samples.size(), Print, &printing);
         RecogniserFlush(r, Print, &printing);
     }

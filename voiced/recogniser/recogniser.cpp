@@ -35,6 +35,12 @@ void RecogniserUpdate(Recogniser *r, const RecogniserOptions &options)
 {
     r->options.threshold = options.threshold;
     r->options.maxUtteranceSeconds = options.maxUtteranceSeconds;
+    if (options.listen == r->options.listen && options.name == r->options.name)
+        return;
+    r->options.listen = options.listen;
+    r->options.name = options.name;
+    RestartStream(r);
+    SetSearches(r, r->phrasesSet, nullptr);
 }
 
 void RecogniserDestroy(Recogniser *r)
@@ -49,5 +55,6 @@ void RecogniserDestroy(Recogniser *r)
 int RecogniserSetPhrases(Recogniser *r, const std::vector<std::string> &phrases,
                          std::vector<std::string> *unknownWords)
 {
+    r->phrasesSet = phrases;
     return SetSearches(r, phrases, unknownWords) ? 1 : 0;
 }

@@ -53,6 +53,11 @@ struct RecogniserChecks {
     // loop fits best: by how much better (natural log; refused over
     // SilenceShortfall), 0 for none.
     double silenceShortfall = 0;
+    // Name mode: the name's own score (0..1), its frames' fit against the
+    // phone loop's as the score's; the score is no higher than it, so that
+    // a name not heard clearly lowers the utterance's.
+    bool named = false;
+    double nameScore = 1;
     double score = 0; // 0..1: how well the audio fits what was heard
 };
 
@@ -77,6 +82,11 @@ using RecogniserCallback = void (*)(void *context, const RecogniserUtterance &ut
 constexpr double RecogniserDefaultThreshold = 0.25;
 // Everyday words a speaker may say in place of a command's words.
 std::vector<std::string> RecogniserEverydayWords();
+
+// When the recogniser takes a command: always; only within a key's hold
+// (the hub decodes the hold whole with RecogniserFeedHeld); or only after
+// the name, said first ("nelko go left").
+enum class RecogniserListen { Always, Hold, Name };
 
 // Everything a recogniser can be told. The defaults are the tuned values; a
 // new setting is a field here with its default, read where the recogniser
@@ -113,19 +123,28 @@ struct RecogniserOptions {
     // An utterance longer than this is no command: it is reported as such
     // without decoding.
     double maxUtteranceSeconds = 6.0;
+    // Creation and RecogniserUpdate (a change rebuilds the grammar from the
+    // phrases last set).
+    RecogniserListen listen = RecogniserListen::Always;
+    std::string name = "nelko"; // Name mode's word(s), said first; lower case
 };
 
 // Returns null when the model cannot be loaded.
 Recogniser *RecogniserCreate(const RecogniserOptions &options);
 void RecogniserDestroy(Recogniser *r);
-// Applies the fields that may change while listening (threshold and
-// maxUtteranceSeconds) to the utterances that end from now on; the others
-// keep the values the recogniser was created with.
+// Applies the fields that may change while listening (threshold,
+// maxUtteranceSeconds, listen and name) to the utterances that end from now
+// on; the others keep the values the recogniser was created with. A change
+// of listen or name rebuilds the grammar from the phrases last set, and
+// drops an utterance being heard.
 void RecogniserUpdate(Recogniser *r, const RecogniserOptions &options);
 
 // Replaces the phrases listened for. A phrase with a word that has no
 // pronunciation is left out and its words are added to *unknownWords (when
-// given). Returns 1 when the grammar was built, 0 when the decoder refused it.
+// given); in Name mode a name word without one leaves out every phrase. In
+// Name mode the phrases are listened for with the name in front, and the
+// callback's phrase is the phrase as given, its heard the name included. Returns 1 when the grammar
+// was built, 0 when the decoder refused it.
 int RecogniserSetPhrases(Recogniser *r, const std::vector<std::string> &phrases,
                          std::vector<std::string> *unknownWords);
 
@@ -135,5 +154,17 @@ void RecogniserFeed(Recogniser *r, const int16_t *samples, size_t count,
 // Ends the input: an utterance still open is decoded and reported. Feeding
 // may go on afterwards as a new stream.
 void RecogniserFlush(Recogniser *r, RecogniserCallback callback, void *context);
+// Hold mode: the samples of one hold of the key, from its press (the hub may
+// put up to RecogniserHoldLeadSeconds of the sound just before the press in
+// front) to a short tail after its release, decoded whole as one utterance
+// with the hold's own checks. Calls back exactly once (phrase "" when it is
+// no command). Outside Hold mode it decodes them as Always would a stream
+// of its own. In Hold mode RecogniserFeed and RecogniserFlush hear nothing:
+// what is said outside the key runs nothing and is not reported.
+void RecogniserFeedHeld(Recogniser *r, const int16_t *samples, size_t count,
+                        RecogniserCallback callback, void *context);
+constexpr double RecogniserHoldLeadSeconds = 0.3;
+constexpr double RecogniserHoldTailSeconds = 0.1; // the hub keeps listening this long after release
+
 // 1 while the speech detector is inside an utterance.
 int RecogniserInSpeech(const Recogniser *r);

@@ -8,3 +8,6 @@
 // The recogniser's two detectors, hearing a stream from its start.
 bool NewDetectors(Recogniser *r);
 void FreeDetectors(Recogniser *r);
+// Forgets the stream heard so far, reporting nothing: the next samples fed
+// start a new one.
+void RestartStream(Recogniser *r);

@@ -31,7 +31,7 @@
 //          --keep DIR (where the synthesised clips go; default a temporary
 //          folder)  --tsv FILE (one line per utterance: condition, file,
 //          expected, heard, score, accepted, why a phrase heard was
-//          refused); and the recogniser's own
+//          refused, the name's score in Name mode); and the recogniser's own
 //          (RecogniserFlagsUsage: --threshold T, --model DIR, ...)
 #include "voiced/recogniser/flags.h"
 #include "voiced/recogniser/lexicon.h"
@@ -40,9 +40,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <map>
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -75,6 +77,13 @@ struct Part {
     std::vector<const char *> chatter; // what the chatter says
     std::vector<Room> rooms;
     std::vector<const char *> nonSpeech; // names in NonSpeech
+    // Real people: the recordings of these languages (folders of
+    // RealPeopleDir), letters and syllables, none a command.
+    std::vector<const char *> languages;
+    // Talk: sentences with the commands' words in passing, said one after
+    // another by these voices.
+    std::vector<Voice> talkVoices;
+    std::vector<const char *> talk;
 };
 
 const Part Parts[] = {
@@ -109,7 +118,32 @@ const Part Parts[] = {
       {"chatter 15 dB", "chatter", 15},
       {"echo", "", 0, "pad 0 0.4 reverb 50 50 100"},
       {"8 kHz link", "", 0, "", "rate 8000 rate 16000"}},
-     {"(silence)", "(tone)", "(sweep)", "(white noise)", "(knocks)"}},
+     {"(silence)", "(tone)", "(sweep)", "(white noise)", "(knocks)"},
+     {"ar", "cs", "de", "es", "fr", "hu", "it", "ml", "nb", "ru"},
+     {{"espeak-ng", "en-us", 165},
+      {"espeak-ng", "en-gb-x-rp+f3", 170},
+      {"flite", "rms", 0},
+      {"espeak-ng", "en-us+m3", 180}},
+     {"we should go left at the lights and then go right after the bridge",
+      "she waved goodbye from the train",
+      "the prices go up in summer and go down in winter",
+      "let us dance at the wedding and then say bye bye to everyone",
+      "it was a random choice but it worked out",
+      "the kids run left and right across the playground",
+      "tell me about the new job",
+      "wave to your grandmother",
+      "go up the stairs and turn right",
+      "i had to run right back home for my keys",
+      "the dance class starts at seven",
+      "he said bye and left early",
+      "keep left when the road splits",
+      "we went up the hill and came back down",
+      "that song is about a random stranger",
+      "you go first and i will follow",
+      "the right answer was on the left page",
+      "the waves were huge this morning",
+      "let us go out for dinner",
+      "she does not like to dance in public"}},
     {"held-out",
      {{"espeak-ng", "en-029", 175},
       {"espeak-ng", "en-gb-scotland+f2", 165},
@@ -135,7 +169,32 @@ const Part Parts[] = {
       {"chatter 15 dB", "chatter", 15},
       {"echo", "", 0, "pad 0 0.4 reverb 70 30 70 100 15"},
       {"phone line", "", 0, "", "sinc 300-3400"}},
-     {"(pink noise)", "(brown noise)", "(hum)", "(clicks)", "(chord)"}},
+     {"(pink noise)", "(brown noise)", "(hum)", "(clicks)", "(chord)"},
+     {"da", "en", "en_GB", "he", "lt", "nds", "nl", "pt_BR", "tn", "uk"},
+     {{"espeak-ng", "en-029", 170},
+      {"flite", "awb", 0},
+      {"festival", "kal_diphone", 0},
+      {"espeak-ng", "en-gb-scotland", 175}},
+     {"turn left at the church and go right at the school",
+      "he gave a little wave and went home",
+      "they always go down to the beach on sunday",
+      "the price will go up again next year",
+      "my daughter loves to dance in the kitchen",
+      "just a random thought about dinner",
+      "say bye bye to grandpa",
+      "the car on the left was going too fast",
+      "run left if you see the ball coming",
+      "what is that book about",
+      "you were right about the weather",
+      "we can go up to the roof and watch the stars",
+      "the dog ran right past me",
+      "go left at the end of the corridor",
+      "i will wave when i see you",
+      "nothing is left in the fridge",
+      "the sun goes down early in december",
+      "bye for now and see you soon",
+      "that dance was a lot of fun",
+      "the office is up the street on the right"}},
     {"named",
      {{"espeak-ng", "en-us", 140},
       {"espeak-ng", "en-us", 175},
@@ -159,7 +218,10 @@ const Part Parts[] = {
      {},
      {{"quiet", "", 0}, {"snr20", "pinknoise", 20}, {"snr10", "pinknoise", 10}},
      {"(silence)", "(tone)", "(sweep)", "(white noise)", "(pink noise)", "(brown noise)",
-      "(knocks)", "(hum)"}},
+      "(knocks)", "(hum)"},
+     {},
+     {},
+     {}},
 };
 
 // Non-speech: sox's synthesiser, as sox command tails.
@@ -179,6 +241,34 @@ const Sound NonSpeech[] = {
     {"(clicks)", "synth 0.01 whitenoise vol 0.6 pad 0 0.15 repeat 6"},
     {"(chord)", "synth 1.2 sine 262 sine 330 sine 392 vol 0.25 fade 0.05 1.2 0.3"},
 };
+
+// The listening modes, as --listen names them.
+const struct {
+    RecogniserListen listen;
+    const char *name;
+} Modes[] = {
+    {RecogniserListen::Always, "always"},
+    {RecogniserListen::Hold, "hold"},
+    {RecogniserListen::Name, "name"},
+};
+
+// What a mode changes in the clips: in Name mode the name is said before
+// every phrase (after a pause in every other voice); in Hold mode each clip
+// runs from the key's press, HoldPress seconds before the speech, to
+// HoldRelease after it and the hub's tail after that, both drawn per clip.
+struct Listening {
+    RecogniserListen listen = RecogniserListen::Always;
+    std::string name;
+};
+constexpr double HoldPress[] = {0.2, 0.5};
+constexpr double HoldRelease[] = {0.1, 0.3};
+
+// Real people: the recordings of letters and syllables, by language.
+const char RealPeopleDir[] = "/usr/share/klettres";
+// Talk: a pause of TalkPause seconds after each sentence; in Hold mode the
+// key is held over every TalkHeldEvery-th sentence.
+constexpr double TalkPause[] = {0.3, 1.2};
+constexpr int TalkHeldEvery = 5;
 
 constexpr double FloorRms = 30; // the quiet noise floor, about -60 dBFS
 constexpr double PadSeconds = 0.5;
@@ -334,17 +424,43 @@ bool Chatter(const Part &part, const std::string &work, Noise *noise)
     return true;
 }
 
+constexpr size_t Frame = 160; // 10 ms
+
+// The mean power of each 10 ms.
+std::vector<double> FramePowers(const std::vector<int16_t> &s)
+{
+    std::vector<double> energy;
+    for (size_t i = 0; i + Frame <= s.size(); i += Frame) {
+        double e = 0;
+        for (size_t k = 0; k < Frame; k++)
+            e += double(s[i + k]) * s[i + k];
+        energy.push_back(e / Frame);
+    }
+    return energy;
+}
+
+// A clean sound cut to its speech: from its first 10 ms within 40 dB of
+// the loudest to its last (all of it when it has none).
+std::vector<int16_t> SpeechOf(const std::vector<int16_t> &s)
+{
+    const std::vector<double> energy = FramePowers(s);
+    if (energy.empty())
+        return s;
+    const double peak = *std::max_element(energy.begin(), energy.end());
+    size_t first = 0, last = energy.size();
+    while (first < last && energy[first] <= peak * 1e-4)
+        first++;
+    while (last > first && energy[last - 1] <= peak * 1e-4)
+        last--;
+    if (first == last || peak <= 0)
+        return s;
+    return {s.begin() + long(first * Frame), s.begin() + long(std::min(s.size(), last * Frame))};
+}
+
 // RMS of the active part: frames within 40 dB of the loudest.
 double ActiveRms(const std::vector<int16_t> &s)
 {
-    const size_t frame = 160;
-    std::vector<double> energy;
-    for (size_t i = 0; i + frame <= s.size(); i += frame) {
-        double e = 0;
-        for (size_t k = 0; k < frame; k++)
-            e += double(s[i + k]) * s[i + k];
-        energy.push_back(e / frame);
-    }
+    const std::vector<double> energy = FramePowers(s);
     double peak = energy.empty() ? 0 : *std::max_element(energy.begin(), energy.end());
     double sum = 0;
     size_t n = 0;
@@ -366,13 +482,19 @@ bool SoxEffect(const std::string &effect, const std::string &work, std::vector<i
     return ok;
 }
 
-bool WriteClip(const std::string &path, const std::vector<int16_t> &sound, double snr, Noise &floor,
-               Noise *noise, const char *link, const std::string &work)
+// The room around a clip's sound: seconds before and after it.
+struct Pads {
+    double before = PadSeconds, after = PadSeconds;
+};
+
+bool WriteClip(const std::string &path, const std::vector<int16_t> &sound, Pads pads, double snr,
+               Noise &floor, Noise *noise, const char *link, const std::string &work)
 {
-    size_t pad = static_cast<size_t>(PadSeconds * RecogniserRate);
-    std::vector<double> mix(sound.size() + 2 * pad, 0.0);
+    const size_t before = size_t(pads.before * RecogniserRate),
+                 after = size_t(pads.after * RecogniserRate);
+    std::vector<double> mix(sound.size() + before + after, 0.0);
     for (size_t i = 0; i < sound.size(); i++)
-        mix[pad + i] = sound[i];
+        mix[before + i] = sound[i];
     std::vector<double> quiet = floor.Take(mix.size(), FloorRms);
     std::vector<double> extra(mix.size(), 0.0);
     if (noise)
@@ -386,39 +508,48 @@ bool WriteClip(const std::string &path, const std::vector<int16_t> &sound, doubl
            SaveWave(path.c_str(), out.data(), out.size(), RecogniserRate);
 }
 
-bool Synthesise(const std::string &dir, const Part &part, const std::vector<std::string> &commands)
+// The texts as a voice says them in the mode: the name before each in Name
+// mode, after a pause in every other voice.
+std::vector<std::string> AsSaid(const std::vector<std::string> &texts, const Listening &l,
+                                size_t voice)
 {
-    struct Item {
-        std::string file;
-        std::vector<int16_t> sound;
-    };
-    std::vector<Item> items;
-    std::vector<std::string> texts = commands;
-    texts.insert(texts.end(), part.nearMisses.begin(), part.nearMisses.end());
-    texts.insert(texts.end(), part.others.begin(), part.others.end());
-    for (const Voice &v : part.voices) {
-        std::vector<std::vector<int16_t>> said;
-        if (!SayAll(v, texts, dir, &said))
-            return false;
-        for (size_t i = 0; i < texts.size(); i++)
-            items.push_back({texts[i] + "__" + VoiceName(v) + ".wav", said[i]});
-    }
-    std::string tmp = dir + "/sound.wav";
-    for (const char *name : part.nonSpeech)
-        for (const Sound &s : NonSpeech) {
-            Item item;
-            item.file = std::string(s.name) + ".wav";
-            if (item.file != std::string(name) + ".wav")
-                continue;
-            if (!Run("sox -R -n -r 16000 -b 16 -c 1 " + tmp + " " + s.synth) ||
-                !LoadWave16k(tmp.c_str(), &item.sound))
-                return false;
-            items.push_back(item);
-        }
-    std::remove(tmp.c_str());
+    std::vector<std::string> said = texts;
+    if (l.listen == RecogniserListen::Name)
+        for (std::string &t : said)
+            t = l.name + (voice % 2 ? ", " : " ") + t;
+    return said;
+}
+
+// A draw from [range[0], range[1]).
+double Between(std::mt19937 *random, const double (&range)[2])
+{
+    return std::uniform_real_distribution<double>(range[0], range[1])(*random);
+}
+
+// The sound in the room: the key's hold around its speech in Hold mode.
+Pads PadsFor(const Listening &l, std::mt19937 *random, std::vector<int16_t> *sound)
+{
+    if (l.listen != RecogniserListen::Hold)
+        return {};
+    *sound = SpeechOf(*sound);
+    const double press = Between(random, HoldPress);
+    return {press, Between(random, HoldRelease) + RecogniserHoldTailSeconds};
+}
+
+// Each part draws its holds from a seed of its own: the same clips each run.
+std::mt19937 Seeded(const Part &part)
+{
+    std::seed_seq seed(part.name, part.name + std::strlen(part.name));
+    return std::mt19937(seed);
+}
+
+bool SynthesiseRooms(const std::string &dir, const Part &part, const Listening &l,
+                     const std::vector<std::pair<std::string, std::vector<int16_t>>> &items)
+{
     Noise floor;
     if (!SoxNoise("pinknoise", dir, &floor))
         return false;
+    std::mt19937 random = Seeded(part);
     for (const Room &room : part.rooms) {
         Noise noise;
         std::string type = room.noise;
@@ -427,15 +558,108 @@ bool Synthesise(const std::string &dir, const Part &part, const std::vector<std:
             return false;
         std::string sub = dir + "/" + room.name;
         mkdir(sub.c_str(), 0755);
-        for (const Item &item : items) {
-            std::vector<int16_t> sound = item.sound;
-            if ((*room.echo && !SoxEffect(room.echo, dir, &sound)) ||
-                !WriteClip(sub + "/" + item.file, sound, room.snr, floor,
+        for (const auto &item : items) {
+            std::vector<int16_t> sound = item.second;
+            if (*room.echo && !SoxEffect(room.echo, dir, &sound))
+                return false;
+            const Pads pads = PadsFor(l, &random, &sound);
+            if (!WriteClip(sub + "/" + item.first, sound, pads, room.snr, floor,
                            type.empty() ? nullptr : &noise, room.link, dir))
                 return false;
         }
     }
     return true;
+}
+
+// The real people's recordings of the part's languages, as they are, in
+// a folder of their own ("it-syllab-ba.wav").
+bool RealPeople(const std::string &dir, const Part &part)
+{
+    if (part.languages.empty())
+        return true;
+    const std::string sub = dir + "/real people";
+    mkdir(sub.c_str(), 0755);
+    for (const char *language : part.languages)
+        for (const char *kind : {"alpha", "syllab"}) {
+            const std::string from = std::string(RealPeopleDir) + "/" + language + "/" + kind;
+            DIR *d = opendir(from.c_str());
+            if (!d)
+                continue;
+            while (dirent *e = readdir(d)) {
+                std::string name = e->d_name;
+                if (name.size() < 5 || name.compare(name.size() - 4, 4, ".ogg") != 0)
+                    continue;
+                const std::string to = sub + "/" + language + "-" + kind + "-" +
+                                       name.substr(0, name.size() - 4) + ".wav";
+                if (!Run("sox -R " + Quote(from + "/" + name) + " -r 16000 -c 1 -b 16 " +
+                         Quote(to))) {
+                    closedir(d);
+                    return false;
+                }
+            }
+            closedir(d);
+        }
+    return true;
+}
+
+// Talk: each talk voice says every sentence, from a different one on,
+// each followed by a pause, one clip a sentence ("talk/0007.wav"), in the
+// order they are heard.
+bool Talk(const std::string &dir, const Part &part)
+{
+    if (part.talk.empty())
+        return true;
+    const std::string sub = dir + "/talk";
+    mkdir(sub.c_str(), 0755);
+    std::vector<std::string> texts(part.talk.begin(), part.talk.end());
+    std::mt19937 random = Seeded(part);
+    Noise floor;
+    if (!SoxNoise("pinknoise", dir, &floor))
+        return false;
+    int n = 0;
+    for (size_t k = 0; k < part.talkVoices.size(); k++) {
+        std::vector<std::vector<int16_t>> said;
+        if (!SayAll(part.talkVoices[k], texts, dir, &said))
+            return false;
+        for (size_t i = 0; i < said.size(); i++) {
+            char name[32];
+            std::snprintf(name, sizeof name, "/%04d.wav", n++);
+            const Pads pads{0.05, Between(&random, TalkPause)};
+            if (!WriteClip(sub + name, said[(i + 5 * k) % said.size()], pads, 0, floor, nullptr, "",
+                           dir))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool Synthesise(const std::string &dir, const Part &part, const std::vector<std::string> &commands,
+                const Listening &l)
+{
+    std::vector<std::pair<std::string, std::vector<int16_t>>> items;
+    std::vector<std::string> texts = commands;
+    texts.insert(texts.end(), part.nearMisses.begin(), part.nearMisses.end());
+    texts.insert(texts.end(), part.others.begin(), part.others.end());
+    for (size_t k = 0; k < part.voices.size(); k++) {
+        const Voice &v = part.voices[k];
+        std::vector<std::vector<int16_t>> said;
+        if (!SayAll(v, AsSaid(texts, l, k), dir, &said))
+            return false;
+        for (size_t i = 0; i < texts.size(); i++)
+            items.push_back({texts[i] + "__" + VoiceName(v) + ".wav", said[i]});
+    }
+    std::string tmp = dir + "/sound.wav";
+    for (const char *name : part.nonSpeech)
+        for (const Sound &s : NonSpeech) {
+            if (std::string(s.name) != name)
+                continue;
+            items.push_back({std::string(s.name) + ".wav", {}});
+            if (!Run("sox -R -n -r 16000 -b 16 -c 1 " + tmp + " " + s.synth) ||
+                !LoadWave16k(tmp.c_str(), &items.back().second))
+                return false;
+        }
+    std::remove(tmp.c_str());
+    return SynthesiseRooms(dir, part, l, items) && RealPeople(dir, part) && Talk(dir, part);
 }
 
 // Evaluation ------------------------------------------------------------
@@ -446,6 +670,7 @@ struct Utterance {
     double score, decodeMs;
     bool early; // decoded while its end silence was waited
     RecogniserRefusal refusal;
+    double nameScore; // Name mode's, 1 in the others
 };
 
 struct Heard {
@@ -454,8 +679,9 @@ struct Heard {
 
 void Collect(void *context, const RecogniserUtterance &u)
 {
-    static_cast<Heard *>(context)->utterances.push_back(
-        {u.phrase, u.heard, u.checks.score, u.decodeMs, u.decided < u.end, u.refusal});
+    static_cast<Heard *>(context)->utterances.push_back({u.phrase, u.heard, u.checks.score,
+                                                         u.decodeMs, u.decided < u.end, u.refusal,
+                                                         u.checks.nameScore});
 }
 
 double CpuMs()
@@ -491,12 +717,19 @@ std::vector<std::string> ListDir(const std::string &dir, bool folders)
 struct Totals {
     int commands = 0, right = 0, oov = 0, oovAccepted = 0, noise = 0, noiseAccepted = 0;
     int near = 0, nearAccepted = 0, early = 0;
+    // Talk: its length, the commands taken from it outside the key (all of
+    // them outside Hold mode), and the sentences held and commands taken in
+    // them.
+    double talkSeconds = 0;
+    int talkFalse = 0, talkHeld = 0, talkHeldFalse = 0;
     std::vector<double> decodeMs, cpuMs;
     void Add(const Totals &t)
     {
         commands += t.commands, right += t.right, oov += t.oov, oovAccepted += t.oovAccepted;
         noise += t.noise, noiseAccepted += t.noiseAccepted, near += t.near;
         nearAccepted += t.nearAccepted, early += t.early;
+        talkSeconds += t.talkSeconds, talkFalse += t.talkFalse, talkHeld += t.talkHeld;
+        talkHeldFalse += t.talkHeldFalse;
         decodeMs.insert(decodeMs.end(), t.decodeMs.begin(), t.decodeMs.end());
         cpuMs.insert(cpuMs.end(), t.cpuMs.begin(), t.cpuMs.end());
     }
@@ -554,8 +787,7 @@ bool DecodeClip(Recogniser *r, const std::string &dir, const std::string &name, 
     }
     Heard heard;
     double cpu = CpuMs();
-    RecogniserFeed(r, samples.data(), samples.size(), Collect, &heard);
-    RecogniserFlush(r, Collect, &heard);
+    RecogniserFeedHeld(r, samples.data(), samples.size(), Collect, &heard); // a stream outside Hold
     cpu = CpuMs() - cpu;
     int acceptedCount = 0;
     std::string refused;
@@ -568,14 +800,14 @@ bool DecodeClip(Recogniser *r, const std::string &dir, const std::string &name, 
                  u.heard == Joined(clip.expected))
             refused = std::string("(refused: ") + RecogniserRefusalName(u.refusal) + ")";
         if (tsv)
-            std::fprintf(tsv, "%s\t%s\t%s\t%s\t%.4f\t%s\t%s\n", name.c_str(), clip.file.c_str(),
-                         clip.Expected(), u.heard.c_str(), u.score, u.phrase.c_str(),
-                         RecogniserRefusalName(u.refusal));
+            std::fprintf(tsv, "%s\t%s\t%s\t%s\t%.4f\t%s\t%s\t%.4f\n", name.c_str(),
+                         clip.file.c_str(), clip.Expected(), u.heard.c_str(), u.score,
+                         u.phrase.c_str(), RecogniserRefusalName(u.refusal), u.nameScore);
     }
     if (acceptedCount == 0 && !refused.empty())
         *got = refused;
     if (tsv && heard.utterances.empty())
-        std::fprintf(tsv, "%s\t%s\t%s\t\t0\t\t\n", name.c_str(), clip.file.c_str(),
+        std::fprintf(tsv, "%s\t%s\t%s\t\t0\t\t\t1\n", name.c_str(), clip.file.c_str(),
                      clip.Expected());
     if (!heard.utterances.empty())
         t->cpuMs.push_back(cpu / heard.utterances.size());
@@ -639,6 +871,40 @@ Totals Evaluate(Recogniser *r, const std::string &dir, const std::string &name,
     return t;
 }
 
+void CountAccepted(void *context, const RecogniserUtterance &u)
+{
+    if (*u.phrase)
+        std::printf("  false command    %s (heard \"%s\")\n", u.phrase, u.heard);
+    *static_cast<int *>(context) += *u.phrase != 0;
+}
+
+// Talk: its sentences fed as one stream; in Hold mode the key is held over
+// every TalkHeldEvery-th, which is decoded as a hold as well.
+Totals EvaluateTalk(Recogniser *r, const std::string &dir, const std::string &name, bool hold)
+{
+    Totals t;
+    std::printf("\n== %s\n", name.c_str());
+    int n = 0;
+    for (const std::string &file : ListDir(dir, false)) {
+        std::vector<int16_t> samples;
+        if (!LoadWave16k((dir + "/" + file).c_str(), &samples))
+            continue;
+        t.talkSeconds += double(samples.size()) / RecogniserRate;
+        RecogniserFeed(r, samples.data(), samples.size(), CountAccepted, &t.talkFalse);
+        if (hold && n++ % TalkHeldEvery == TalkHeldEvery - 1) {
+            t.talkHeld++;
+            RecogniserFeedHeld(r, samples.data(), samples.size(), CountAccepted, &t.talkHeldFalse);
+        }
+    }
+    RecogniserFlush(r, CountAccepted, &t.talkFalse);
+    std::printf("  %d false commands in %.1f minutes: %.1f per 10 minutes", t.talkFalse,
+                t.talkSeconds / 60, t.talkSeconds > 0 ? t.talkFalse * 600 / t.talkSeconds : 0);
+    if (hold)
+        std::printf("; with the key held over %d sentences, %d", t.talkHeld, t.talkHeldFalse);
+    std::printf("\n");
+    return t;
+}
+
 void PrintRow(const char *name, const Totals &t)
 {
     std::printf(
@@ -662,15 +928,19 @@ void PrintTimes(const char *what, std::vector<double> v)
 
 // A folder of conditions (or of clips): the details, then a table.
 Totals EvaluateFolder(Recogniser *r, const std::string &folder,
-                      const std::vector<std::string> &phrases, FILE *tsv)
+                      const std::vector<std::string> &phrases, FILE *tsv, bool hold)
 {
     std::vector<std::string> subs = ListDir(folder, true);
     std::vector<std::pair<std::string, Totals>> rows;
+    Totals talk;
     if (subs.empty())
         rows.push_back({folder, Evaluate(r, folder, folder, phrases, tsv)});
     for (const std::string &sub : subs)
-        rows.push_back({sub, Evaluate(r, folder + "/" + sub, sub, phrases, tsv)});
-    Totals all;
+        if (sub == "talk")
+            talk = EvaluateTalk(r, folder + "/" + sub, sub, hold);
+        else
+            rows.push_back({sub, Evaluate(r, folder + "/" + sub, sub, phrases, tsv)});
+    Totals all = talk;
     std::printf("\n%s\n| condition      | commands right     | OOV accepted       | near misses "
                 "acc.   | non-speech |\n",
                 folder.c_str());
@@ -687,17 +957,38 @@ struct Args {
     std::string phraseFile = NELKO_SOURCE_DIR "/resources/commands.rc";
     RecogniserOptions options{NELKO_RECOGNISER_MODEL, NELKO_RECOGNISER_DICT,
                               NELKO_RECOGNISER_EXTRA_DICT};
+    std::vector<RecogniserListen> modes; // --listen's, or always
     std::vector<std::string> folders;
 };
+
+const char *ModeName(RecogniserListen listen)
+{
+    for (const auto &m : Modes)
+        if (m.listen == listen)
+            return m.name;
+    return "?";
+}
+
+// --listen always|hold|name|all: false for anything else.
+bool ReadModes(const std::string &value, std::vector<RecogniserListen> *modes)
+{
+    for (const auto &m : Modes)
+        if (value == m.name || value == "all")
+            modes->push_back(m.listen);
+    return !modes->empty();
+}
 
 bool ParseArgs(int argc, char **argv, Args *args)
 {
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         bool more = i + 1 < argc;
-        if (ReadRecogniserFlag(argc, argv, &i, &args->options))
+        bool ok = true;
+        if (a == "--listen" && more)
+            ok = ReadModes(argv[++i], &args->modes);
+        else if (ReadRecogniserFlag(argc, argv, &i, &args->options))
             continue;
-        if (a == "--part" && more)
+        else if (a == "--part" && more)
             args->part = argv[++i];
         else if (a == "--phrases" && more)
             args->phraseFile = argv[++i];
@@ -705,67 +996,120 @@ bool ParseArgs(int argc, char **argv, Args *args)
             args->keep = argv[++i];
         else if (a == "--tsv" && more)
             args->tsvPath = argv[++i];
-        else if (a[0] == '-') {
+        else if (a[0] == '-')
+            ok = false;
+        else
+            args->folders.push_back(a);
+        if (!ok) {
             std::fprintf(stderr,
-                         "usage: recogniser_bench [--part tuning|held-out|named] %s "
+                         "usage: recogniser_bench [--part tuning|held-out|named] "
+                         "[--listen always|hold|name|all] %s "
                          "[--phrases FILE] [--keep DIR] [--tsv FILE] [FOLDER...]\n",
                          RecogniserFlagsUsage);
             return false;
-        } else
-            args->folders.push_back(a);
+        }
     }
+    if (args->modes.empty())
+        args->modes.push_back(args->options.listen);
     return true;
 }
 
-// Synthesises the parts asked for into --keep's folder or a temporary one
-// (*temporary) and adds their folders. Returns an exit status, 0 when done.
-int SynthesiseParts(Args *args, const std::vector<std::string> &phrases, std::string *temporary)
+// Synthesises the parts asked for, as the mode hears them, into
+// DIR/MODE/PART (DIR: --keep's folder or a temporary one, *temporary) and
+// adds their folders to *folders; a part a run with --keep finished before
+// is kept as it is. Returns an exit status, 0 when done.
+int SynthesiseParts(const Args &args, const std::vector<std::string> &phrases, const Listening &l,
+                    std::string *temporary, std::vector<std::string> *folders)
 {
-    std::string dir = args->keep;
+    std::string dir = args.keep.empty() ? *temporary : args.keep;
     if (dir.empty()) {
         char tmpl[] = "/tmp/recogniser_bench.XXXXXX";
         if (!mkdtemp(tmpl))
             return 1;
         dir = *temporary = tmpl;
-    } else {
-        mkdir(dir.c_str(), 0755);
     }
+    mkdir(dir.c_str(), 0755);
+    dir += std::string("/") + ModeName(l.listen);
+    mkdir(dir.c_str(), 0755);
     for (const Part &p : Parts) {
-        bool wanted = args->part.empty() ? std::string(p.name) != "named" : args->part == p.name;
+        bool wanted = args.part.empty() ? std::string(p.name) != "named" : args.part == p.name;
         if (!wanted)
             continue;
-        std::string sub = dir + "/" + p.name;
+        const std::string sub = dir + "/" + p.name, done = sub + "/.done";
         mkdir(sub.c_str(), 0755);
-        std::printf("synthesising the %s part in %s\n", p.name, sub.c_str());
-        std::fflush(stdout);
-        if (!Synthesise(sub, p, phrases))
-            return 1;
-        args->folders.push_back(sub);
+        struct stat st;
+        if (stat(done.c_str(), &st) != 0) {
+            std::printf("synthesising the %s part in %s\n", p.name, sub.c_str());
+            std::fflush(stdout);
+            if (!Synthesise(sub, p, phrases, l) || !Run("touch " + Quote(done)))
+                return 1;
+        }
+        folders->push_back(sub);
     }
-    if (args->folders.empty()) {
-        std::fprintf(stderr, "recogniser_bench: no part called %s\n", args->part.c_str());
+    if (folders->empty()) {
+        std::fprintf(stderr, "recogniser_bench: no part called %s\n", args.part.c_str());
         return 2;
     }
     return 0;
 }
 
-void PrintSummary(const std::vector<std::pair<std::string, Totals>> &totals)
+void PrintSummary(const char *mode, const std::vector<std::pair<std::string, Totals>> &totals)
 {
     Totals all;
     std::printf("\n");
     for (const auto &t : totals) {
-        std::printf("%s: commands right %.1f%%, out of vocabulary accepted %.1f%% (near misses "
+        std::printf("%s, %s: commands right %.1f%%, out of vocabulary accepted %.1f%% (near misses "
                     "%.1f%%), non-speech accepted %d of %d\n",
-                    t.first.c_str(), Pct(t.second.right, t.second.commands),
+                    mode, t.first.c_str(), Pct(t.second.right, t.second.commands),
                     Pct(t.second.oovAccepted, t.second.oov),
                     Pct(t.second.nearAccepted, t.second.near), t.second.noiseAccepted,
                     t.second.noise);
+        const Totals &u = t.second;
+        if (u.talkSeconds > 0)
+            std::printf("%s, %s: talk %d false commands in %.1f minutes (%.2f per 10 minutes)%s\n",
+                        mode, t.first.c_str(), u.talkFalse, u.talkSeconds / 60,
+                        u.talkFalse * 600 / u.talkSeconds,
+                        u.talkHeld ? (", key held over " + std::to_string(u.talkHeld) +
+                                      " sentences: " + std::to_string(u.talkHeldFalse))
+                                         .c_str()
+                                   : "");
         all.Add(t.second);
     }
     PrintTimes("decode time per utterance (wall)", all.decodeMs);
     std::printf("decoded while the end silence was waited: %d of %zu utterances\n", all.early,
                 all.decodeMs.size());
     PrintTimes("processing per utterance (CPU, incl. speech detection)", all.cpuMs);
+}
+
+// One mode over its folders. Returns an exit status, 0 when done.
+int RunMode(const Args &args, const std::vector<std::string> &phrases, RecogniserListen listen,
+            std::string *temporary, FILE *tsv)
+{
+    Listening l{listen, args.options.name};
+    std::vector<std::string> folders = args.folders;
+    if (folders.empty())
+        if (int status = SynthesiseParts(args, phrases, l, temporary, &folders))
+            return status;
+    RecogniserOptions options = args.options;
+    options.listen = listen;
+    Recogniser *r = RecogniserCreate(options);
+    std::vector<std::string> unknown;
+    if (!r || !RecogniserSetPhrases(r, phrases, &unknown)) {
+        std::fprintf(stderr, "recogniser_bench: cannot set up the recogniser\n");
+        RecogniserDestroy(r);
+        return 1;
+    }
+    for (const std::string &w : unknown)
+        std::printf("no pronunciation for \"%s\": its phrase is left out\n", w.c_str());
+    std::printf("\n#### listen %s: threshold %.2f, %zu phrases\n", ModeName(listen),
+                options.threshold, phrases.size());
+    std::vector<std::pair<std::string, Totals>> totals;
+    for (const std::string &folder : folders)
+        totals.push_back(
+            {folder, EvaluateFolder(r, folder, phrases, tsv, listen == RecogniserListen::Hold)});
+    PrintSummary(ModeName(listen), totals);
+    RecogniserDestroy(r);
+    return 0;
 }
 
 } // namespace
@@ -781,28 +1125,14 @@ int main(int argc, char **argv)
         return 1;
     }
     std::string temporary;
-    if (args.folders.empty())
-        if (int status = SynthesiseParts(&args, phrases, &temporary))
-            return status;
-
-    Recogniser *r = RecogniserCreate(args.options);
-    std::vector<std::string> unknown;
-    if (!r || !RecogniserSetPhrases(r, phrases, &unknown)) {
-        std::fprintf(stderr, "recogniser_bench: cannot set up the recogniser\n");
-        return 1;
-    }
-    for (const std::string &w : unknown)
-        std::printf("no pronunciation for \"%s\": its phrase is left out\n", w.c_str());
-    std::printf("threshold %.2f, %zu phrases\n", args.options.threshold, phrases.size());
     FILE *tsv = args.tsvPath.empty() ? nullptr : std::fopen(args.tsvPath.c_str(), "w");
-    std::vector<std::pair<std::string, Totals>> totals;
-    for (const std::string &folder : args.folders)
-        totals.push_back({folder, EvaluateFolder(r, folder, phrases, tsv)});
+    int status = 0;
+    for (RecogniserListen listen : args.modes)
+        if ((status = RunMode(args, phrases, listen, &temporary, tsv)) != 0)
+            break;
     if (tsv)
         std::fclose(tsv);
-    PrintSummary(totals);
-    RecogniserDestroy(r);
     if (!temporary.empty())
         Run("rm -rf " + Quote(temporary));
-    return 0;
+    return status;
 }
