@@ -158,9 +158,10 @@ void Speech::OnSensitivity()
 
 void Speech::FillListen()
 {
-    for (unsigned id : {IDS_LISTEN_ALWAYS, IDS_LISTEN_HOLD, IDS_LISTEN_NAME})
+    const std::string named = ListenNameChoice(text_, state_.listen.name);
+    for (const std::string &choice : {text_(IDS_LISTEN_ALWAYS), text_(IDS_LISTEN_HOLD), named})
         SendDlgItemMessageA(window_, IDC_LISTEN, CB_ADDSTRING, 0,
-                            reinterpret_cast<LPARAM>(text_(id).c_str()));
+                            reinterpret_cast<LPARAM>(choice.c_str()));
     for (size_t i = 0; i < HoldKeyCount; ++i)
         SendDlgItemMessageA(window_, IDC_HOLD_KEY, CB_ADDSTRING, 0,
                             reinterpret_cast<LPARAM>(HoldKeys[i].name));
@@ -169,6 +170,10 @@ void Speech::FillListen()
 void Speech::ShowListen()
 {
     const ListenSettings &listen = state_.listen;
+    const std::string named = ListenNameChoice(text_, listen.name);
+    SendDlgItemMessageA(window_, IDC_LISTEN, CB_DELETESTRING, 2, 0);
+    SendDlgItemMessageA(window_, IDC_LISTEN, CB_INSERTSTRING, 2,
+                        reinterpret_cast<LPARAM>(named.c_str()));
     SendDlgItemMessageA(window_, IDC_LISTEN, CB_SETCURSEL, WPARAM(listen.mode), 0);
     const HoldKey *key = FindHoldKey(listen.key);
     SendDlgItemMessageA(window_, IDC_HOLD_KEY, CB_SETCURSEL, key ? key - HoldKeys : 0, 0);

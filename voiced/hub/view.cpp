@@ -162,3 +162,8 @@ int Percent(double value)
 {
     return static_cast<int>(std::floor(value * 100 + 1e-9));
 }
+
+std::string ListenNameChoice(const TextTable &text, const std::string &name)
+{
+    return Format(text, IDS_LISTEN_NAME, name);
+}

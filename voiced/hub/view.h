@@ -53,6 +53,9 @@ struct View {
 View ComputeView(const ViewState &state, const TextTable &text);
 // The sensitivity slider's value beside it.
 std::string SensitivityText(const TextTable &text, double threshold);
+// The Listen setting's third choice, which names the name ("When I say
+// "Nelko" first").
+std::string ListenNameChoice(const TextTable &text, const std::string &name);
 // A score or threshold (0 to 1) as a whole percent, rounded down, so that a
 // score shown below the threshold was below it.
 int Percent(double value);
