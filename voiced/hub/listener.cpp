@@ -326,8 +326,11 @@ bool Listener::Hear(const int16_t *samples, size_t count)
             // Nothing to decode until a hold is complete.
             if (!hold_.Add(samples, count))
                 return true;
-            jobs_.push_back(Job{Job::Held, hold_.Take()});
-            backlog_ += jobs_.back().samples.size();
+            std::vector<int16_t> held = hold_.Take();
+            if (backlog_ + held.size() > MaxBacklogSamples)
+                return false; // holds pile up faster than they are decoded
+            backlog_ += held.size();
+            jobs_.push_back(Job{Job::Held, std::move(held)});
         } else {
             if (backlog_ + count > MaxBacklogSamples)
                 return false;
