@@ -809,12 +809,16 @@ TEST_F(RecogniserTest, InNameModeACommandCountsOnlyAfterTheName)
             EXPECT_EQ(heard[0].heard, "nelko go left") << c.why;
         }
     }
-    // A name without a pronunciation is reported, and nothing is taken.
+    // A name without a pronunciation is reported, by the rebuild and with no
+    // phrase at all, and nothing is taken.
     named.name = "zqxv";
-    RecogniserUpdate(r, named);
     std::vector<std::string> unknown;
-    RecogniserSetPhrases(r, Commands, &unknown);
+    RecogniserUpdate(r, named, &unknown);
     EXPECT_NE(std::find(unknown.begin(), unknown.end(), "zqxv"), unknown.end());
+    unknown.clear();
+    RecogniserSetPhrases(r, {}, &unknown);
+    EXPECT_EQ(unknown, std::vector<std::string>{"zqxv"});
+    RecogniserSetPhrases(r, Commands, nullptr);
     EXPECT_EQ(Accepted(Hear(Speech::Say("zqxv go left"))), std::vector<std::string>{});
     // Back to always: the command alone is one again.
     RecogniserUpdate(r, RecogniserOptions());

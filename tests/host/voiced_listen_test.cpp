@@ -348,6 +348,7 @@ class Ears {
                 changed_.notify_all();
             },
             [this](bool decoding) { Log(decoding ? "file begins" : "file ends"); },
+            [this](bool unknown) { Log(unknown ? "name unknown" : "name known"); },
         };
     }
     // Waits for a log line; false after a generous time.
@@ -489,6 +490,12 @@ TEST(Listener, InNameModeACommandCountsAfterTheName)
     ASSERT_TRUE(ears.WaitFor("file ends"));
     EXPECT_EQ(ears.Log(), (std::vector<std::string>{"ready", "file begins", "file: (none)",
                                                     "file: Go Right", "file ends"}));
+    // A name the ear cannot pronounce is told, with or without phrases, and
+    // so is its end.
+    listener.SetListening(RecogniserListen::Name, "zqxv");
+    ASSERT_TRUE(ears.WaitFor("name unknown"));
+    listener.SetListening(RecogniserListen::Name, "nelko");
+    EXPECT_TRUE(ears.WaitFor("name known"));
 }
 
 // Files handed in by path are read on a thread of their own. At most a few

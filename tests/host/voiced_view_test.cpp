@@ -35,6 +35,7 @@ std::string Text(unsigned id)
         {IDS_SPEECH_HOLD, "hold %s"},
         {IDS_SPEECH_KEY_DOWN, "key down"},
         {IDS_SPEECH_NAME, "name %s"},
+        {IDS_SPEECH_NAME_UNKNOWN, "no such name %s"},
         {IDS_RECOGNISED_NONE, "none"},
         {IDS_RECOGNISED_TAKEN, "taken %s|%d"},
         {IDS_RECOGNISED_LOW, "low %s|%d|%d"},
@@ -221,6 +222,7 @@ TEST(VoicedViewTest, SpeechSaysWhatTheEarListensTo)
         Mode mode;
         bool keyDown;
         const char *speech;
+        bool nameUnknown = false;
     } rows[] = {
         {"the model is loading", State::Starting, true, false, Mode::Hold, false, "starting"},
         {"no model", State::Unavailable, true, true, Mode::Always, false, "unavailable"},
@@ -233,6 +235,10 @@ TEST(VoicedViewTest, SpeechSaysWhatTheEarListensTo)
         {"the key held", State::Ready, true, false, Mode::Hold, true, "key down"},
         {"the name as the user spelt it", State::Ready, true, false, Mode::Name, false,
          "name Hey Nelko"},
+        {"a name that cannot be heard says so", State::Ready, true, false, Mode::Name, false,
+         "no such name Hey Nelko", true},
+        {"which matters in Name mode only", State::Ready, true, false, Mode::Always, false,
+         "microphone", true},
     };
     for (const auto &row : rows) {
         ViewState state;
@@ -243,6 +249,7 @@ TEST(VoicedViewTest, SpeechSaysWhatTheEarListensTo)
         state.speech.listen.key = 0x91;
         state.speech.listen.name = "Hey Nelko";
         state.speech.keyDown = row.keyDown;
+        state.speech.nameUnknown = row.nameUnknown;
         EXPECT_EQ(ComputeView(state, Text).speech, row.speech) << row.why;
     }
 }

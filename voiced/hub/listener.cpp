@@ -4,6 +4,7 @@
 #include "voiced/hub/listener.h"
 #include "voiced/core/trace.h"
 #include "voiced/recogniser/checks.h"
+#include "voiced/recogniser/lexicon.h"
 #include "voiced/recogniser/wave.h"
 #include <algorithm>
 #include <cmath>
@@ -298,6 +299,7 @@ void Listener::SetListening(RecogniserListen mode, const std::string &name)
     options_.listen = mode;
     options_.name = name;
     optionsChanged_ = true;
+    wake_.notify_one(); // the grammar is built again now, not with the next sound
 }
 
 void Listener::SetKeyDown(bool down)
@@ -469,13 +471,36 @@ void Listener::ApplySettings(Recogniser *r)
         }
     }
     // A phrase whose words cannot be pronounced is left out; it can still
-    // be typed.
-    if (newPhrases)
-        RecogniserSetPhrases(r, phrases, nullptr);
+    // be typed. A name that cannot be is told, since it leaves out all.
+    std::vector<std::string> unknown;
+    bool built = false;
     if (newOptions) {
-        RecogniserUpdate(r, options);
+        built = options.listen != applied_.listen || options.name != applied_.name;
+        RecogniserUpdate(r, options, &unknown);
         applied_ = options;
     }
+    if (newPhrases) {
+        unknown.clear();
+        RecogniserSetPhrases(r, phrases, &unknown);
+        built = true;
+    }
+    if (built)
+        TellName(unknown);
+}
+
+// After the grammar was built, with the words it found no pronunciation
+// for: told when it changed whether the name can be heard.
+void Listener::TellName(const std::vector<std::string> &unknown)
+{
+    bool nameUnknown = false;
+    if (applied_.listen == RecogniserListen::Name)
+        for (const std::string &word : PhraseWords(applied_.name))
+            nameUnknown = nameUnknown || std::count(unknown.begin(), unknown.end(), word) > 0;
+    if (nameUnknown == nameUnknown_)
+        return;
+    nameUnknown_ = nameUnknown;
+    if (hooks_.nameUnknown)
+        hooks_.nameUnknown(nameUnknown);
 }
 
 void Listener::Do(Recogniser *r, Job &job)
@@ -560,14 +585,21 @@ void Listener::Run()
         return;
     }
     SetState(State::Ready);
+    if (options.listen == RecogniserListen::Name) { // no phrase yet: the name alone
+        std::vector<std::string> unknown;
+        RecogniserSetPhrases(r, {}, &unknown);
+        TellName(unknown);
+    }
     for (;;) {
         Job job;
         {
             std::unique_lock<std::mutex> hold(lock_);
-            wake_.wait(hold, [this] { return stop_ || !jobs_.empty() || phrasesChanged_; });
+            wake_.wait(hold, [this] {
+                return stop_ || !jobs_.empty() || phrasesChanged_ || optionsChanged_;
+            });
             if (stop_)
                 break;
-            if (jobs_.empty()) {
+            if (jobs_.empty()) { // only settings changed
                 hold.unlock();
                 ApplySettings(r);
                 continue;

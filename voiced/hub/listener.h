@@ -56,6 +56,10 @@ class Listener {
         std::function<void(State)> state;
         std::function<void(const Heard &)> heard;
         std::function<void(bool)> file; // a file's decoding starts (true) and ends (false)
+        // Name mode's name has a word without a pronunciation, so that no
+        // command can be taken (true), or no longer (false): told when that
+        // changes, as the grammar is built again.
+        std::function<void(bool)> nameUnknown;
     };
     // Microphone audio waiting to be decoded is limited; beyond this, what
     // comes is dropped (the decoder has fallen far behind).
@@ -127,6 +131,7 @@ class Listener {
     void ReadFiles(); // the reading thread
     void Read(FileRead &read);
     void ApplySettings(Recogniser *r);
+    void TellName(const std::vector<std::string> &unknown);
     void Do(Recogniser *r, Job &job);
     void DecodeFile(Recogniser *r, const std::vector<int16_t> &samples);
     static void Report(void *context, const RecogniserUtterance &utterance);
@@ -162,4 +167,5 @@ class Listener {
     Source source_ = Source::Microphone; // of the stream being fed
     bool streamOpen_ = false;            // samples fed since the last flush
     RecogniserOptions applied_;          // what the recogniser was last told
+    bool nameUnknown_ = false;           // as last told
 };

@@ -47,6 +47,7 @@ Speech::Speech(HWND window, FeedbackHub &hub, TextTable text, Hooks hooks)
               hub_.Post([this, heard] { OnUtterance(heard); });
           },
           [this](bool decoding) { Report([this, decoding] { state_.decodingFile = decoding; }); },
+          [this](bool unknown) { Report([this, unknown] { state_.nameUnknown = unknown; }); },
       }),
       microphone_({
           [this](const int16_t *samples, size_t count) { ear_.Hear(samples, count); },

@@ -60,7 +60,9 @@ std::string SpeechText(const SpeechState &speech, const TextTable &text)
         const HoldKey *key = FindHoldKey(speech.listen.key);
         return Format(text, IDS_SPEECH_HOLD, std::string(key ? key->name : "?"));
     }
-    case RecogniserListen::Name: return Format(text, IDS_SPEECH_NAME, speech.listen.name);
+    case RecogniserListen::Name:
+        return Format(text, speech.nameUnknown ? IDS_SPEECH_NAME_UNKNOWN : IDS_SPEECH_NAME,
+                      speech.listen.name);
     }
     return text(IDS_SPEECH_MICROPHONE);
 }

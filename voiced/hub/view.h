@@ -21,6 +21,7 @@ struct SpeechState {
     Listener::Heard utterance; // the last one
     ListenSettings listen;     // the mode, and its key or name
     bool keyDown = false;      // Hold mode's key is held
+    bool nameUnknown = false;  // Name mode's name has a word the ear cannot pronounce
 };
 
 // Everything the window shows.

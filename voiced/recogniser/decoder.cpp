@@ -433,9 +433,14 @@ bool SetSearches(Recogniser *r, const std::vector<std::string> &phrases,
     }
     AddPronunciations(r, words);
     Usable usable = UsablePhrases(r, phrases, phraseWords, unknownWords);
-    for (const std::string &w : name) // the name alone is no command, with phrases or without
+    // The name alone is no command; a name word without a pronunciation is
+    // reported, with phrases or without, since nothing can be taken then.
+    for (const std::string &w : name)
         if (Known(r, w))
             usable.decoys.push_back(w);
+        else if (unknownWords &&
+                 std::find(unknownWords->begin(), unknownWords->end(), w) == unknownWords->end())
+            unknownWords->push_back(w);
     std::string grammar = BuildGrammar(usable.words, NamedDecoys(r, name, usable.decoys));
     CopyPronunciations(r, usable);
     if (!SetGrammar(r->ps, GrammarSearch, grammar) ||

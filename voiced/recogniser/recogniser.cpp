@@ -31,7 +31,8 @@ Recogniser *RecogniserCreate(const RecogniserOptions &options)
     return r;
 }
 
-void RecogniserUpdate(Recogniser *r, const RecogniserOptions &options)
+void RecogniserUpdate(Recogniser *r, const RecogniserOptions &options,
+                      std::vector<std::string> *unknownWords)
 {
     r->options.threshold = options.threshold;
     r->options.maxUtteranceSeconds = options.maxUtteranceSeconds;
@@ -40,7 +41,7 @@ void RecogniserUpdate(Recogniser *r, const RecogniserOptions &options)
     r->options.listen = options.listen;
     r->options.name = options.name;
     RestartStream(r);
-    SetSearches(r, r->phrasesSet, nullptr);
+    SetSearches(r, r->phrasesSet, unknownWords);
 }
 
 void RecogniserDestroy(Recogniser *r)

@@ -136,12 +136,16 @@ void RecogniserDestroy(Recogniser *r);
 // maxUtteranceSeconds, listen and name) to the utterances that end from now
 // on; the others keep the values the recogniser was created with. A change
 // of listen or name rebuilds the grammar from the phrases last set, and
-// drops an utterance being heard.
-void RecogniserUpdate(Recogniser *r, const RecogniserOptions &options);
+// drops an utterance being heard; the words it found no pronunciation for
+// are then added to *unknownWords (when given), as RecogniserSetPhrases adds
+// them.
+void RecogniserUpdate(Recogniser *r, const RecogniserOptions &options,
+                      std::vector<std::string> *unknownWords = nullptr);
 
 // Replaces the phrases listened for. A phrase with a word that has no
 // pronunciation is left out and its words are added to *unknownWords (when
-// given); in Name mode a name word without one leaves out every phrase. In
+// given); in Name mode a name word without one leaves out every phrase and
+// is added, with phrases or without. In
 // Name mode the phrases are listened for with the name in front, and the
 // callback's phrase is the phrase as given, its heard the name included. Returns 1 when the grammar
 // was built, 0 when the decoder refused it.
