@@ -659,7 +659,7 @@ bool Synthesise(const std::string &dir, const Part &part, const std::vector<std:
                 return false;
         }
     std::remove(tmp.c_str());
-    return SynthesiseRooms(dir, part, l, items) && RealPeople(dir, part) && Talk(dir, part);
+    return SynthesiseRooms(dir, part, l, items) && RealPeople(dir, part);
 }
 
 // Evaluation ------------------------------------------------------------
@@ -667,10 +667,11 @@ bool Synthesise(const std::string &dir, const Part &part, const std::vector<std:
 // An utterance's strings live only until the next one: copies are kept.
 struct Utterance {
     std::string phrase, heard;
-    double score, decodeMs;
+    double decodeMs;
     bool early; // decoded while its end silence was waited
     RecogniserRefusal refusal;
-    double nameScore; // Name mode's, 1 in the others
+    RecogniserChecks checks;
+    double seconds; // from its start to its end
 };
 
 struct Heard {
@@ -679,9 +680,26 @@ struct Heard {
 
 void Collect(void *context, const RecogniserUtterance &u)
 {
-    static_cast<Heard *>(context)->utterances.push_back({u.phrase, u.heard, u.checks.score,
-                                                         u.decodeMs, u.decided < u.end, u.refusal,
-                                                         u.checks.nameScore});
+    static_cast<Heard *>(context)->utterances.push_back(
+        {u.phrase, u.heard, u.decodeMs, u.decided < u.end, u.refusal, u.checks, u.end - u.start});
+}
+
+// One line of the --tsv record: condition, file, expected, heard, score,
+// phrase taken, refusal, the name's score, then each check's value (loud
+// frames, the said-more gap or "-", the everyday words and their gain,
+// the silence's shortfall, chatter 0/1) and the utterance's length.
+void WriteTsv(FILE *tsv, const std::string &condition, const std::string &file,
+              const char *expected, const Utterance &u)
+{
+    const RecogniserChecks &c = u.checks;
+    char gap[32] = "-";
+    if (c.besideSpeech)
+        std::snprintf(gap, sizeof gap, "%.2f", c.saidMoreGap);
+    std::fprintf(tsv, "%s\t%s\t%s\t%s\t%.4f\t%s\t%s\t%.4f\t%d\t%s\t%s\t%.2f\t%.2f\t%d\t%.2f\n",
+                 condition.c_str(), file.c_str(), expected, u.heard.c_str(), c.score,
+                 u.phrase.c_str(), RecogniserRefusalName(u.refusal), c.nameScore, c.loudFrames, gap,
+                 c.everyday ? c.everydayWords.c_str() : "", c.everydayGain, c.silenceShortfall,
+                 int(c.chatter), u.seconds);
 }
 
 double CpuMs()
@@ -800,9 +818,7 @@ bool DecodeClip(Recogniser *r, const std::string &dir, const std::string &name, 
                  u.heard == Joined(clip.expected))
             refused = std::string("(refused: ") + RecogniserRefusalName(u.refusal) + ")";
         if (tsv)
-            std::fprintf(tsv, "%s\t%s\t%s\t%s\t%.4f\t%s\t%s\t%.4f\n", name.c_str(),
-                         clip.file.c_str(), clip.Expected(), u.heard.c_str(), u.score,
-                         u.phrase.c_str(), RecogniserRefusalName(u.refusal), u.nameScore);
+            WriteTsv(tsv, name, clip.file, clip.Expected(), u);
     }
     if (acceptedCount == 0 && !refused.empty())
         *got = refused;
@@ -871,32 +887,46 @@ Totals Evaluate(Recogniser *r, const std::string &dir, const std::string &name,
     return t;
 }
 
+// Talk's utterances: the commands taken counted, each utterance recorded.
+struct TalkCount {
+    int *count;
+    FILE *tsv;
+    std::string condition, file; // the sentence being fed when it was decided
+};
+
 void CountAccepted(void *context, const RecogniserUtterance &u)
 {
+    TalkCount *t = static_cast<TalkCount *>(context);
     if (*u.phrase)
         std::printf("  false command    %s (heard \"%s\")\n", u.phrase, u.heard);
-    *static_cast<int *>(context) += *u.phrase != 0;
+    *t->count += *u.phrase != 0;
+    if (t->tsv)
+        WriteTsv(t->tsv, t->condition, t->file, "(talk)",
+                 {u.phrase, u.heard, u.decodeMs, false, u.refusal, u.checks, u.end - u.start});
 }
 
 // Talk: its sentences fed as one stream; in Hold mode the key is held over
 // every TalkHeldEvery-th, which is decoded as a hold as well.
-Totals EvaluateTalk(Recogniser *r, const std::string &dir, const std::string &name, bool hold)
+Totals EvaluateTalk(Recogniser *r, const std::string &dir, const std::string &name, bool hold,
+                    FILE *tsv)
 {
     Totals t;
     std::printf("\n== %s\n", name.c_str());
     int n = 0;
+    TalkCount stream{&t.talkFalse, tsv, name, ""}, held{&t.talkHeldFalse, tsv, name + " held", ""};
     for (const std::string &file : ListDir(dir, false)) {
         std::vector<int16_t> samples;
         if (!LoadWave16k((dir + "/" + file).c_str(), &samples))
             continue;
         t.talkSeconds += double(samples.size()) / RecogniserRate;
-        RecogniserFeed(r, samples.data(), samples.size(), CountAccepted, &t.talkFalse);
+        stream.file = held.file = file;
+        RecogniserFeed(r, samples.data(), samples.size(), CountAccepted, &stream);
         if (hold && n++ % TalkHeldEvery == TalkHeldEvery - 1) {
             t.talkHeld++;
-            RecogniserFeedHeld(r, samples.data(), samples.size(), CountAccepted, &t.talkHeldFalse);
+            RecogniserFeedHeld(r, samples.data(), samples.size(), CountAccepted, &held);
         }
     }
-    RecogniserFlush(r, CountAccepted, &t.talkFalse);
+    RecogniserFlush(r, CountAccepted, &stream);
     std::printf("  %d false commands in %.1f minutes: %.1f per 10 minutes", t.talkFalse,
                 t.talkSeconds / 60, t.talkSeconds > 0 ? t.talkFalse * 600 / t.talkSeconds : 0);
     if (hold)
@@ -937,7 +967,7 @@ Totals EvaluateFolder(Recogniser *r, const std::string &folder,
         rows.push_back({folder, Evaluate(r, folder, folder, phrases, tsv)});
     for (const std::string &sub : subs)
         if (sub == "talk")
-            talk = EvaluateTalk(r, folder + "/" + sub, sub, hold);
+            talk = EvaluateTalk(r, folder + "/" + sub, sub, hold, tsv);
         else
             rows.push_back({sub, Evaluate(r, folder + "/" + sub, sub, phrases, tsv)});
     Totals all = talk;
@@ -1042,6 +1072,14 @@ int SynthesiseParts(const Args &args, const std::vector<std::string> &phrases, c
             std::printf("synthesising the %s part in %s\n", p.name, sub.c_str());
             std::fflush(stdout);
             if (!Synthesise(sub, p, phrases, l) || !Run("touch " + Quote(done)))
+                return 1;
+        }
+        // Talk is made apart: a kept part gets the talk of this version.
+        const std::string talk = sub + "/talk", talkDone = talk + "/.done";
+        if (!p.talk.empty() && stat(talkDone.c_str(), &st) != 0) {
+            std::printf("synthesising the %s part's talk in %s\n", p.name, talk.c_str());
+            std::fflush(stdout);
+            if (!Run("rm -rf " + Quote(talk)) || !Talk(sub, p) || !Run("touch " + Quote(talkDone)))
                 return 1;
         }
         folders->push_back(sub);
