@@ -31,10 +31,13 @@ const char *const LoopPhones[] = {"AA", "AE", "AH", "AO", "AW", "AY", "B",  "CH"
 // A near miss ("go", "left", "go back") lands on one of these instead of on
 // the command it resembles. Every single word of a command is a decoy too
 // (added per phrase set), so that half a command is not taken for the whole.
-// None is a word of the benchmark's held-out near misses.
-const char *const Decoys[] = {"go",    "run",   "bye",  "left", "right", "up",   "down",
-                              "stop",  "hello", "hi",   "yes",  "no",    "okay", "there",
-                              "thank", "you",   "what", "come", "back"};
+// A lone vowel ("ah", "oh": a hesitation, a letter, a syllable drawn out) is
+// no command either: without its own decoy it lands on the one-word command
+// with that vowel ("a" on "dance"). None is a word of the benchmark's
+// held-out near misses.
+const char *const Decoys[] = {"go",    "run",  "bye",  "left", "right", "up",    "down",  "stop",
+                              "hello", "hi",   "yes",  "no",   "okay",  "there", "thank", "you",
+                              "what",  "come", "back", "ah",   "oh",    "uh",    "eh"};
 
 // The said-more check searches with a narrower beam than the decoder's: in
 // half the time, and on the tuning voices it refused a little more of what
