@@ -653,6 +653,35 @@ TEST_F(RecogniserTest, PeopleReadingAloudAreNoCommand)
     }
 }
 
+TEST_F(RecogniserTest, ALoneVowelIsNoCommand)
+{
+    // Real people saying the letter "a" (Debian's klettres-data, scripts/deps.sh)
+    // with the room around it: a vowel alone, which the grammar took for
+    // "dance", the one-word command with a vowel like it.
+    const struct {
+        const char *file, *why;
+    } rows[] = {
+        {"cs/alpha/a-0.ogg", "a Czech speaker's open a"},
+        {"cs/alpha/a-5.ogg", "another, shorter"},
+        {"ar/alpha/a-20.ogg", "an Arabic speaker's"},
+        {"ar/alpha/a-26.ogg", "another, nearer the e of \"dance\""},
+    };
+    for (const auto &row : rows) {
+        const std::string path =
+            testing::TempDir() + "recogniser-vowel-" + std::to_string(getpid()) + ".wav";
+        const std::string command = "sox -R /usr/share/klettres/" + std::string(row.file) +
+                                    " -r 16000 -c 1 -b 16 '" + path + "' >/dev/null 2>&1";
+        std::vector<int16_t> vowel;
+        ASSERT_TRUE(std::system(command.c_str()) == 0 && LoadWave16k(path.c_str(), &vowel))
+            << row.file;
+        std::remove(path.c_str());
+        std::vector<int16_t> heard = Speech::Floor(0.5), tail = Speech::Floor(0.5);
+        heard.insert(heard.end(), vowel.begin(), vowel.end());
+        heard.insert(heard.end(), tail.begin(), tail.end());
+        EXPECT_EQ(Accepted(Hear(heard)), std::vector<std::string>{}) << row.file << ": " << row.why;
+    }
+}
+
 TEST_F(RecogniserTest, AnEverydayWordForACommandsWordIsNoCommand)
 {
     // The grammar takes "about that" for About Nelko; an everyday word in

@@ -81,9 +81,10 @@ struct Part {
     // RealPeopleDir), letters and syllables, none a command.
     std::vector<const char *> languages;
     // Talk: sentences with the commands' words in passing, said one after
-    // another by these voices.
+    // another by these voices in turn: the sentences given, then every
+    // template ("we should go left %s") with every ending ("after lunch").
     std::vector<Voice> talkVoices;
-    std::vector<const char *> talk;
+    std::vector<const char *> talk, talkTemplates, talkEndings;
 };
 
 const Part Parts[] = {
@@ -123,7 +124,9 @@ const Part Parts[] = {
      {{"espeak-ng", "en-us", 165},
       {"espeak-ng", "en-gb-x-rp+f3", 170},
       {"flite", "rms", 0},
-      {"espeak-ng", "en-us+m3", 180}},
+      {"espeak-ng", "en-us+m3", 180},
+      {"espeak-ng", "en-us+f4", 155},
+      {"flite", "kal16", 0}},
      {"we should go left at the lights and then go right after the bridge",
       "she waved goodbye from the train",
       "the prices go up in summer and go down in winter",
@@ -143,7 +146,42 @@ const Part Parts[] = {
       "the right answer was on the left page",
       "the waves were huge this morning",
       "let us go out for dinner",
-      "she does not like to dance in public"}},
+      "she does not like to dance in public"},
+     {"we should go left %s",
+      "the kids will dance %s",
+      "prices always go up %s",
+      "we will say bye bye to them %s",
+      "she had to run right home %s",
+      "he waved at us %s",
+      "pick a random card %s",
+      "the sun went down %s",
+      "turn right and go up the road %s",
+      "they talked about the weather %s",
+      "we left the party %s",
+      "the temperature will go down %s",
+      "you can run left around the pond %s",
+      "i was right about the traffic %s",
+      "let us go dancing %s",
+      "wave to the driver %s",
+      "the bakery is on the right %s",
+      "she said goodbye %s",
+      "go down to the harbour %s",
+      "it was a random meeting %s"},
+     {"after lunch",          "on friday",
+      "before the meeting",   "at the weekend",
+      "near the old station", "when the bell rings",
+      "in the morning",       "tonight",
+      "every summer",         "with my brother",
+      "after school",         "at the corner shop",
+      "during the break",     "by the river",
+      "next to the bank",     "on the way home",
+      "before it gets dark",  "in the car park",
+      "at half past six",     "after the film",
+      "on monday morning",    "when it stops raining",
+      "with the neighbours",  "at the market",
+      "before dinner",        "behind the library",
+      "in the spring",        "after the match",
+      "at the bus stop",      "on my birthday"}},
     {"held-out",
      {{"espeak-ng", "en-029", 175},
       {"espeak-ng", "en-gb-scotland+f2", 165},
@@ -174,7 +212,9 @@ const Part Parts[] = {
      {{"espeak-ng", "en-029", 170},
       {"flite", "awb", 0},
       {"festival", "kal_diphone", 0},
-      {"espeak-ng", "en-gb-scotland", 175}},
+      {"espeak-ng", "en-gb-scotland", 175},
+      {"espeak-ng", "en-us+m7", 160},
+      {"flite", "slt", 0}},
      {"turn left at the church and go right at the school",
       "he gave a little wave and went home",
       "they always go down to the beach on sunday",
@@ -194,7 +234,42 @@ const Part Parts[] = {
       "the sun goes down early in december",
       "bye for now and see you soon",
       "that dance was a lot of fun",
-      "the office is up the street on the right"}},
+      "the office is up the street on the right"},
+     {"you go left and i will go right %s",
+      "the children danced %s",
+      "the lift goes up %s",
+      "we said bye bye %s",
+      "the runners ran right past us %s",
+      "she gave a little wave %s",
+      "it was a random choice %s",
+      "the price went down %s",
+      "go up to the top floor %s",
+      "we were talking about you %s",
+      "he left his bag behind %s",
+      "the road goes down to the sea %s",
+      "run left along the fence %s",
+      "that was the right decision %s",
+      "we will dance all night %s",
+      "wave your hand %s",
+      "he said bye %s",
+      "go down the stairs %s",
+      "just pick one at random %s",
+      "there is a cafe up on the left %s"},
+     {"after breakfast",      "on saturday",
+      "after the concert",    "next week",
+      "by the fountain",      "when the train arrives",
+      "in the evening",       "this afternoon",
+      "every winter",         "with my cousin",
+      "after work",           "at the petrol station",
+      "during the holidays",  "along the beach",
+      "outside the cinema",   "on the way to school",
+      "before the storm",     "in the garden centre",
+      "at a quarter to nine", "after the lesson",
+      "on thursday night",    "when the sun comes out",
+      "with our friends",     "at the airport",
+      "before bedtime",       "opposite the post office",
+      "in the autumn",        "after the game",
+      "at the crossroads",    "on christmas eve"}},
     {"named",
      {{"espeak-ng", "en-us", 140},
       {"espeak-ng", "en-us", 175},
@@ -219,6 +294,8 @@ const Part Parts[] = {
      {{"quiet", "", 0}, {"snr20", "pinknoise", 20}, {"snr10", "pinknoise", 10}},
      {"(silence)", "(tone)", "(sweep)", "(white noise)", "(pink noise)", "(brown noise)",
       "(knocks)", "(hum)"},
+     {},
+     {},
      {},
      {},
      {}},
@@ -602,33 +679,52 @@ bool RealPeople(const std::string &dir, const Part &part)
     return true;
 }
 
-// Talk: each talk voice says every sentence, from a different one on,
-// each followed by a pause, one clip a sentence ("talk/0007.wav"), in the
-// order they are heard.
+// Talk's sentences, in the order they are said (shuffled by the part's
+// seed, so that one template's sentences are spread over the stream).
+std::vector<std::string> TalkSentences(const Part &part, std::mt19937 *random)
+{
+    std::vector<std::string> texts(part.talk.begin(), part.talk.end());
+    for (const char *t : part.talkTemplates)
+        for (const char *ending : part.talkEndings) {
+            std::string text = t;
+            text.replace(text.find("%s"), 2, ending);
+            texts.push_back(text);
+        }
+    std::shuffle(texts.begin(), texts.end(), *random);
+    return texts;
+}
+
+// Talk: the sentences said by the talk voices in turn, each followed by a
+// pause, one clip a sentence ("talk/0007.wav") in the order they are heard.
 bool Talk(const std::string &dir, const Part &part)
 {
     if (part.talk.empty())
         return true;
     const std::string sub = dir + "/talk";
     mkdir(sub.c_str(), 0755);
-    std::vector<std::string> texts(part.talk.begin(), part.talk.end());
     std::mt19937 random = Seeded(part);
+    const std::vector<std::string> texts = TalkSentences(part, &random);
+    const size_t voices = part.talkVoices.size();
+    std::vector<std::vector<int16_t>> clips(texts.size());
+    for (size_t k = 0; k < voices; k++) {
+        std::vector<std::string> mine;
+        for (size_t i = k; i < texts.size(); i += voices)
+            mine.push_back(texts[i]);
+        std::vector<std::vector<int16_t>> said;
+        if (!SayAll(part.talkVoices[k], mine, dir, &said))
+            return false;
+        for (size_t j = 0; j < said.size(); j++)
+            clips[k + j * voices] = std::move(said[j]);
+    }
     Noise floor;
     if (!SoxNoise("pinknoise", dir, &floor))
         return false;
-    int n = 0;
-    for (size_t k = 0; k < part.talkVoices.size(); k++) {
-        std::vector<std::vector<int16_t>> said;
-        if (!SayAll(part.talkVoices[k], texts, dir, &said))
+    for (size_t i = 0; i < clips.size(); i++) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/%04zu.wav", i);
+        const Pads pads{0.05, Between(&random, TalkPause)};
+        if (!WriteClip(sub + name, clips[i], pads, 0, floor, nullptr, "", dir))
             return false;
-        for (size_t i = 0; i < said.size(); i++) {
-            char name[32];
-            std::snprintf(name, sizeof name, "/%04d.wav", n++);
-            const Pads pads{0.05, Between(&random, TalkPause)};
-            if (!WriteClip(sub + name, said[(i + 5 * k) % said.size()], pads, 0, floor, nullptr, "",
-                           dir))
-                return false;
-        }
     }
     return true;
 }
@@ -659,7 +755,7 @@ bool Synthesise(const std::string &dir, const Part &part, const std::vector<std:
                 return false;
         }
     std::remove(tmp.c_str());
-    return SynthesiseRooms(dir, part, l, items) && RealPeople(dir, part) && Talk(dir, part);
+    return SynthesiseRooms(dir, part, l, items) && RealPeople(dir, part);
 }
 
 // Evaluation ------------------------------------------------------------
@@ -667,10 +763,11 @@ bool Synthesise(const std::string &dir, const Part &part, const std::vector<std:
 // An utterance's strings live only until the next one: copies are kept.
 struct Utterance {
     std::string phrase, heard;
-    double score, decodeMs;
+    double decodeMs;
     bool early; // decoded while its end silence was waited
     RecogniserRefusal refusal;
-    double nameScore; // Name mode's, 1 in the others
+    RecogniserChecks checks;
+    double seconds; // from its start to its end
 };
 
 struct Heard {
@@ -679,9 +776,26 @@ struct Heard {
 
 void Collect(void *context, const RecogniserUtterance &u)
 {
-    static_cast<Heard *>(context)->utterances.push_back({u.phrase, u.heard, u.checks.score,
-                                                         u.decodeMs, u.decided < u.end, u.refusal,
-                                                         u.checks.nameScore});
+    static_cast<Heard *>(context)->utterances.push_back(
+        {u.phrase, u.heard, u.decodeMs, u.decided < u.end, u.refusal, u.checks, u.end - u.start});
+}
+
+// One line of the --tsv record: condition, file, expected, heard, score,
+// phrase taken, refusal, the name's score, then each check's value (loud
+// frames, the said-more gap or "-", the everyday words and their gain,
+// the silence's shortfall, chatter 0/1) and the utterance's length.
+void WriteTsv(FILE *tsv, const std::string &condition, const std::string &file,
+              const char *expected, const Utterance &u)
+{
+    const RecogniserChecks &c = u.checks;
+    char gap[32] = "-";
+    if (c.besideSpeech)
+        std::snprintf(gap, sizeof gap, "%.2f", c.saidMoreGap);
+    std::fprintf(tsv, "%s\t%s\t%s\t%s\t%.4f\t%s\t%s\t%.4f\t%d\t%s\t%s\t%.2f\t%.2f\t%d\t%.2f\n",
+                 condition.c_str(), file.c_str(), expected, u.heard.c_str(), c.score,
+                 u.phrase.c_str(), RecogniserRefusalName(u.refusal), c.nameScore, c.loudFrames, gap,
+                 c.everyday ? c.everydayWords.c_str() : "", c.everydayGain, c.silenceShortfall,
+                 int(c.chatter), u.seconds);
 }
 
 double CpuMs()
@@ -800,9 +914,7 @@ bool DecodeClip(Recogniser *r, const std::string &dir, const std::string &name, 
                  u.heard == Joined(clip.expected))
             refused = std::string("(refused: ") + RecogniserRefusalName(u.refusal) + ")";
         if (tsv)
-            std::fprintf(tsv, "%s\t%s\t%s\t%s\t%.4f\t%s\t%s\t%.4f\n", name.c_str(),
-                         clip.file.c_str(), clip.Expected(), u.heard.c_str(), u.score,
-                         u.phrase.c_str(), RecogniserRefusalName(u.refusal), u.nameScore);
+            WriteTsv(tsv, name, clip.file, clip.Expected(), u);
     }
     if (acceptedCount == 0 && !refused.empty())
         *got = refused;
@@ -871,32 +983,46 @@ Totals Evaluate(Recogniser *r, const std::string &dir, const std::string &name,
     return t;
 }
 
+// Talk's utterances: the commands taken counted, each utterance recorded.
+struct TalkCount {
+    int *count;
+    FILE *tsv;
+    std::string condition, file; // the sentence being fed when it was decided
+};
+
 void CountAccepted(void *context, const RecogniserUtterance &u)
 {
+    TalkCount *t = static_cast<TalkCount *>(context);
     if (*u.phrase)
         std::printf("  false command    %s (heard \"%s\")\n", u.phrase, u.heard);
-    *static_cast<int *>(context) += *u.phrase != 0;
+    *t->count += *u.phrase != 0;
+    if (t->tsv)
+        WriteTsv(t->tsv, t->condition, t->file, "(talk)",
+                 {u.phrase, u.heard, u.decodeMs, false, u.refusal, u.checks, u.end - u.start});
 }
 
 // Talk: its sentences fed as one stream; in Hold mode the key is held over
 // every TalkHeldEvery-th, which is decoded as a hold as well.
-Totals EvaluateTalk(Recogniser *r, const std::string &dir, const std::string &name, bool hold)
+Totals EvaluateTalk(Recogniser *r, const std::string &dir, const std::string &name, bool hold,
+                    FILE *tsv)
 {
     Totals t;
     std::printf("\n== %s\n", name.c_str());
     int n = 0;
+    TalkCount stream{&t.talkFalse, tsv, name, ""}, held{&t.talkHeldFalse, tsv, name + " held", ""};
     for (const std::string &file : ListDir(dir, false)) {
         std::vector<int16_t> samples;
         if (!LoadWave16k((dir + "/" + file).c_str(), &samples))
             continue;
         t.talkSeconds += double(samples.size()) / RecogniserRate;
-        RecogniserFeed(r, samples.data(), samples.size(), CountAccepted, &t.talkFalse);
+        stream.file = held.file = file;
+        RecogniserFeed(r, samples.data(), samples.size(), CountAccepted, &stream);
         if (hold && n++ % TalkHeldEvery == TalkHeldEvery - 1) {
             t.talkHeld++;
-            RecogniserFeedHeld(r, samples.data(), samples.size(), CountAccepted, &t.talkHeldFalse);
+            RecogniserFeedHeld(r, samples.data(), samples.size(), CountAccepted, &held);
         }
     }
-    RecogniserFlush(r, CountAccepted, &t.talkFalse);
+    RecogniserFlush(r, CountAccepted, &stream);
     std::printf("  %d false commands in %.1f minutes: %.1f per 10 minutes", t.talkFalse,
                 t.talkSeconds / 60, t.talkSeconds > 0 ? t.talkFalse * 600 / t.talkSeconds : 0);
     if (hold)
@@ -937,7 +1063,7 @@ Totals EvaluateFolder(Recogniser *r, const std::string &folder,
         rows.push_back({folder, Evaluate(r, folder, folder, phrases, tsv)});
     for (const std::string &sub : subs)
         if (sub == "talk")
-            talk = EvaluateTalk(r, folder + "/" + sub, sub, hold);
+            talk = EvaluateTalk(r, folder + "/" + sub, sub, hold, tsv);
         else
             rows.push_back({sub, Evaluate(r, folder + "/" + sub, sub, phrases, tsv)});
     Totals all = talk;
@@ -1042,6 +1168,14 @@ int SynthesiseParts(const Args &args, const std::vector<std::string> &phrases, c
             std::printf("synthesising the %s part in %s\n", p.name, sub.c_str());
             std::fflush(stdout);
             if (!Synthesise(sub, p, phrases, l) || !Run("touch " + Quote(done)))
+                return 1;
+        }
+        // Talk is made apart: a kept part gets the talk of this version.
+        const std::string talk = sub + "/talk", talkDone = talk + "/.done";
+        if (!p.talk.empty() && stat(talkDone.c_str(), &st) != 0) {
+            std::printf("synthesising the %s part's talk in %s\n", p.name, talk.c_str());
+            std::fflush(stdout);
+            if (!Run("rm -rf " + Quote(talk)) || !Talk(sub, p) || !Run("touch " + Quote(talkDone)))
                 return 1;
         }
         folders->push_back(sub);
