@@ -36,13 +36,13 @@ void RecogniserUpdate(Recogniser *r, const RecogniserOptions &options)
 {
     r->options.threshold = options.threshold;
     r->options.maxUtteranceSeconds = options.maxUtteranceSeconds;
-    r->hold.decided = false; // decided with the options before
+    r->hold.decided = false; // decided with the options before (a hold goes on: a file
+                             // handed in during one is heard as Always would)
     if (options.listen == r->options.listen && options.name == r->options.name)
         return;
     r->options.listen = options.listen;
     r->options.name = options.name;
     RestartStream(r);
-    r->hold = HeldSound();
     SetSearches(r, r->phrasesSet, nullptr);
 }
 

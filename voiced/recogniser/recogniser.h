@@ -84,7 +84,7 @@ constexpr double RecogniserDefaultThreshold = 0.25;
 std::vector<std::string> RecogniserEverydayWords();
 
 // When the recogniser takes a command: always; only within a key's hold
-// (the hub decodes the hold whole with RecogniserFeedHeld); or only after
+// (the hub hands the hold over with RecogniserHoldFeed); or only after
 // the name, said first ("nelko go left").
 enum class RecogniserListen { Always, Hold, Name };
 
