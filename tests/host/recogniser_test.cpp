@@ -885,3 +885,62 @@ TEST_F(RecogniserTest, InHoldModeOnlyTheHoldIsHeardAndOnceWhole)
     RecogniserFeedHeld(r, s.data(), s.size(), Collect, &tight);
     EXPECT_EQ(tight.size(), 1u);
 }
+
+// A hold handed over as it comes is decided once its speech has been
+// followed by the trailing stretch of silence, while the key is still held.
+// That decision is the whole hold's: the same samples decide both. Speech
+// after it has the hold decided again.
+TEST_F(RecogniserTest, AHoldIsDecidedWhenItsSpeechEndsAsItIsWhole)
+{
+    RecogniserOptions hold;
+    hold.listen = RecogniserListen::Hold;
+    RecogniserUpdate(r, hold);
+    const struct {
+        const char *why;
+        std::vector<int16_t> said;
+        bool endsInSilence; // the last speech is followed by the stretch
+        const char *phrase;
+    } rows[] = {
+        {"a command, then the room",
+         Joined({Speech::Floor(0.4), Sounded("go left"), Speech::Floor(1.0)}), true, "Go Left"},
+        {"half a command, a pause, the rest as the key comes up: decided early on half, then "
+         "again",
+         Joined({Speech::Floor(0.4), Sounded("go"), Speech::Floor(0.5), Sounded("left"),
+                 Speech::Floor(0.15)}),
+         false, "Go Left"},
+    };
+    const auto decide = [&](const std::vector<int16_t> &s, size_t count) {
+        std::vector<Heard> heard;
+        RecogniserFeedHeld(r, s.data(), count, Collect, &heard);
+        EXPECT_EQ(heard.size(), 1u);
+        return heard.empty() ? Heard{} : heard[0];
+    };
+    for (const auto &row : rows) {
+        size_t settled = 0; // where the speech had last ended in the stretch
+        std::vector<Heard> streamed;
+        RecogniserHoldBegin(r);
+        for (size_t at = 0; at < row.said.size(); at += 160) {
+            const size_t n = std::min<size_t>(160, row.said.size() - at);
+            const bool was = RecogniserHoldSettled(r);
+            RecogniserHoldFeed(r, &row.said[at], n);
+            if (RecogniserHoldSettled(r) && !was)
+                settled = at + n;
+        }
+        EXPECT_EQ(RecogniserHoldSettled(r), row.endsInSilence) << row.why;
+        RecogniserHoldEnd(r, Collect, &streamed);
+        ASSERT_NE(settled, 0u) << row.why;
+        ASSERT_EQ(streamed.size(), 1u) << row.why;
+        const Heard whole = decide(row.said, row.said.size());
+        const Heard early = decide(row.said, settled);
+        EXPECT_EQ(whole.phrase, row.phrase) << row.why;
+        EXPECT_EQ(streamed[0].phrase, whole.phrase) << row.why;
+        EXPECT_EQ(streamed[0].score, whole.score) << row.why;
+        if (row.endsInSilence) {
+            EXPECT_EQ(early.heard, whole.heard) << row.why;
+            EXPECT_EQ(early.score, whole.score) << row.why;
+            EXPECT_LT(whole.decided, whole.end) << row.why << ": decided up to the stretch";
+        } else {
+            EXPECT_NE(early.heard, whole.heard) << row.why << ": the early decision is no use";
+        }
+    }
+}

@@ -12,7 +12,8 @@ namespace {
 class Stream {
   public:
     explicit Stream(HoldSound &sound) : sound_(sound) {}
-    // Feeds count samples in buffers of `buffer`; the holds completed.
+    // Feeds count samples in buffers of `buffer`, taking what the hold kept
+    // after each; the holds completed.
     std::vector<std::vector<int16_t>> Feed(size_t count, size_t buffer = 10)
     {
         std::vector<std::vector<int16_t>> holds;
@@ -21,8 +22,11 @@ class Stream {
             std::iota(piece.begin(), piece.end(), int16_t(next_));
             next_ += piece.size();
             count -= piece.size();
-            if (sound_.Add(piece.data(), piece.size()))
-                holds.push_back(sound_.Take());
+            const bool ended = sound_.Add(piece.data(), piece.size());
+            const std::vector<int16_t> kept = sound_.Take();
+            hold_.insert(hold_.end(), kept.begin(), kept.end());
+            if (ended)
+                holds.push_back(std::move(hold_)), hold_.clear();
         }
         return holds;
     }
@@ -30,6 +34,7 @@ class Stream {
   private:
     HoldSound &sound_;
     size_t next_ = 1;
+    std::vector<int16_t> hold_; // the hold's pieces so far
 };
 
 std::vector<int16_t> Range(int first, int last)
@@ -44,12 +49,12 @@ TEST(HoldSound, KeepsTheLeadBeforeThePressAndTheTailAfterTheRelease)
     HoldSound sound(30, 20, 1000);
     Stream stream(sound);
     EXPECT_TRUE(stream.Feed(100).empty()) << "key up: only the ring is kept";
-    sound.Press();
+    EXPECT_TRUE(sound.Press());
     EXPECT_TRUE(sound.Held());
     EXPECT_TRUE(stream.Feed(50).empty());
-    sound.Press(); // auto-repeat
+    EXPECT_FALSE(sound.Press()) << "auto-repeat changes nothing";
     EXPECT_TRUE(stream.Feed(50).empty());
-    sound.Release();
+    EXPECT_TRUE(sound.Release());
     EXPECT_FALSE(sound.Held());
     // The tail ends within a buffer: the rest of it leads the next hold.
     const auto holds = stream.Feed(25, 15);
@@ -96,7 +101,7 @@ TEST(HoldSound, EdgesOfAHold)
         auto holds = stream.Feed(row.after, 5);
         if (row.again) {
             EXPECT_TRUE(holds.empty()) << row.why;
-            sound.Press();
+            EXPECT_TRUE(sound.Press()) << row.why;
             stream.Feed(0);
             sound.Release();
             holds = stream.Feed(20, 5);
@@ -106,7 +111,7 @@ TEST(HoldSound, EdgesOfAHold)
     }
     HoldSound sound(30, 20, 1000);
     Stream stream(sound);
-    sound.Release();
+    EXPECT_FALSE(sound.Release());
     EXPECT_TRUE(stream.Feed(100).empty()) << "a release without a press is no hold";
     EXPECT_TRUE(sound.Take().empty());
 }

@@ -293,9 +293,11 @@ unsigned Listener::Level()
 void Listener::SetListening(RecogniserListen mode, const std::string &name)
 {
     std::lock_guard<std::mutex> hold(lock_);
-    if (mode != options_.listen)
+    if (mode != options_.listen) {
         hold_ = HoldSound(size_t(RecogniserHoldLeadSeconds * RecogniserRate),
                           size_t(RecogniserHoldTailSeconds * RecogniserRate), MaxBacklogSamples);
+        jobs_.push_back(Job{Job::HoldDropped, {}}); // a hold begun is no longer one
+    }
     options_.listen = mode;
     options_.name = name;
     optionsChanged_ = true;
@@ -304,11 +306,13 @@ void Listener::SetListening(RecogniserListen mode, const std::string &name)
 
 void Listener::SetKeyDown(bool down)
 {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (down)
-        hold_.Press();
-    else
-        hold_.Release();
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (options_.listen != RecogniserListen::Hold || !(down ? hold_.Press() : hold_.Release()))
+            return;
+        jobs_.push_back(Job{down ? Job::HoldPress : Job::HoldRelease, {}});
+    }
+    wake_.notify_all();
 }
 
 void Listener::ForgetLead()
@@ -320,19 +324,13 @@ void Listener::ForgetLead()
 bool Listener::Hear(const int16_t *samples, size_t count)
 {
     Meter(LevelPercent(samples, count));
+    bool wake = true, kept = true;
     {
         std::lock_guard<std::mutex> hold(lock_);
         if (stop_ || state_ == State::Unavailable)
             return false;
         if (options_.listen == RecogniserListen::Hold) {
-            // Nothing to decode until a hold is complete.
-            if (!hold_.Add(samples, count))
-                return true;
-            std::vector<int16_t> held = hold_.Take();
-            if (backlog_ + held.size() > MaxBacklogSamples)
-                return false; // holds pile up faster than they are decoded
-            backlog_ += held.size();
-            jobs_.push_back(Job{Job::Held, std::move(held)});
+            kept = HearHold(samples, count, &wake);
         } else {
             if (backlog_ + count > MaxBacklogSamples)
                 return false;
@@ -340,8 +338,28 @@ bool Listener::Hear(const int16_t *samples, size_t count)
             jobs_.push_back(Job{Job::Samples, std::vector<int16_t>(samples, samples + count)});
         }
     }
-    wake_.notify_all();
-    return true;
+    if (wake)
+        wake_.notify_all();
+    return kept;
+}
+
+// The hold's sound goes to the ear as it comes; with the key up nothing
+// does, and the ear is not woken (*wake false). A hold whose sound overflows
+// the backlog is dropped whole: false from then until it ends.
+bool Listener::HearHold(const int16_t *samples, size_t count, bool *wake)
+{
+    const bool ended = hold_.Add(samples, count);
+    std::vector<int16_t> piece = hold_.Take();
+    const bool dropped = holdDropped_ || backlog_ + piece.size() > MaxBacklogSamples;
+    *wake = ended || (!piece.empty() && !dropped);
+    if (!piece.empty() && !dropped) {
+        backlog_ += piece.size();
+        jobs_.push_back(Job{Job::HoldPiece, std::move(piece)});
+    }
+    holdDropped_ = dropped && !ended;
+    if (ended)
+        jobs_.push_back(Job{dropped ? Job::HoldDropped : Job::HoldEnd, {}});
+    return !dropped;
 }
 
 void Listener::MicrophoneStopped()
@@ -519,11 +537,39 @@ void Listener::Do(Recogniser *r, Job &job)
         streamOpen_ = false;
         break;
     case Job::File: DecodeFile(r, job.samples); break;
-    case Job::Held:
-        source_ = Source::Microphone;
-        Trace("ear", "a hold of %.0f ms", job.samples.size() * 1000.0 / RecogniserRate);
-        RecogniserFeedHeld(r, job.samples.data(), job.samples.size(), Report, this);
+    default: Hold(r, job); break;
+    }
+}
+
+// A hold goes to the recogniser as it comes, which decides it once its
+// speaker has stopped. It ends with its tail, or at the release when it
+// already ends in silence: what the tail brings then is dropped, unless the
+// key goes down again, which begins another.
+void Listener::Hold(Recogniser *r, Job &job)
+{
+    source_ = Source::Microphone;
+    const bool open = holdOpen_;
+    switch (job.kind) {
+    case Job::HoldPress:
+        if (!open)
+            RecogniserHoldBegin(r);
+        holdOpen_ = true;
         break;
+    case Job::HoldPiece:
+        if (open)
+            RecogniserHoldFeed(r, job.samples.data(), job.samples.size());
+        break;
+    case Job::HoldRelease:
+        if (!open || !RecogniserHoldSettled(r))
+            break;
+        Trace("ear", "the key came up after the hold's speech ended: its tail is not waited for");
+        [[fallthrough]];
+    case Job::HoldEnd:
+        if (open)
+            RecogniserHoldEnd(r, Report, this);
+        holdOpen_ = false;
+        break;
+    default: holdOpen_ = false; break; // dropped
     }
 }
 
@@ -606,7 +652,7 @@ void Listener::Run()
             }
             job = std::move(jobs_.front());
             jobs_.pop_front();
-            if (job.kind == Job::Samples || job.kind == Job::Held)
+            if (job.kind == Job::Samples || job.kind == Job::HoldPiece)
                 backlog_ -= job.samples.size();
         }
         ApplySettings(r);

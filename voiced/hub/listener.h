@@ -86,9 +86,11 @@ class Listener {
     // When the recogniser takes a command, and the name said first in Name
     // mode (RecognisedName's form): applies from the next piece of sound.
     // In Hold mode the microphone's samples are only kept (a ring of
-    // RecogniserHoldLeadSeconds) until the key goes down; the hold, with
-    // RecogniserHoldTailSeconds after the key comes up, is then decoded
-    // whole. The thread is not woken in between.
+    // RecogniserHoldLeadSeconds) until the key goes down, and the thread is
+    // not woken; from the press the hold goes to the recogniser as it comes
+    // (RecogniserHoldFeed), until RecogniserHoldTailSeconds after the key
+    // comes up, or at once when the hold then already ends in silence
+    // (RecogniserHoldSettled).
     void SetListening(RecogniserListen mode, const std::string &name);
     // The key held to talk went down or up (Hold mode).
     void SetKeyDown(bool down);
@@ -120,7 +122,18 @@ class Listener {
 
   private:
     struct Job {
-        enum Kind { Samples, MicrophoneEnd, File, Held } kind;
+        // A hold: the key went down (or down again in the tail), its
+        // sound, the key went up, the tail ended; or it was dropped.
+        enum Kind {
+            Samples,
+            MicrophoneEnd,
+            File,
+            HoldPress,
+            HoldPiece,
+            HoldRelease,
+            HoldEnd,
+            HoldDropped
+        } kind;
         std::vector<int16_t> samples;
     };
     struct FileRead {
@@ -134,6 +147,8 @@ class Listener {
     void TellName(const std::vector<std::string> &unknown);
     void Do(Recogniser *r, Job &job);
     void DecodeFile(Recogniser *r, const std::vector<int16_t> &samples);
+    void Hold(Recogniser *r, Job &job);
+    bool HearHold(const int16_t *samples, size_t count, bool *wake); // under lock_
     static void Report(void *context, const RecogniserUtterance &utterance);
     void SetState(State state);
     void Meter(unsigned level); // a piece of sound was fed
@@ -159,6 +174,7 @@ class Listener {
     HoldSound hold_{size_t(RecogniserHoldLeadSeconds * RecogniserRate),
                     size_t(RecogniserHoldTailSeconds *RecogniserRate),
                     MaxBacklogSamples}; // under lock_, in Hold mode
+    bool holdDropped_ = false;          // under lock_: the hold's sound overflowed
     std::atomic<State> state_{State::Starting};
     std::atomic<unsigned> peak_{0};  // the loudest since the last Level, | FreshLevel
     std::atomic<unsigned> shown_{0}; // what Level said last
@@ -168,4 +184,5 @@ class Listener {
     bool streamOpen_ = false;            // samples fed since the last flush
     RecogniserOptions applied_;          // what the recogniser was last told
     bool nameUnknown_ = false;           // as last told
+    bool holdOpen_ = false;              // a hold is being fed to the recogniser
 };

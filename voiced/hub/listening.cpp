@@ -45,19 +45,24 @@ HoldSound::HoldSound(size_t lead, size_t tail, size_t most)
 {
 }
 
-void HoldSound::Press()
+bool HoldSound::Press()
 {
-    if (state_ == Tail)
+    if (state_ == Tail) {
         state_ = Down; // pressed again within the tail: the hold goes on
+        return true;
+    }
     if (state_ != Up)
-        return;
+        return false;
     // The ring, oldest first, leads the hold.
-    hold_.clear();
+    kept_.clear();
+    held_ = 0;
     const size_t oldest = ringFill_ < lead_ ? 0 : ringAt_;
     for (size_t i = 0; i < ringFill_; ++i)
-        hold_.push_back(ring_[(oldest + i) % lead_]);
+        kept_.push_back(ring_[(oldest + i) % lead_]);
+    held_ = kept_.size();
     ringFill_ = ringAt_ = 0;
     state_ = Down;
+    return true;
 }
 
 void HoldSound::ForgetLead()
@@ -65,18 +70,21 @@ void HoldSound::ForgetLead()
     ringFill_ = ringAt_ = 0;
 }
 
-void HoldSound::Release()
+bool HoldSound::Release()
 {
     if (state_ != Down)
-        return;
+        return false;
     state_ = Tail;
     tailLeft_ = tail_;
+    return true;
 }
 
 void HoldSound::Keep(const int16_t *samples, size_t count)
 {
-    const size_t room = most_ - std::min(most_, hold_.size());
-    hold_.insert(hold_.end(), samples, samples + std::min(count, room));
+    const size_t room = most_ - std::min(most_, held_);
+    const size_t taken = std::min(count, room);
+    kept_.insert(kept_.end(), samples, samples + taken);
+    held_ += taken;
 }
 
 bool HoldSound::Add(const int16_t *samples, size_t count)
@@ -98,7 +106,6 @@ bool HoldSound::Add(const int16_t *samples, size_t count)
     if (tailLeft_ > 0)
         return false;
     state_ = Up;
-    done_ = true;
     // What came after the tail starts the next lead.
     Add(samples + taken, count - taken);
     return true;
@@ -106,9 +113,7 @@ bool HoldSound::Add(const int16_t *samples, size_t count)
 
 std::vector<int16_t> HoldSound::Take()
 {
-    std::vector<int16_t> hold;
-    if (done_)
-        hold.swap(hold_);
-    done_ = false;
-    return hold;
+    std::vector<int16_t> kept;
+    kept.swap(kept_);
+    return kept;
 }

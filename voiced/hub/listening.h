@@ -40,24 +40,25 @@ constexpr size_t MaxListenNameLength = 32;
 // spaces, at least one letter, at most MaxListenNameLength characters.
 std::string RecognisedName(const std::string &name);
 
-// One hold of the key, assembled from the microphone's samples as they come:
+// One hold of the key, handed out as it comes from the microphone's samples:
 // while the key is up, only the last `lead` samples are kept (a ring); from
 // the press on, everything, until `tail` samples after the release. Samples
 // past `most` in one hold are dropped (it is decoded as far as it went).
 class HoldSound {
   public:
     HoldSound(size_t lead, size_t tail, size_t most);
-    // The key went down (ignored while it is down; within the tail, the
-    // hold goes on) or up.
-    void Press();
-    void Release();
+    // The key went down or up: true when that began a hold, or went on with
+    // one in its tail (Press), or ended the key's hold (Release); auto-repeat
+    // and a release without a press change nothing.
+    bool Press();
+    bool Release();
     bool Held() const { return state_ == Down; }
     // The sound stopped coming for a while: what the ring holds is no
     // longer just before a press.
     void ForgetLead();
-    // Samples as they arrive; true when they completed a hold, which Take
-    // then hands out.
+    // Samples as they arrive; true when they completed a hold.
     bool Add(const int16_t *samples, size_t count);
+    // What the hold kept since the last Take: the lead first, after a press.
     std::vector<int16_t> Take();
 
   private:
@@ -68,7 +69,7 @@ class HoldSound {
     std::vector<int16_t> ring_; // lead_ samples, oldest at ringAt_ once full
     size_t ringAt_ = 0;
     size_t ringFill_ = 0;
-    std::vector<int16_t> hold_;
+    std::vector<int16_t> kept_; // since the last Take
+    size_t held_ = 0;           // samples kept in this hold
     size_t tailLeft_ = 0;
-    bool done_ = false;
 };

@@ -105,6 +105,38 @@ void CheckName(Recogniser *r, const PreparedFrames &p, const Pass &grammar, cons
     c->score = std::min(c->score, c->nameScore);
 }
 
+// A hold is meant for the recogniser: it is heard by the grammar and the
+// everyday words side by side, and what the speaker said beside a command,
+// or took for silence, does not refuse it. The everyday words, the longest
+// search, run at once on the grammar's decoder while the phone loop's
+// decoder takes the phone loop and then the grammar (the same searches, so
+// the same decisions, in about the everyday words' time).
+void HearHold(Recogniser *r, PreparedFrames *p, std::string *heard, RecogniserChecks *c)
+{
+    Pass phones, grammar, everyday;
+    int looped = 0, decoded = 0, other = 0;
+    auto beside = [&] {
+        looped = Decode(r, Search::Phones, p->loop, &phones);
+        decoded = Decode(r, Search::GrammarBeside, p->grammar, &grammar);
+    };
+    Beside loop(beside);
+    if (!r->options.everydayWords.empty())
+        other = Decode(r, p->spread < NoisySpread ? Search::NoisyEveryday : Search::Everyday,
+                       p->everyday, &everyday);
+    loop.Join();
+    if (decoded)
+        *heard = grammar.words;
+    c->chatter = p->chatter;
+    c->phrase = r->phrases.count(*heard) > 0;
+    c->loudFrames = LoudFrames(p->energy);
+    if (c->phrase && c->loudFrames <= CommandLoudFrames && other)
+        EverydayFitsBetter(grammar.words, grammar.score, everyday.words, everyday.score,
+                           r->logBase * ScoreScale, c);
+    if (decoded && looped)
+        c->score = ScoreOf(grammar.score, phones.score, p->frames, r->logBase, p->spread,
+                           p->chatter ? r->options.chatterScale : 1);
+}
+
 // The passes and the checks. A command is checked twice before the phone
 // loop's score says whether it is needed: for everyday words here, and
 // whether the speaker said more on the phone loop's decoder once the loop is
@@ -123,12 +155,9 @@ void Hear(Recogniser *r, PreparedFrames *p, std::string *heard, RecogniserChecks
     c->phrase = r->phrases.count(*heard) > 0;
     c->loudFrames = LoudFrames(p->energy);
     const bool command = c->phrase && c->loudFrames <= CommandLoudFrames;
-    // A hold is meant for the recogniser: what the speaker said beside a
-    // command, or took for silence, does not refuse it.
-    const bool hold = r->options.listen == RecogniserListen::Hold;
     auto more = [&] {
         beside.Join();
-        if (command && !hold)
+        if (command)
             CheckSaidMore(r, std::move(p->saidMore), *heard, c);
     };
     Beside checking(more);
@@ -139,7 +168,7 @@ void Hear(Recogniser *r, PreparedFrames *p, std::string *heard, RecogniserChecks
         c->score = ScoreOf(grammar.score, phones.score, p->frames, r->logBase, p->spread,
                            p->chatter ? r->options.chatterScale : 1);
     // Amid chatter the silences hold the other voices.
-    if (command && !p->chatter && !hold)
+    if (command && !p->chatter)
         c->silenceShortfall =
             SilenceShortfallOf(grammar.path, phones.path, p->energy, r->logBase * ScoreScale);
     if (command && decoded && looped && r->options.listen == RecogniserListen::Name)
@@ -155,7 +184,8 @@ Decision Decide(Recogniser *r, double end, int waited)
     RecogniserUtterance &u = d.utterance;
     PreparedFrames frames = PrepareFrames(r, waited);
     if (frames.frames > 0)
-        Hear(r, &frames, &d.heard, &u.checks);
+        (r->options.listen == RecogniserListen::Hold ? HearHold : Hear)(r, &frames, &d.heard,
+                                                                        &u.checks);
     u.threshold =
         r->options.threshold * (r->options.listen == RecogniserListen::Hold   ? HoldThresholdScale
                                 : r->options.listen == RecogniserListen::Name ? NameThresholdScale

@@ -60,7 +60,7 @@ const struct {
     bool onLoop;
 } Searches[] = {
     {GrammarSearch, false},       {PhoneSearch, true},  {EverydaySearch, false},
-    {NoisyEverydaySearch, false}, {SpeechSearch, true},
+    {NoisyEverydaySearch, false}, {SpeechSearch, true}, {GrammarSearch, true},
 };
 
 bool WordKnown(ps_decoder_t *ps, const std::string &word)
@@ -458,6 +458,7 @@ bool SetSearches(Recogniser *r, const std::vector<std::string> &phrases,
     std::string grammar = BuildGrammar(usable.words, NamedDecoys(r, name, usable.decoys));
     CopyPronunciations(r, usable);
     if (!SetGrammar(r->ps, GrammarSearch, grammar) ||
+        !SetGrammar(r->loop, GrammarSearch, grammar) ||
         !SetGrammar(r->loop, SpeechSearch, InsidePhoneLoop(r, grammar), CheckBeam) ||
         !(r->options.everydayWords.empty() ||
           (SetEverydaySearch(r, usable, EverydaySearch, r->options.everydayWordCost) &&

@@ -14,6 +14,7 @@ enum class Search {
     Everyday,      // the grammar with everyday words in place of a command's
     NoisyEveryday, // the same, each everyday word costing less
     InPhoneLoop,   // the grammar with the phone loop allowed before and after it
+    GrammarBeside, // the phrases and the decoys on the phone loop's decoder
 };
 
 // A search's best path: its acoustic score, its words and its stretches.

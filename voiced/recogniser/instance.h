@@ -5,6 +5,7 @@
 #include "voiced/recogniser/recogniser.h"
 #include "voiced/recogniser/warp.h"
 #include <pocketsphinx.h>
+#include <deque>
 #include <map>
 #include <set>
 #include <string>
@@ -24,6 +25,19 @@ struct Detector {
 struct Decision {
     std::string phrase, heard;
     RecogniserUtterance utterance{};
+};
+
+// A key's hold as it comes (hold.cpp): its samples, the speech measure over
+// them, and a decision made before the hold ended.
+struct HeldSound {
+    std::vector<int16_t> samples;
+    size_t measured = 0;       // samples the measure has taken in, whole frames
+    std::deque<double> recent; // the last frames' power, for the smoothed level
+    double floor = 1e300;      // the quietest smoothed level so far (dB)
+    size_t speechEnd = 0;      // where the last frame of speech ends, 0 for none
+    bool decided = false;      // decision is that of the first decidedLength samples
+    size_t decidedLength = 0;
+    Decision decision;
 };
 
 struct Recogniser {
@@ -63,4 +77,5 @@ struct Recogniser {
     std::vector<mfcc_t> cepstra; // the current utterance, cepSize per frame
     std::vector<mfcc_t> room;    // RoomFrames of the quiet room, cepSize each
     double roomEnergy = 0;       // their mean log energy
+    HeldSound hold;              // Hold mode's hold being handed over
 };

@@ -2,6 +2,7 @@
 // updated, destroyed. An utterance's road runs through the other files:
 //
 //   stream.cpp   the samples through the speech detectors, into utterances
+//   hold.cpp     Hold mode: a key's hold, decided up to its last speech
 //   prepare.cpp  an utterance's frames made ready for each pass
 //   decoder.cpp  the decoders and their searches
 //   checks.cpp   the checks on a phrase heard, and the refusal
@@ -36,6 +37,8 @@ void RecogniserUpdate(Recogniser *r, const RecogniserOptions &options,
 {
     r->options.threshold = options.threshold;
     r->options.maxUtteranceSeconds = options.maxUtteranceSeconds;
+    r->hold.decided = false; // decided with the options before (a hold goes on: a file
+                             // handed in during one is heard as Always would)
     if (options.listen == r->options.listen && options.name == r->options.name)
         return;
     r->options.listen = options.listen;
@@ -57,5 +60,6 @@ int RecogniserSetPhrases(Recogniser *r, const std::vector<std::string> &phrases,
                          std::vector<std::string> *unknownWords)
 {
     r->phrasesSet = phrases;
+    r->hold.decided = false;
     return SetSearches(r, phrases, unknownWords) ? 1 : 0;
 }

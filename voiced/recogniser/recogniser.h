@@ -84,7 +84,7 @@ constexpr double RecogniserDefaultThreshold = 0.25;
 std::vector<std::string> RecogniserEverydayWords();
 
 // When the recogniser takes a command: always; only within a key's hold
-// (the hub decodes the hold whole with RecogniserFeedHeld); or only after
+// (the hub hands the hold over with RecogniserHoldFeed); or only after
 // the name, said first ("nelko go left").
 enum class RecogniserListen { Always, Hold, Name };
 
@@ -160,15 +160,35 @@ void RecogniserFeed(Recogniser *r, const int16_t *samples, size_t count,
 void RecogniserFlush(Recogniser *r, RecogniserCallback callback, void *context);
 // Hold mode: the samples of one hold of the key, from its press (the hub may
 // put up to RecogniserHoldLeadSeconds of the sound just before the press in
-// front) to a short tail after its release, decoded whole as one utterance
-// with the hold's own checks. Calls back exactly once (phrase "" when it is
-// no command). Outside Hold mode it decodes them as Always would a stream
-// of its own. In Hold mode RecogniserFeed and RecogniserFlush hear nothing:
+// front) to a short tail after its release, decided as one utterance with
+// the hold's own checks. Calls back exactly once (phrase "" when it is no
+// command). Outside Hold mode it decodes them as Always would a stream of
+// its own. In Hold mode RecogniserFeed and RecogniserFlush hear nothing:
 // what is said outside the key runs nothing and is not reported.
+//
+// A hold is decided on its samples up to the end of its last speech (a
+// frame's level well above the quietest so far, hold.cpp) and
+// RecogniserHoldTrailSeconds after it, or on all of them when none is
+// speech: what follows that stretch in silence changes nothing.
 void RecogniserFeedHeld(Recogniser *r, const int16_t *samples, size_t count,
                         RecogniserCallback callback, void *context);
 constexpr double RecogniserHoldLeadSeconds = 0.3;
 constexpr double RecogniserHoldTailSeconds = 0.1; // the hub keeps listening this long after release
+constexpr double RecogniserHoldTrailSeconds = 0.2;
+
+// The same hold handed over as it comes: begun (at the press), fed, ended
+// (calls back exactly once, as RecogniserFeedHeld). Once the samples fed
+// end in RecogniserHoldTrailSeconds of silence after speech, the hold is
+// decided while it goes on; that decision is delivered at the end when
+// nothing was said since, else the hold is decided again. Outside Hold mode
+// they hear nothing and call back nothing.
+void RecogniserHoldBegin(Recogniser *r);
+void RecogniserHoldFeed(Recogniser *r, const int16_t *samples, size_t count);
+void RecogniserHoldEnd(Recogniser *r, RecogniserCallback callback, void *context);
+// 1 when the samples fed so far end in RecogniserHoldTrailSeconds of silence
+// after speech: ended now, the hold is decided as it would be with more
+// silence after it (the hub need not wait for its tail).
+int RecogniserHoldSettled(const Recogniser *r);
 
 // 1 while the speech detector is inside an utterance.
 int RecogniserInSpeech(const Recogniser *r);

@@ -294,53 +294,6 @@ void RecogniserFlush(Recogniser *r, RecogniserCallback callback, void *context)
     RestartStream(r);
 }
 
-namespace {
-
-// Every frame of a hold's samples into r->cepstra, through a front end that
-// has heard them once (as a stream's detector hears its opening) to learn
-// the room's noise: false when there is no front end.
-bool HoldFrames(Recogniser *r, const int16_t *samples, size_t count)
-{
-    fe_t *fe = NewFrontEnd(r, "-remove_silence", FALSE);
-    if (!fe)
-        return false;
-    std::vector<mfcc_t> out((count / r->frameShift + 2) * r->cepSize);
-    std::vector<mfcc_t *> rows = Rows(out, r->cepSize);
-    int32_t nframes = 0;
-    for (int pass = 0; pass < 2; pass++) {
-        fe_start_utt(fe);
-        const int16_t *from = samples;
-        size_t left = count;
-        nframes = int32_t(rows.size());
-        fe_process_frames(fe, &from, &left, rows.data(), &nframes, nullptr);
-    }
-    fe_free(fe);
-    r->cepstra.assign(out.begin(), out.begin() + long(nframes) * r->cepSize);
-    return true;
-}
-
-} // namespace
-
-void RecogniserFeedHeld(Recogniser *r, const int16_t *samples, size_t count,
-                        RecogniserCallback callback, void *context)
-{
-    if (r->options.listen != RecogniserListen::Hold) {
-        RestartStream(r);
-        RecogniserFeed(r, samples, count, callback, context);
-        RecogniserFlush(r, callback, context);
-        return;
-    }
-    const double seconds = double(count) / RecogniserRate;
-    r->band = BandMeter();
-    BandMeterHear(&r->band, samples, count);
-    r->utteranceStart = 0;
-    r->overlong = seconds > r->options.maxUtteranceSeconds || !HoldFrames(r, samples, count);
-    if (r->overlong)
-        r->cepstra.clear();
-    Deliver(r, Decide(r, seconds, -1), callback, context);
-    r->band = BandMeter();
-}
-
 int RecogniserInSpeech(const Recogniser *r)
 {
     return r->inSpeech;
