@@ -342,6 +342,14 @@ bool Listener::Hear(const int16_t *samples, size_t count)
     return true;
 }
 
+bool Listener::WantsSamplesSoon() const
+{
+    if (inSpeech_)
+        return true;
+    std::lock_guard<std::mutex> hold(lock_);
+    return options_.listen == RecogniserListen::Hold;
+}
+
 void Listener::MicrophoneStopped()
 {
     MeterOff();
@@ -579,6 +587,7 @@ void Listener::Run()
         }
         ApplySettings(r);
         Do(r, job);
+        inSpeech_ = streamOpen_ && RecogniserInSpeech(r);
     }
     RecogniserDestroy(r);
 }

@@ -55,6 +55,7 @@ Speech::Speech(HWND window, FeedbackHub &hub, TextTable text, Hooks hooks)
                   ear_.MicrophoneStopped();
               Report([this, open] { state_.microphoneOpen = open; });
           },
+          [this] { return ear_.WantsSamplesSoon(); },
       })
 {
 }
