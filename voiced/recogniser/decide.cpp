@@ -153,6 +153,7 @@ Decision Decide(Recogniser *r, double end, int waited)
     const double started = Now();
     Decision d;
     RecogniserUtterance &u = d.utterance;
+    BandMeterCatchUp(&r->band);
     PreparedFrames frames = PrepareFrames(r, waited);
     if (frames.frames > 0)
         Hear(r, &frames, &d.heard, &u.checks);
