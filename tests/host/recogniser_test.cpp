@@ -522,6 +522,46 @@ TEST(BandMeter, TellsTheTelephoneBandFromTheFullBand)
     }
 }
 
+// Blocks kept between utterances and measured once speech follows read as
+// blocks measured as they came, however many were kept.
+TEST(BandMeter, BlocksKeptAndMeasuredLaterReadAsMeasuredAtOnce)
+{
+    Speech::Reset();
+    const std::vector<int16_t> said = TelephoneBand(Speech::Say("Go Up", 0.5, "en-us"));
+    const struct {
+        size_t keptBlocks; // kept before the rest is heard as it comes
+        const char *why;
+    } rows[] = {
+        {37, "a few"},
+        {1000, "the meter's ten seconds"},
+        {1333, "more than ten seconds: the oldest go unmeasured"},
+    };
+    for (const auto &row : rows) {
+        std::vector<int16_t> s;
+        for (size_t i = 0; s.size() < row.keptBlocks * 160; i++) // an uneven room
+            s.push_back(int16_t(int(i * 7919 % 61) - 30 + int(i / 160 % 5) * 3));
+        s.insert(s.end(), said.begin(), said.end());
+        BandMeter once, later;
+        size_t differing = 0; // blocks after which the two read differently
+        for (size_t at = 0; at + 160 <= s.size(); at += 160) {
+            if (at < row.keptBlocks * 160) {
+                BandMeterHear(&once, &s[at], 160);
+                BandMeterKeep(&later, &s[at], 160);
+                continue;
+            }
+            if (at == row.keptBlocks * 160) { // caught up alone, as a decision does
+                BandMeterCatchUp(&later);
+                differing += later.power != once.power || later.upperShare != once.upperShare;
+            }
+            BandMeterHear(&once, &s[at], 160);
+            BandMeterHear(&later, &s[at], 160);
+            differing += later.power != once.power || later.upperShare != once.upperShare;
+        }
+        EXPECT_EQ(differing, 0u) << row.why;
+        EXPECT_TRUE(BandMeterNarrow(later)) << row.why;
+    }
+}
+
 TEST_F(RecogniserTest, CommandsAreHeardHoweverTheRecordingTreatsTheRoom)
 {
     // Fed whole and in pieces: a recording that starts and stops 50 ms from

@@ -482,6 +482,39 @@ TEST(Listener, InHoldModeOnlyTheHoldAndFilesAreDecoded)
                                         "file ends", "mic: Go Left"}));
 }
 
+// The microphone's samples may wait between utterances, where the
+// recogniser only listens for speech to begin; they are wanted as they come
+// while it hears speech, whose end is waited for, and in Hold mode, whose
+// key's release is.
+TEST(Listener, TheMicrophoneMayWaitOnlyBetweenUtterances)
+{
+    Ears ears;
+    Listener listener(ears.Hooks());
+    listener.SetPhrases(Commands);
+    StartListening(listener);
+    ASSERT_TRUE(ears.WaitFor("ready"));
+    const auto hear = [&](const std::vector<int16_t> &samples, size_t from, size_t to) {
+        for (size_t at = from; at < to; at += 160)
+            ASSERT_TRUE(listener.Hear(samples.data() + at, std::min<size_t>(160, to - at)));
+    };
+    const auto wantsSoon = [&](bool want) { // once the listener has caught up, or not
+        for (int i = 0; i < 500 && listener.WantsSamplesSoon() != want; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return listener.WantsSamplesSoon() == want;
+    };
+    const std::vector<int16_t> mic = Join({Floor(0.5), Speech("go left"), Floor(1.0)});
+    const size_t midWord = Floor(0.5).size() + Speech("go left").size() * 2 / 3;
+    hear(mic, 0, Floor(0.5).size());
+    EXPECT_TRUE(wantsSoon(false)) << "the room before the speech";
+    hear(mic, Floor(0.5).size(), midWord);
+    EXPECT_TRUE(wantsSoon(true)) << "in the middle of the command";
+    hear(mic, midWord, mic.size());
+    ASSERT_TRUE(ears.WaitFor("mic: Go Left"));
+    EXPECT_TRUE(wantsSoon(false)) << "after the command";
+    listener.SetListening(RecogniserListen::Hold, "");
+    EXPECT_TRUE(listener.WantsSamplesSoon()) << "Hold mode, with the key up";
+}
+
 // Name mode from the start, before any phrase is set.
 TEST(Listener, InNameModeACommandCountsAfterTheName)
 {

@@ -16,6 +16,7 @@ TEST(Microphone, SaysWhetherThereIsOneOnceAndStopsAtOnce)
     Microphone mic({
         [&](const int16_t *, size_t count) { samples += count; },
         [&](bool open) { ++(open ? opened : missing); },
+        nullptr, // every buffer handed on as it fills
     });
     ASSERT_TRUE(mic.Start());
     for (int waited = 0; waited < 3000 && opened + missing == 0; waited += 20)

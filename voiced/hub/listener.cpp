@@ -362,6 +362,14 @@ bool Listener::HearHold(const int16_t *samples, size_t count, bool *wake)
     return !dropped;
 }
 
+bool Listener::WantsSamplesSoon() const
+{
+    if (inSpeech_)
+        return true;
+    std::lock_guard<std::mutex> hold(lock_);
+    return options_.listen == RecogniserListen::Hold;
+}
+
 void Listener::MicrophoneStopped()
 {
     MeterOff();
@@ -657,6 +665,7 @@ void Listener::Run()
         }
         ApplySettings(r);
         Do(r, job);
+        inSpeech_ = streamOpen_ && RecogniserInSpeech(r);
     }
     RecogniserDestroy(r);
 }

@@ -3,6 +3,7 @@
 #include "voiced/hub/microphone.h"
 #include "voiced/core/trace.h"
 #include <mmsystem.h>
+#include <deque>
 #include <vector>
 
 // An open capture device and its buffers, given back and closed on every
@@ -17,16 +18,17 @@ class CaptureDevice {
     bool Open() const { return device_ != nullptr; }
     // Hands every buffer to the device and starts it.
     bool Start();
-    // A buffer the device filled and its samples; false when it is not done.
-    bool Filled(size_t buffer, const int16_t **samples, size_t *count) const;
-    // Gives a filled buffer back to be filled again.
-    bool Requeue(size_t buffer);
-    size_t Buffers() const { return headers_.size(); }
+    // The samples of the buffer given to the device first, once it is
+    // filled (the device fills them in the order they were given).
+    bool Next(const int16_t **samples, size_t *count) const;
+    // Gives that buffer back to be filled again, after the others.
+    bool Requeue();
 
   private:
     HWAVEIN device_ = nullptr;
     std::vector<std::vector<int16_t>> memory_;
     std::vector<WAVEHDR> headers_;
+    std::deque<size_t> given_; // the buffers with the device, in the order given
 };
 
 CaptureDevice::CaptureDevice(HANDLE done)
@@ -67,25 +69,29 @@ bool CaptureDevice::Start()
         if (waveInPrepareHeader(device_, &header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR ||
             waveInAddBuffer(device_, &header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR)
             return false;
+        given_.push_back(i);
     }
     return waveInStart(device_) == MMSYSERR_NOERROR;
 }
 
-bool CaptureDevice::Filled(size_t buffer, const int16_t **samples, size_t *count) const
+bool CaptureDevice::Next(const int16_t **samples, size_t *count) const
 {
-    const WAVEHDR &header = headers_[buffer];
-    if (!(header.dwFlags & WHDR_DONE))
+    if (given_.empty() || !(headers_[given_.front()].dwFlags & WHDR_DONE))
         return false;
+    const WAVEHDR &header = headers_[given_.front()];
     *samples = reinterpret_cast<const int16_t *>(header.lpData);
     *count = header.dwBytesRecorded / sizeof(int16_t);
     return true;
 }
 
-bool CaptureDevice::Requeue(size_t buffer)
+bool CaptureDevice::Requeue()
 {
+    const size_t buffer = given_.front();
     WAVEHDR &header = headers_[buffer];
     header.dwFlags &= ~WHDR_DONE;
     header.dwBytesRecorded = 0;
+    given_.pop_front();
+    given_.push_back(buffer);
     return waveInAddBuffer(device_, &header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
 }
 
@@ -153,6 +159,7 @@ bool Microphone::Capture()
         if (device.Open() && device.Start()) {
             Report(true);
             Trace("hub", "microphone capturing");
+            lastFilled_ = GetTickCount();
             opened = true;
             while (Deliver(device, done.Get(), &paused)) {
             }
@@ -165,28 +172,39 @@ bool Microphone::Capture()
     return paused;
 }
 
+int Microphone::HandOn(CaptureDevice &device)
+{
+    int handed = 0;
+    const int16_t *samples;
+    size_t count;
+    for (; device.Next(&samples, &count); ++handed) {
+        if (count && hooks_.samples)
+            hooks_.samples(samples, count);
+        if (!device.Requeue())
+            return -1;
+    }
+    return handed;
+}
+
+// Waits for a buffer to fill when the samples are wanted soon, else for
+// QuietMs (the device's event stays set meanwhile), and hands on what came.
 bool Microphone::Deliver(CaptureDevice &device, HANDLE done, bool *paused)
 {
-    // A buffer that does not come back within a few of its lengths means
+    // Buffers that do not come back within a few of their lengths mean
     // the device has stopped delivering.
     const DWORD stallMs = BufferMs * Buffers * 3;
-    HANDLE waits[3] = {stop_.Get(), done, pauseChanged_.Get()};
-    const DWORD woken = WaitForMultipleObjects(3, waits, FALSE, stallMs);
-    if (woken == WAIT_OBJECT_0 + 2) {
+    const bool soon = !hooks_.soon || hooks_.soon();
+    HANDLE waits[3] = {stop_.Get(), pauseChanged_.Get(), done};
+    const DWORD woken =
+        WaitForMultipleObjects(soon ? 3 : 2, waits, FALSE, soon ? stallMs : QuietMs);
+    if (woken == WAIT_OBJECT_0 + 1) {
         *paused = paused_;
         return !*paused;
     }
-    if (woken != WAIT_OBJECT_0 + 1)
+    if (woken != WAIT_OBJECT_0 + 2 && woken != WAIT_TIMEOUT)
         return false;
-    bool delivering = true;
-    for (size_t buffer = 0; buffer < device.Buffers(); ++buffer) {
-        const int16_t *samples;
-        size_t count;
-        if (!device.Filled(buffer, &samples, &count))
-            continue;
-        if (count && hooks_.samples)
-            hooks_.samples(samples, count);
-        delivering = device.Requeue(buffer) && delivering;
-    }
-    return delivering;
+    const int handed = HandOn(device);
+    if (handed > 0)
+        lastFilled_ = GetTickCount();
+    return handed >= 0 && GetTickCount() - lastFilled_ < stallMs;
 }

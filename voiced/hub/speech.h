@@ -58,6 +58,7 @@ class Speech {
     void ApplyListen(); // the settings to the ear, the hook and the registry
     void PauseLater();  // the microphone, unless the key goes down first
     void Resume();      // the microphone, paused or about to be
+    void StartMeter();  // its timer, as often as the window's being shown needs
 
     HWND window_;
     FeedbackHub &hub_;
@@ -66,6 +67,7 @@ class Speech {
     SpeechState state_;
     uint16_t levelSent_ = 0; // the last level the services were given
     int meterTicks_ = 0;
+    UINT meterMs_ = 0;        // the meter's timer's interval
     HHOOK keyHook_ = nullptr; // in Hold mode
     bool paused_ = false;     // the microphone, in Hold mode with the key up
     Listener ear_;

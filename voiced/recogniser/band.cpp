@@ -60,7 +60,10 @@ double Hz(double mel)
 
 } // namespace
 
-void BandMeterHear(BandMeter *m, const int16_t *samples, size_t count)
+namespace {
+
+// Measures a block after the samples in m->before.
+void Measure(BandMeter *m, const int16_t *samples, size_t count)
 {
     const std::array<double, Taps> &h = HighPass();
     // The samples before the block, then the block: kept in one buffer that
@@ -84,6 +87,38 @@ void BandMeterHear(BandMeter *m, const int16_t *samples, size_t count)
     m->upperShare.push_back(float(10 * std::log10((upper + 1e-3) / (all + 1e-3))));
     if (m->power.size() > KeptBlocks)
         m->power.pop_front(), m->upperShare.pop_front();
+}
+
+} // namespace
+
+void BandMeterHear(BandMeter *m, const int16_t *samples, size_t count)
+{
+    BandMeterCatchUp(m);
+    Measure(m, samples, count);
+}
+
+void BandMeterKeep(BandMeter *m, const int16_t *samples, size_t count)
+{
+    m->kept.emplace_back(samples, samples + count);
+    if (m->kept.size() + m->power.size() <= KeptBlocks)
+        return;
+    if (!m->power.empty()) {
+        m->power.pop_front(), m->upperShare.pop_front();
+        return;
+    }
+    // The oldest kept block goes unmeasured: the filter's history is its end.
+    std::vector<double> &x = m->before;
+    if (x.empty())
+        x.assign(Taps - 1, 0.0);
+    x.insert(x.end(), m->kept.front().begin(), m->kept.front().end());
+    x.erase(x.begin(), x.end() - (Taps - 1));
+    m->kept.pop_front();
+}
+
+void BandMeterCatchUp(BandMeter *m)
+{
+    for (; !m->kept.empty(); m->kept.pop_front())
+        Measure(m, m->kept.front().data(), m->kept.front().size());
 }
 
 bool BandMeterNarrow(const BandMeter &m)

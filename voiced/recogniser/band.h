@@ -11,16 +11,26 @@
 #include <vector>
 
 // Each block's power, and the share of it above the telephone band (dB),
-// for the last blocks heard, newest last.
+// for the last blocks heard, newest last; and blocks kept to be measured.
 struct BandMeter {
-    std::vector<double> before; // the samples before the newest block
+    std::vector<double> before; // the samples before the oldest block not measured
     std::deque<float> power, upperShare;
+    std::deque<std::vector<int16_t>> kept; // not measured yet, oldest first
 };
 
-// Measures one block (a frame shift) of 16 kHz samples.
+// Measures one block (a frame shift) of 16 kHz samples, after any kept.
 void BandMeterHear(BandMeter *m, const int16_t *samples, size_t count);
 
-// Whether the loud blocks of the last ten seconds all lack the upper band.
+// Keeps a block to be measured only when it is needed (BandMeterCatchUp):
+// a stream's blocks between utterances are measured only when speech
+// follows within the meter's ten seconds, and then alike.
+void BandMeterKeep(BandMeter *m, const int16_t *samples, size_t count);
+
+// Measures the blocks kept.
+void BandMeterCatchUp(BandMeter *m);
+
+// Whether the loud blocks of the last ten seconds all lack the upper band
+// (those measured: catch up first).
 bool BandMeterNarrow(const BandMeter &m);
 
 // The front end's filters, as its configuration sets them; filters is 0

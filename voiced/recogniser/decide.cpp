@@ -182,6 +182,7 @@ Decision Decide(Recogniser *r, double end, int waited)
     const double started = Now();
     Decision d;
     RecogniserUtterance &u = d.utterance;
+    BandMeterCatchUp(&r->band);
     PreparedFrames frames = PrepareFrames(r, waited);
     if (frames.frames > 0)
         (r->options.listen == RecogniserListen::Hold ? HearHold : Hear)(r, &frames, &d.heard,

@@ -2,9 +2,11 @@
 // line per utterance, tab-separated: file, start and end in seconds, the
 // phrase accepted ("-" for none), the score, what the grammar heard and,
 // with --why, what each check found and which refused it. With --listen
-// hold, each file is decoded as one hold of the key.
+// hold, each file is decoded as one hold of the key. With --pieces MS each
+// file is fed in pieces of MS milliseconds, as the hub's microphone feeds
+// it, rather than whole.
 //
-//   recognise [--why] [--phrases FILE] [RECOGNISER FLAGS] FILE.wav...
+//   recognise [--why] [--pieces MS] [--phrases FILE] [RECOGNISER FLAGS] FILE.wav...
 //
 // The recogniser's flags are those of RecogniserFlagsUsage (flags.h):
 // --model DIR, --dict FILE, --extra FILE, --threshold T, ...
@@ -15,6 +17,7 @@
 #include "voiced/recogniser/flags.h"
 #include "voiced/recogniser/lexicon.h"
 #include "voiced/recogniser/wave.h"
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -63,16 +66,20 @@ int main(int argc, char **argv)
     RecogniserOptions options = Defaults(&phraseFile);
     std::vector<const char *> files;
     bool why = false;
+    size_t piece = 0; // samples per piece fed, 0 for the whole file
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         if (ReadRecogniserFlag(argc, argv, &i, &options))
             continue;
         if (a == "--why")
             why = true;
+        else if (a == "--pieces" && i + 1 < argc)
+            piece = size_t(std::max(0, std::atoi(argv[++i]))) * RecogniserRate / 1000;
         else if (a == "--phrases" && i + 1 < argc)
             phraseFile = argv[++i];
         else if (a.size() > 1 && a[0] == '-') {
-            std::fprintf(stderr, "usage: recognise [--why] [--phrases FILE] %s FILE.wav...\n",
+            std::fprintf(stderr,
+                         "usage: recognise [--why] [--pieces MS] [--phrases FILE] %s FILE.wav...\n",
                          RecogniserFlagsUsage);
             return 2;
         } else
@@ -107,7 +114,10 @@ int main(int argc, char **argv)
             RecogniserFeedHeld(r, samples.data(), samples.size(), Print, &printing);
             continue;
         }
-        RecogniserFeed(r, samples.data(), samples.size(), Print, &printing);
+        const size_t step = piece ? piece : std::max<size_t>(samples.size(), 1);
+        for (size_t at = 0; at < samples.size(); at += step)
+            RecogniserFeed(r, samples.data() + at, std::min(step, samples.size() - at), Print,
+                           &printing);
         RecogniserFlush(r, Print, &printing);
     }
     RecogniserDestroy(r);

@@ -111,11 +111,16 @@ int32_t Detect(Detector &d, const int16_t *samples, size_t *count)
 void DetectStep(Recogniser *r, const int16_t *samples, size_t count, RecogniserCallback callback,
                 void *context)
 {
-    BandMeterHear(&r->band, samples, count);
     size_t left = count;
     const int32_t nframes = Detect(r->detector, samples, &left);
     r->samplesDone += count - left;
     const bool speech = fe_get_vad_state(r->detector.fe) != 0;
+    // Between utterances the band's blocks are only kept; in speech they are
+    // measured as they come, so that a decision finds them measured.
+    if (speech || r->inSpeech || r->holding)
+        BandMeterHear(&r->band, samples, count);
+    else
+        BandMeterKeep(&r->band, samples, count);
     left = count;
     Detect(r->early, samples, &left); // only its state is wanted
     const bool earlySpeech = fe_get_vad_state(r->early.fe) != 0;
