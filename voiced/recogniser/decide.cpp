@@ -105,6 +105,27 @@ void CheckName(Recogniser *r, const PreparedFrames &p, const Pass &grammar, cons
     c->score = std::min(c->score, c->nameScore);
 }
 
+// What the grammar heard, into the record: whether it is a command the
+// checks look at (a phrase in no more speech than a command takes).
+bool TakeHeard(const Recogniser *r, const PreparedFrames &p, bool decoded, const Pass &grammar,
+               std::string *heard, RecogniserChecks *c)
+{
+    if (decoded)
+        *heard = grammar.words;
+    c->chatter = p.chatter;
+    c->phrase = r->phrases.count(*heard) > 0;
+    c->loudFrames = LoudFrames(p.energy);
+    return c->phrase && c->loudFrames <= CommandLoudFrames;
+}
+
+// The grammar's fit against the phone loop's, when both were decoded.
+void TakeScore(const Recogniser *r, const PreparedFrames &p, const Pass &grammar,
+               const Pass &phones, RecogniserChecks *c)
+{
+    c->score = ScoreOf(grammar.score, phones.score, p.frames, r->logBase, p.spread,
+                       p.chatter ? r->options.chatterScale : 1);
+}
+
 // A hold is meant for the recogniser: it is heard by the grammar and the
 // everyday words side by side, and what the speaker said beside a command,
 // or took for silence, does not refuse it. The everyday words, the longest
@@ -124,17 +145,11 @@ void HearHold(Recogniser *r, PreparedFrames *p, std::string *heard, RecogniserCh
         other = Decode(r, p->spread < NoisySpread ? Search::NoisyEveryday : Search::Everyday,
                        p->everyday, &everyday);
     loop.Join();
-    if (decoded)
-        *heard = grammar.words;
-    c->chatter = p->chatter;
-    c->phrase = r->phrases.count(*heard) > 0;
-    c->loudFrames = LoudFrames(p->energy);
-    if (c->phrase && c->loudFrames <= CommandLoudFrames && other)
+    if (TakeHeard(r, *p, decoded, grammar, heard, c) && other)
         EverydayFitsBetter(grammar.words, grammar.score, everyday.words, everyday.score,
                            r->logBase * ScoreScale, c);
     if (decoded && looped)
-        c->score = ScoreOf(grammar.score, phones.score, p->frames, r->logBase, p->spread,
-                           p->chatter ? r->options.chatterScale : 1);
+        TakeScore(r, *p, grammar, phones, c);
 }
 
 // The passes and the checks. A command is checked twice before the phone
@@ -149,12 +164,7 @@ void Hear(Recogniser *r, PreparedFrames *p, std::string *heard, RecogniserChecks
     auto loop = [&] { looped = Decode(r, Search::Phones, p->loop, &phones); };
     Beside beside(loop);
     const bool decoded = Decode(r, Search::Grammar, p->grammar, &grammar);
-    if (decoded)
-        *heard = grammar.words;
-    c->chatter = p->chatter;
-    c->phrase = r->phrases.count(*heard) > 0;
-    c->loudFrames = LoudFrames(p->energy);
-    const bool command = c->phrase && c->loudFrames <= CommandLoudFrames;
+    const bool command = TakeHeard(r, *p, decoded, grammar, heard, c);
     auto more = [&] {
         beside.Join();
         if (command)
@@ -165,8 +175,7 @@ void Hear(Recogniser *r, PreparedFrames *p, std::string *heard, RecogniserChecks
         CheckEveryday(r, p, grammar, c);
     checking.Join();
     if (decoded && looped)
-        c->score = ScoreOf(grammar.score, phones.score, p->frames, r->logBase, p->spread,
-                           p->chatter ? r->options.chatterScale : 1);
+        TakeScore(r, *p, grammar, phones, c);
     // Amid chatter the silences hold the other voices.
     if (command && !p->chatter)
         c->silenceShortfall =
